@@ -1,0 +1,31 @@
+// Public interface of the Data Matrix (ECC 200) symbol decoder.
+#ifndef QUARNEL_DECODER_DECODER_H_
+#define QUARNEL_DECODER_DECODER_H_
+
+#include <opencv2/core/core_c.h>
+
+// Bits of decodeImage's flags argument.
+enum DecodeFlag {
+  DECODE_GLOBAL_THRESHOLD = 1,    // one global level; threshold > 255 (as unsigned) asks for the automatic level
+  DECODE_ADAPTIVE_THRESHOLD = 2,  // adaptive mean threshold; threshold is the odd block size (>= 3)
+  DECODE_CROP = 4,                // examine each candidate in a twice-enlarged crop of the binary image
+};
+
+constexpr int DECODE_MAX_CANDIDATES = 100;
+constexpr int DECODE_MAX_RESULTS = 10;
+constexpr int DECODE_TEXT_SIZE = 1600;  // 1599 bytes of text and a NUL
+
+// One found symbol. Corners run around the outline: far end of finder leg A, the corner opposite the
+// finder vertex, far end of finder leg B, the finder vertex. Pixels of the image given to decodeImage.
+struct DecodeResult {
+  CvPoint corners[4];
+  char text[DECODE_TEXT_SIZE];
+};
+
+// Finds and decodes the symbols of an 8-bit, one-channel image. Returns 0 when the pass ran to its end
+// and -1 when it failed (bad image or arguments); on -1 neither results nor *count is touched. When both
+// results (room for DECODE_MAX_RESULTS records) and count are given, all ten slots are written and
+// *count receives the number of valid ones. Not re-entrant: two calls must never overlap.
+int decodeImage(IplImage* grey, DecodeResult* results, int* count, int threshold, int flags);
+
+#endif  // QUARNEL_DECODER_DECODER_H_

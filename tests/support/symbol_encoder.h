@@ -1,0 +1,41 @@
+// Test-only: module matrices of ECC 200 symbols made by independent encoders (libdmtx, libzint).
+#ifndef QUARNEL_TESTS_SUPPORT_SYMBOL_ENCODER_H_
+#define QUARNEL_TESTS_SUPPORT_SYMBOL_ENCODER_H_
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+enum class EncoderLib { Dmtx, Zint };
+enum class EncodeScheme { Auto, Ascii, C40, Text, X12, Edifact, Base256 };
+
+// A whole symbol, finder and timing included: row-major, top row first, 1 dark and 0 light.
+// Upright, the solid finder is the left column and the bottom row; the dotted timing edges are the
+// top row and the right column.
+struct SymbolMatrix {
+  int rows = 0;
+  int cols = 0;
+  std::vector<std::uint8_t> modules;
+  std::uint8_t at(int row, int col) const { return modules[static_cast<size_t>(row) * cols + col]; }
+};
+
+// The 30 ECC 200 sizes as (rows, cols), squares 10x10..144x144 then the six rectangles.
+const std::vector<std::pair<int, int>>& ecc200Sizes();
+
+// Encodes message bytes at exactly rows x cols (0, 0: the encoder's smallest fitting size).
+// Dmtx honours the scheme; Zint chooses its own schemes (scheme must be Auto) and is the one to use for
+// 144 x 144. Empty when the message does not fit or the encoder refuses it.
+std::optional<SymbolMatrix> encodeSymbol(const std::vector<std::uint8_t>& message, int rows, int cols,
+                                         EncodeScheme scheme = EncodeScheme::Auto,
+                                         EncoderLib lib = EncoderLib::Dmtx);
+std::optional<SymbolMatrix> encodeSymbol(std::string_view message, int rows, int cols,
+                                         EncodeScheme scheme = EncodeScheme::Auto,
+                                         EncoderLib lib = EncoderLib::Dmtx);
+
+}  // namespace testsupport
+
+#endif  // QUARNEL_TESTS_SUPPORT_SYMBOL_ENCODER_H_
