@@ -25,3 +25,10 @@ export DISPLAY=":$display_num"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
+
+# The tests of code shared between threads run once more under ThreadSanitizer.
+tsan_build=${QUARNEL_TSAN_BUILD:-build/tsan}
+cmake -S . -B "$tsan_build" -DCMAKE_BUILD_TYPE=Debug -DQUARNEL_TSAN=ON >/dev/null
+cmake --build "$tsan_build" -j "$jobs" --target quarnel_tsan_tests
+TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
+  ctest --test-dir "$tsan_build" --output-on-failure -j "$jobs" -L tsan
