@@ -1,0 +1,72 @@
+// Binarisation: one global level (fixed or automatic) or the adaptive mean threshold.
+#include <cstdint>
+
+#include <opencv2/imgproc/imgproc_c.h>
+
+#include "locator.h"
+
+int autoThreshold(IplImage* grey) {
+  int histSize = 256;
+  float range[] = {0.0f, 256.0f};
+  float* ranges[] = {range};
+  CvHistogram* hist = cvCreateHist(1, &histSize, CV_HIST_ARRAY, ranges, 1);
+  cvSetImageROI(grey, cvRect(0, 0, grey->width, grey->height));
+  IplImage* planes[] = {grey};
+  try {
+    cvCalcHist(planes, hist, 0, nullptr);
+  } catch (...) {
+    // The caller's image never leaves with a region of interest, nor the histogram unreleased.
+    cvResetImageROI(grey);
+    cvReleaseHist(&hist);
+    throw;
+  }
+  cvResetImageROI(grey);
+
+  // Sums are 64-bit so that no frame size can overflow them; for every frame that fits 32 bits the
+  // values, and so the level, are the same.
+  std::int64_t counts[256];
+  std::int64_t total = 0;
+  std::int64_t sumAll = 0;
+  for (int i = 0; i < 256; ++i) {
+    counts[i] = cvRound(cvQueryHistValue_1D(hist, i));
+    total += counts[i];
+    sumAll += i * counts[i];
+  }
+  cvReleaseHist(&hist);
+
+  // Each ratio and the variance are rounded to single precision, so near-equal variances compare the
+  // same way on every platform.
+  float best = -1.0f;
+  int level = 0;
+  std::int64_t wB = 0;
+  std::int64_t sumB = 0;
+  for (int i = 0; i < 256; ++i) {
+    sumB += i * counts[i];
+    wB += counts[i];
+    const float w = static_cast<float>(static_cast<double>(wB) / static_cast<double>(total));
+    const float mB = wB > 0 ? static_cast<float>(static_cast<double>(sumB) / static_cast<double>(wB)) : 0.0f;
+    const float mF = total - wB > 0
+                         ? static_cast<float>(static_cast<double>(sumAll - sumB) / static_cast<double>(total - wB))
+                         : 0.0f;
+    const double meanGap = static_cast<double>(mB) - mF;
+    const float v = static_cast<float>(static_cast<double>(w) * (1.0 - w) * meanGap * meanGap);
+    if (v > best) {
+      best = v;
+      level = i;
+    }
+  }
+  return level;
+}
+
+void binarizeImage(SymbolDecoder* ctx, IplImage* grey, int threshold, int flags) {
+  ctx->binary = cvCreateImage(cvGetSize(grey), IPL_DEPTH_8U, 1);
+  if (flags & DECODE_GLOBAL_THRESHOLD) {
+    const int level = static_cast<unsigned>(threshold) <= 255u ? threshold : autoThreshold(grey);
+    cvThreshold(grey, ctx->binary, level, 255, CV_THRESH_BINARY_INV);
+  }
+  if (flags & DECODE_ADAPTIVE_THRESHOLD) {
+    cvAdaptiveThreshold(grey, ctx->binary, 255, CV_ADAPTIVE_THRESH_MEAN_C, CV_THRESH_BINARY_INV, threshold, 0);
+    ctx->adaptiveMode = 1;
+  }
+  if (flags & DECODE_CROP) ctx->cropMode = 1;
+}

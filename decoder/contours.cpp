@@ -1,0 +1,45 @@
+// Contours of the binary image, their polygons, and the cheap filters in front of the finder test.
+#include <opencv2/imgproc/imgproc_c.h>
+
+#include "locator.h"
+
+namespace {
+
+constexpr double POLYGON_ACCURACY = 5.0;  // pixels
+constexpr int MIN_POLYGON_VERTICES = 20;   // a symbol's ragged timing sides keep many vertices
+constexpr int MIN_POLYGON_EXTENT = 10;     // pixels, bounding width and height
+
+}  // namespace
+
+void findPolygons(SymbolDecoder* ctx) {
+  // The contour search overwrites its input; the grid stage still needs the binary image intact.
+  IplImage* scratch = cvCreateImage(cvGetSize(ctx->binary), ctx->binary->depth, ctx->binary->nChannels);
+  try {
+    cvCopy(ctx->binary, scratch);
+    CvSeq* contours = nullptr;
+    cvFindContours(scratch, ctx->storage, &contours, sizeof(CvContour), CV_RETR_LIST, CV_CHAIN_APPROX_SIMPLE,
+                   cvPoint(0, 0));
+    // An empty contour list is refused here with an error, which ends the call with -1.
+    ctx->polygons = cvApproxPoly(contours, sizeof(CvContour), ctx->storage, CV_POLY_APPROX_DP, POLYGON_ACCURACY, 1);
+  } catch (...) {
+    cvReleaseImage(&scratch);
+    throw;
+  }
+  cvReleaseImage(&scratch);
+}
+
+void collectCandidates(SymbolDecoder* ctx, int imageWidth, int imageHeight) {
+  for (CvSeq* polygon = ctx->polygons; polygon != nullptr; polygon = polygon->h_next) {
+    if (polygon->total < MIN_POLYGON_VERTICES) continue;
+    const CvRect bounds = cvBoundingRect(polygon, 0);
+    if (bounds.width < MIN_POLYGON_EXTENT || bounds.height < MIN_POLYGON_EXTENT) continue;
+    testPolygon(ctx, polygon, imageWidth, imageHeight);
+    if (ctx->candidateCount >= DECODE_MAX_CANDIDATES) break;
+  }
+}
+
+void locateCandidates(SymbolDecoder* ctx, IplImage* grey, int threshold, int flags) {
+  binarizeImage(ctx, grey, threshold, flags);
+  findPolygons(ctx);
+  collectCandidates(ctx, grey->width, grey->height);
+}

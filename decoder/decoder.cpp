@@ -1,0 +1,66 @@
+// Decoder entry: a fresh context per call, the stages in order, and error containment.
+#include "decoder.h"
+
+#include <cstring>
+#include <new>
+
+#include "decoder_internal.h"
+#include "locator.h"
+#include "timing_edges.h"
+
+namespace {
+
+bool isUsableGrey(const IplImage* grey) {
+  return grey != nullptr && grey->nSize == static_cast<int>(sizeof(IplImage)) && grey->nChannels == 1 &&
+         grey->depth == IPL_DEPTH_8U && grey->width > 0 && grey->height > 0 && grey->imageData != nullptr;
+}
+
+void releaseContext(SymbolDecoder* ctx) {
+  if (ctx->binary != nullptr) cvReleaseImage(&ctx->binary);
+  if (ctx->cropImage != nullptr) cvReleaseImage(&ctx->cropImage);
+  if (ctx->storage != nullptr) cvReleaseMemStorage(&ctx->storage);
+  delete ctx;
+}
+
+// Hands every candidate, in order, to the grid stage until the results are full.
+void examineCandidates(SymbolDecoder* ctx) {
+  for (int i = 0; i < ctx->candidateCount; ++i) {
+    refineCandidate(ctx, i);
+    if (ctx->cropMode == 1 && ctx->cropImage != nullptr) cvReleaseImage(&ctx->cropImage);
+    if (ctx->resultCount >= DECODE_MAX_RESULTS) break;
+  }
+}
+
+}  // namespace
+
+int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* inspection,
+               std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count) {
+  // Without a threshold flag the binary image would never be filled; such a call is refused up front.
+  if (!isUsableGrey(grey) || (flags & (DECODE_GLOBAL_THRESHOLD | DECODE_ADAPTIVE_THRESHOLD)) == 0) return -1;
+
+  SymbolDecoder* ctx = new (std::nothrow) SymbolDecoder;
+  if (ctx == nullptr) return -1;
+  // Slots beyond the count are copied out too; clearing them keeps stale memory from reaching the caller.
+  std::memset(ctx->results, 0, sizeof(ctx->results));
+  ctx->fullMessages = fullMessages;
+  try {
+    ctx->storage = cvCreateMemStorage(0);
+    locateCandidates(ctx, grey, threshold, flags);
+    if (inspection != nullptr) inspection->afterLocate(*ctx);
+    examineCandidates(ctx);
+    if (results != nullptr && count != nullptr) {
+      std::memcpy(results, ctx->results, sizeof(ctx->results));
+      *count = ctx->resultCount;
+    }
+  } catch (...) {
+    // Image-library errors (and anything else) end the pass; nothing is handed to the caller.
+    releaseContext(ctx);
+    return -1;
+  }
+  releaseContext(ctx);
+  return 0;
+}
+
+int decodeImage(IplImage* grey, DecodeResult* results, int* count, int threshold, int flags) {
+  return runDecoder(grey, threshold, flags, nullptr, nullptr, results, count);
+}

@@ -1,0 +1,20 @@
+// Internal entry shared by decodeImage, the full-message entry and the tests.
+#ifndef QUARNEL_DECODER_DECODER_INTERNAL_H_
+#define QUARNEL_DECODER_DECODER_INTERNAL_H_
+
+#include <functional>
+#include <vector>
+
+#include "symbol_decoder.h"
+
+// Lets tests look at a call's context between the locator and the grid stage.
+struct DecoderInspection {
+  std::function<void(const SymbolDecoder&)> afterLocate;
+};
+
+// One decoding pass. results/count as decodeImage; fullMessages, when given, receives every decoded
+// symbol with its complete message.
+int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* inspection,
+               std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count);
+
+#endif  // QUARNEL_DECODER_DECODER_INTERNAL_H_

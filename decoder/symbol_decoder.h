@@ -1,0 +1,47 @@
+// The per-call decoder context and the candidate record that the decoder stages share.
+#ifndef QUARNEL_DECODER_SYMBOL_DECODER_H_
+#define QUARNEL_DECODER_SYMBOL_DECODER_H_
+
+#include <cstdint>
+#include <vector>
+
+#include <opencv2/core/core_c.h>
+
+#include "decoder.h"
+#include "geometry.h"
+
+// A polygon accepted as a possible symbol: the two solid finder legs, the sides facing them, and the
+// corners [0] L vertex, [1] far end of leg A, [2] far end of leg B, [3] corner facing the L vertex.
+struct SymbolCandidate {
+  EdgeLine legA;
+  EdgeLine legB;
+  EdgeLine oppositeA;
+  EdgeLine oppositeB;
+  CvPoint2D32f corners[4];
+};
+
+// A symbol that decoded, with its whole message (which may not fit DecodeResult's text).
+struct DecodedSymbol {
+  CvPoint corners[4];
+  std::vector<std::uint8_t> message;
+};
+
+// Everything one decodeImage call works on. Created at entry, released on every exit path.
+struct SymbolDecoder {
+  IplImage* binary = nullptr;     // owned: 255 dark, 0 light
+  IplImage* cropImage = nullptr;  // owned: per-candidate enlarged crop in crop mode
+  IplImage* workImage = nullptr;  // borrowed: binary, or cropImage in crop mode
+  CvMemStorage* storage = nullptr;
+  CvRect cropRect = {0, 0, 0, 0};
+  CvSeq* polygons = nullptr;
+  SymbolCandidate candidates[DECODE_MAX_CANDIDATES];
+  int candidateCount = 0;
+  DecodeResult results[DECODE_MAX_RESULTS];
+  int resultCount = 0;
+  int adaptiveMode = 0;
+  int cropMode = 0;
+  // When set, every decoded symbol is also recorded here with its complete message.
+  std::vector<DecodedSymbol>* fullMessages = nullptr;
+};
+
+#endif  // QUARNEL_DECODER_SYMBOL_DECODER_H_
