@@ -5,6 +5,15 @@
 
 #include "locator.h"
 
+namespace {
+
+// The library's 4.x headers dropped this accessor; it reads one bin of a one-dimensional histogram.
+float cvQueryHistValue_1D(CvHistogram* hist, int index) {
+  return static_cast<float>(cvGetReal1D(hist->bins, index));
+}
+
+}  // namespace
+
 int autoThreshold(IplImage* grey) {
   int histSize = 256;
   float range[] = {0.0f, 256.0f};

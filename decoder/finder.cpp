@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include <opencv2/core/core_c.h>
+#include <opencv2/imgproc/imgproc_c.h>
 
 #include "locator.h"
 
