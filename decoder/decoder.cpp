@@ -64,3 +64,11 @@ int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* insp
 int decodeImage(IplImage* grey, DecodeResult* results, int* count, int threshold, int flags) {
   return runDecoder(grey, threshold, flags, nullptr, nullptr, results, count);
 }
+
+int decodeImageMessages(IplImage* grey, int threshold, int flags, std::vector<DecodedSymbol>* symbols) {
+  if (symbols == nullptr) return -1;
+  std::vector<DecodedSymbol> found;
+  const int status = runDecoder(grey, threshold, flags, nullptr, &found, nullptr, nullptr);
+  if (status == 0) symbols->insert(symbols->end(), found.begin(), found.end());
+  return status;
+}

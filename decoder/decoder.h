@@ -2,6 +2,9 @@
 #ifndef QUARNEL_DECODER_DECODER_H_
 #define QUARNEL_DECODER_DECODER_H_
 
+#include <cstdint>
+#include <vector>
+
 #include <opencv2/core/core_c.h>
 
 // Bits of decodeImage's flags argument.
@@ -27,5 +30,16 @@ struct DecodeResult {
 // results (room for DECODE_MAX_RESULTS records) and count are given, all ten slots are written and
 // *count receives the number of valid ones. Not re-entrant: two calls must never overlap.
 int decodeImage(IplImage* grey, DecodeResult* results, int* count, int threshold, int flags);
+
+// A decoded symbol with its complete message, however long, NUL bytes included.
+struct DecodedSymbol {
+  CvPoint corners[4];  // in DecodeResult's order
+  std::vector<std::uint8_t> message;
+};
+
+// The same pass as decodeImage, for callers that need whole messages (decodeImage leaves out a message
+// that does not fit its text field rather than cut it). Every readable symbol is appended to *symbols
+// in candidate order. Returns 0 or -1 as decodeImage; on -1 *symbols is left as it was.
+int decodeImageMessages(IplImage* grey, int threshold, int flags, std::vector<DecodedSymbol>* symbols);
 
 #endif  // QUARNEL_DECODER_DECODER_H_

@@ -20,12 +20,6 @@ struct SymbolCandidate {
   CvPoint2D32f corners[4];
 };
 
-// A symbol that decoded, with its whole message (which may not fit DecodeResult's text).
-struct DecodedSymbol {
-  CvPoint corners[4];
-  std::vector<std::uint8_t> message;
-};
-
 // Everything one decodeImage call works on. Created at entry, released on every exit path.
 struct SymbolDecoder {
   IplImage* binary = nullptr;     // owned: 255 dark, 0 light

@@ -1,0 +1,34 @@
+#include "append.h"
+
+#include <cstring>
+#include <vector>
+
+#include "ecc200/ecc200.h"
+
+namespace {
+
+// A message is typed as it stands or not at all: one that would be cut short, or whose NUL byte would
+// end the string early, is never put in the text field.
+bool fitsTextField(const std::vector<std::uint8_t>& message) {
+  return message.size() < static_cast<size_t>(DECODE_TEXT_SIZE) &&
+         std::memchr(message.data(), 0, message.size()) == nullptr;
+}
+
+}  // namespace
+
+int appendSymbol(SymbolDecoder* ctx, const std::uint8_t* matrix, int columns, int rows) {
+  std::vector<std::uint8_t> message;
+  if (!decodeEcc200(matrix, columns, rows, &message)) return APPEND_UNREADABLE;
+  DecodeResult& slot = ctx->results[ctx->resultCount];
+  if (ctx->fullMessages != nullptr) {
+    DecodedSymbol symbol;
+    std::memcpy(symbol.corners, slot.corners, sizeof(symbol.corners));
+    symbol.message = message;
+    ctx->fullMessages->push_back(std::move(symbol));
+  }
+  if (!fitsTextField(message)) return APPEND_DOES_NOT_FIT;
+  if (!message.empty()) std::memcpy(slot.text, message.data(), message.size());
+  slot.text[message.size()] = '\0';
+  ++ctx->resultCount;
+  return APPEND_DONE;
+}

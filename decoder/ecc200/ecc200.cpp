@@ -1,0 +1,18 @@
+// decodeEcc200: module matrix to message, through placement, error correction and encodation.
+#include "ecc200.h"
+
+#include <utility>
+
+bool decodeEcc200(const std::uint8_t* matrix, int columns, int rows, std::vector<std::uint8_t>* message) {
+  if (matrix == nullptr || message == nullptr) return false;
+  const Ecc200Symbol* symbol = findEcc200Symbol(columns, rows);
+  if (symbol == nullptr) return false;
+  std::vector<std::uint8_t> codewords = readEcc200Codewords(matrix, *symbol);
+  if (!correctEcc200Codewords(&codewords, *symbol)) return false;
+  std::vector<std::uint8_t> decoded;
+  if (!decodeEcc200Codewords(codewords.data(), static_cast<std::size_t>(symbol->dataCodewords), &decoded)) {
+    return false;
+  }
+  *message = std::move(decoded);
+  return true;
+}

@@ -1,0 +1,64 @@
+// ECC 200 data decoding: from the sampled module matrix of a Data Matrix symbol to its message bytes.
+//
+// The stages, one file each: the symbol table (sizes, data regions, block layout), the module placement
+// (which modules hold which codeword bit), the Reed-Solomon correction of the interleaved blocks, and the
+// encodation schemes that turn data codewords into message bytes.
+#ifndef QUARNEL_DECODER_ECC200_ECC200_H_
+#define QUARNEL_DECODER_ECC200_ECC200_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// One ECC 200 symbol size. Sizes are given as the full symbol, finder and timing patterns included.
+struct Ecc200Symbol {
+  int columns;
+  int rows;
+  int regionColumns;   // data modules across one data region
+  int regionRows;      // data modules down one data region
+  int regionsAcross;
+  int regionsDown;
+  int dataCodewords;   // whole symbol
+  int eccCodewords;    // whole symbol, all blocks together
+  int blockCount;      // interleaved Reed-Solomon blocks
+};
+
+constexpr int ECC200_SYMBOL_COUNT = 30;
+constexpr int ECC200_MAX_CODEWORDS = 1558 + 620;  // 144 x 144
+
+// The 30 sizes: 24 squares from 10 x 10, then the 6 rectangles (columns x rows) 18x8 ... 48x16.
+const Ecc200Symbol& ecc200SymbolAt(int index);
+// The size of columns x rows, or null when no ECC 200 symbol has that size.
+const Ecc200Symbol* findEcc200Symbol(int columns, int rows);
+// Data codewords of one block; in the 144 x 144 symbol the first 8 blocks hold one more than the last 2.
+int ecc200BlockDataLength(const Ecc200Symbol& symbol, int block);
+int ecc200BlockEccLength(const Ecc200Symbol& symbol);
+
+// For every codeword of the symbol (data then error correction, as interleaved), the 8 module indices
+// of its bits, most significant bit first. An index addresses the module matrix described at
+// decodeEcc200. The list has (data + ecc) * 8 entries.
+std::vector<int> ecc200CodewordModules(const Ecc200Symbol& symbol);
+// Reads every codeword of the symbol from a module matrix (nonzero byte = dark).
+std::vector<std::uint8_t> readEcc200Codewords(const std::uint8_t* matrix, const Ecc200Symbol& symbol);
+
+// Corrects one Reed-Solomon block in place: length codewords, the last eccLength of them the check
+// codewords. Returns the number of codewords corrected, or -1 when the block holds more errors than
+// floor(eccLength / 2) can mend (or the correction cannot be confirmed).
+int correctReedSolomonBlock(std::uint8_t* block, int length, int eccLength);
+// Corrects the full interleaved codeword stream of a symbol (data + ecc codewords) in place. False when
+// any block is beyond correction; the stream is then left partly corrected and must not be used.
+bool correctEcc200Codewords(std::vector<std::uint8_t>* codewords, const Ecc200Symbol& symbol);
+
+// Turns data codewords into message bytes by the encodation schemes (ASCII, C40, Text, X12, EDIFACT,
+// Base256 and the function codewords). False for an illegal codeword or a stream that ends inside a
+// value; *message is then unspecified. See encodation.cpp for what counts as illegal.
+bool decodeEcc200Codewords(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>* message);
+
+// Decodes the module matrix of an upright symbol of columns x rows (one of the 30 sizes): rows - 1 rows
+// of columns - 1 modules with row stride columns - 1, the top timing row and the right timing column
+// left out; row 0 lies directly below the top timing row, the last row is the bottom finder row and
+// column 0 the left finder column. A nonzero byte is a dark module. Returns false for anything
+// unreadable (unknown size, too many errors, illegal data), never a partly decoded message.
+bool decodeEcc200(const std::uint8_t* matrix, int columns, int rows, std::vector<std::uint8_t>* message);
+
+#endif  // QUARNEL_DECODER_ECC200_ECC200_H_

@@ -1,0 +1,318 @@
+// Encodation schemes: data codewords to message bytes.
+//
+// What makes a stream illegal (the symbol is then unreadable, never partly decoded):
+//  ASCII    codeword 0 and the unused values 242-255; 254 outside C40/Text/X12; an upper shift (235)
+//           not followed by an ASCII data codeword (1-128) or at the end of the data; structured append
+//           (233) or reader programming (234) anywhere but the first codeword; a 05/06 macro (236, 237)
+//           anywhere but the first codeword of the message (after a structured append header, if
+//           any); an ECI designator that is cut short, uses 0 or 255, or exceeds 999999; after the first
+//           pad (129), any codeword that is not the randomised pad of its position.
+//  C40/Text a codeword pair above 64000 (three values of 0-39 reach at most 64000); a shifted value the
+//           shift set does not define (Shift 1 above 31, Shift 2 values 28, 29 and 31-39, Shift 3 above
+//           31); an upper shift followed by FNC1 or another upper shift; a Shift 2, Shift 3 or upper
+//           shift still waiting when the segment ends. A Shift 1 left at the end is the standard's
+//           filler for a pair's unused third value and is ignored.
+//  X12      a codeword pair above 64000.
+//  EDIFACT  no value is illegal; a group is 3 codewords, and fewer than 3 left at a group boundary are
+//           ASCII (the unlatch may be left out there).
+//  Base256  a length field or a field length that runs past the end of the data.
+#include <cstddef>
+
+#include "ecc200.h"
+
+namespace {
+
+constexpr std::uint8_t CW_PAD = 129;
+constexpr std::uint8_t CW_LATCH_C40 = 230;
+constexpr std::uint8_t CW_LATCH_BASE256 = 231;
+constexpr std::uint8_t CW_FNC1 = 232;
+constexpr std::uint8_t CW_STRUCTURED_APPEND = 233;
+constexpr std::uint8_t CW_READER_PROGRAMMING = 234;
+constexpr std::uint8_t CW_UPPER_SHIFT = 235;
+constexpr std::uint8_t CW_MACRO_05 = 236;
+constexpr std::uint8_t CW_MACRO_06 = 237;
+constexpr std::uint8_t CW_LATCH_X12 = 238;
+constexpr std::uint8_t CW_LATCH_TEXT = 239;
+constexpr std::uint8_t CW_LATCH_EDIFACT = 240;
+constexpr std::uint8_t CW_ECI = 241;
+constexpr std::uint8_t CW_UNLATCH = 254;  // C40, Text and X12 back to ASCII
+
+constexpr std::uint8_t BYTE_GROUP_SEPARATOR = 29;
+constexpr std::uint8_t BYTE_RECORD_SEPARATOR = 30;
+constexpr std::uint8_t BYTE_END_OF_TRANSMISSION = 4;
+constexpr int ECI_MAX = 999999;
+constexpr int EDIFACT_UNLATCH = 31;
+
+struct Stream {
+  const std::uint8_t* data;
+  std::size_t count;
+  std::size_t pos;
+  std::size_t messageStart;  // first codeword after any structured append header
+  std::vector<std::uint8_t>* out;
+  bool macro;  // a 05/06 macro header was written; its trailer closes the message
+};
+
+std::size_t remaining(const Stream& stream) { return stream.count - stream.pos; }
+
+void put(Stream& stream, int byte) { stream.out->push_back(static_cast<std::uint8_t>(byte)); }
+
+// Pads after the first are scrambled by the 253-state algorithm of their 1-based position.
+std::uint8_t randomisedPad(std::size_t position) {
+  const int value = CW_PAD + static_cast<int>((149 * position) % 253) + 1;
+  return static_cast<std::uint8_t>(value <= 254 ? value : value - 254);
+}
+
+// Base256 codewords are scrambled by the 255-state algorithm of their 1-based position.
+int unrandomise255(std::uint8_t codeword, std::size_t position) {
+  const int pseudoRandom = static_cast<int>((149 * position) % 255) + 1;
+  const int value = codeword - pseudoRandom;
+  return value >= 0 ? value : value + 256;
+}
+
+// The first pad ends the message; what follows must be nothing but randomised pads.
+bool checkPadding(const Stream& stream) {
+  for (std::size_t i = stream.pos; i < stream.count; ++i) {
+    if (stream.data[i] != randomisedPad(i + 1)) return false;
+  }
+  return true;
+}
+
+// Splits a C40/Text/X12 codeword pair into its three values; false for pairs no triple encodes.
+bool unpackTriple(std::uint8_t first, std::uint8_t second, int* values) {
+  const int packed = first * 256 + second - 1;
+  if (packed < 0 || packed >= 64000) return false;
+  values[0] = packed / 1600;
+  values[1] = packed / 40 % 40;
+  values[2] = packed % 40;
+  return true;
+}
+
+// True when the segment should end here: an explicit unlatch (consumed) or at most one codeword left,
+// which the standard leaves in ASCII without an unlatch.
+bool endsTripleSegment(Stream& stream) {
+  if (remaining(stream) >= 1 && stream.data[stream.pos] == CW_UNLATCH) {
+    ++stream.pos;
+    return true;
+  }
+  return remaining(stream) < 2;
+}
+
+// The C40 and Text sets share everything but the basic letters and Shift 3.
+bool decodeC40Text(Stream& stream, bool textSet) {
+  int shiftSet = 0;  // 0 basic, 1..3 the set the previous value shifted to
+  bool upperShift = false;
+  while (!endsTripleSegment(stream)) {
+    int values[3];
+    if (!unpackTriple(stream.data[stream.pos], stream.data[stream.pos + 1], values)) return false;
+    stream.pos += 2;
+    for (int value : values) {
+      int byte = -1;
+      const int set = shiftSet;
+      shiftSet = 0;
+      if (set == 0) {
+        if (value <= 2) {
+          shiftSet = value + 1;
+        } else if (value == 3) {
+          byte = ' ';
+        } else if (value <= 13) {
+          byte = '0' + value - 4;
+        } else {
+          byte = (textSet ? 'a' : 'A') + value - 14;
+        }
+      } else if (set == 1) {
+        if (value > 31) return false;
+        byte = value;
+      } else if (set == 2) {
+        if (value <= 14) {
+          byte = '!' + value;
+        } else if (value <= 21) {
+          byte = ':' + value - 15;
+        } else if (value <= 26) {
+          byte = '[' + value - 22;
+        } else if (value == 27) {
+          if (upperShift) return false;
+          byte = BYTE_GROUP_SEPARATOR;
+        } else if (value == 30) {
+          if (upperShift) return false;
+          upperShift = true;
+        } else {
+          return false;
+        }
+      } else {
+        if (value > 31) return false;
+        if (!textSet) {
+          byte = 96 + value;
+        } else if (value == 0) {
+          byte = '`';
+        } else if (value <= 26) {
+          byte = 'A' + value - 1;
+        } else {
+          byte = '{' + value - 27;
+        }
+      }
+      if (byte < 0) continue;
+      if (upperShift) {
+        byte += 128;
+        upperShift = false;
+      }
+      put(stream, byte);
+    }
+  }
+  return !upperShift && (shiftSet == 0 || shiftSet == 1);
+}
+
+bool decodeX12(Stream& stream) {
+  while (!endsTripleSegment(stream)) {
+    int values[3];
+    if (!unpackTriple(stream.data[stream.pos], stream.data[stream.pos + 1], values)) return false;
+    stream.pos += 2;
+    for (int value : values) {
+      if (value == 0) {
+        put(stream, '\r');
+      } else if (value == 1) {
+        put(stream, '*');
+      } else if (value == 2) {
+        put(stream, '>');
+      } else if (value == 3) {
+        put(stream, ' ');
+      } else if (value <= 13) {
+        put(stream, '0' + value - 4);
+      } else {
+        put(stream, 'A' + value - 14);
+      }
+    }
+  }
+  return true;
+}
+
+// Four 6-bit values in three codewords. After an unlatch the rest of its codeword is filler and ASCII
+// resumes at the next codeword.
+bool decodeEdifact(Stream& stream) {
+  while (remaining(stream) >= 3) {
+    const std::uint32_t bits = (static_cast<std::uint32_t>(stream.data[stream.pos]) << 16) |
+                               (static_cast<std::uint32_t>(stream.data[stream.pos + 1]) << 8) |
+                               stream.data[stream.pos + 2];
+    for (int k = 0; k < 4; ++k) {
+      const int value = static_cast<int>((bits >> (18 - 6 * k)) & 0x3F);
+      if (value == EDIFACT_UNLATCH) {
+        stream.pos += static_cast<std::size_t>((6 * (k + 1) + 7) / 8);
+        return true;
+      }
+      // Values 0-30 stand for ASCII 64-94, values 32-63 for themselves.
+      put(stream, (value & 0x20) != 0 ? value : value | 0x40);
+    }
+    stream.pos += 3;
+  }
+  return true;
+}
+
+bool decodeBase256(Stream& stream) {
+  if (remaining(stream) < 1) return false;
+  const int first = unrandomise255(stream.data[stream.pos], stream.pos + 1);
+  ++stream.pos;
+  std::size_t length = 0;
+  if (first == 0) {
+    length = remaining(stream);  // the field runs to the end of the data
+  } else if (first < 250) {
+    length = static_cast<std::size_t>(first);
+  } else {
+    if (remaining(stream) < 1) return false;
+    const int second = unrandomise255(stream.data[stream.pos], stream.pos + 1);
+    ++stream.pos;
+    length = static_cast<std::size_t>(250 * (first - 249) + second);
+  }
+  if (length > remaining(stream)) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    put(stream, unrandomise255(stream.data[stream.pos], stream.pos + 1));
+    ++stream.pos;
+  }
+  return true;
+}
+
+// The designator only selects how the following bytes are to be read; they are passed on unchanged.
+bool skipEciDesignator(Stream& stream) {
+  if (remaining(stream) < 1) return false;
+  const int first = stream.data[stream.pos++];
+  if (first == 0 || first == 255) return false;
+  if (first <= 127) return true;
+  const std::size_t more = first <= 191 ? 1 : 2;
+  if (remaining(stream) < more) return false;
+  int designator = 0;
+  for (std::size_t i = 0; i < more; ++i) {
+    const int next = stream.data[stream.pos++];
+    if (next == 0 || next == 255) return false;
+    designator = designator * 254 + next - 1;
+  }
+  designator += first <= 191 ? (first - 128) * 254 + 127 : (first - 192) * 64516 + 16383;
+  return designator <= ECI_MAX;
+}
+
+void putMacroHeader(Stream& stream, std::uint8_t macro) {
+  for (int byte : {'[', ')', '>', static_cast<int>(BYTE_RECORD_SEPARATOR), '0'}) put(stream, byte);
+  put(stream, macro == CW_MACRO_05 ? '5' : '6');
+  put(stream, BYTE_GROUP_SEPARATOR);
+  stream.macro = true;
+}
+
+bool decodeAscii(Stream& stream) {
+  while (stream.pos < stream.count) {
+    const std::size_t at = stream.pos;
+    const std::uint8_t codeword = stream.data[stream.pos++];
+    bool segmentOk = true;
+    if (codeword >= 1 && codeword <= 128) {
+      put(stream, codeword - 1);
+    } else if (codeword == CW_PAD) {
+      return checkPadding(stream);
+    } else if (codeword >= 130 && codeword <= 229) {
+      put(stream, '0' + (codeword - 130) / 10);
+      put(stream, '0' + (codeword - 130) % 10);
+    } else if (codeword == CW_LATCH_C40 || codeword == CW_LATCH_TEXT) {
+      segmentOk = decodeC40Text(stream, codeword == CW_LATCH_TEXT);
+    } else if (codeword == CW_LATCH_X12) {
+      segmentOk = decodeX12(stream);
+    } else if (codeword == CW_LATCH_EDIFACT) {
+      segmentOk = decodeEdifact(stream);
+    } else if (codeword == CW_LATCH_BASE256) {
+      segmentOk = decodeBase256(stream);
+    } else if (codeword == CW_FNC1) {
+      // A leading FNC1 only flags the data as GS1; elsewhere it separates fields.
+      if (at != stream.messageStart) put(stream, BYTE_GROUP_SEPARATOR);
+    } else if (codeword == CW_UPPER_SHIFT) {
+      if (remaining(stream) < 1) return false;
+      const std::uint8_t next = stream.data[stream.pos++];
+      if (next < 1 || next > 128) return false;
+      put(stream, next - 1 + 128);
+    } else if (codeword == CW_STRUCTURED_APPEND) {
+      // Sequence indicator and two file identification codewords; they place this symbol among
+      // others and are not part of its message.
+      if (at != 0 || remaining(stream) < 3) return false;
+      stream.pos += 3;
+      stream.messageStart = stream.pos;
+    } else if (codeword == CW_READER_PROGRAMMING) {
+      if (at != 0) return false;
+    } else if (codeword == CW_MACRO_05 || codeword == CW_MACRO_06) {
+      if (at != stream.messageStart) return false;
+      putMacroHeader(stream, codeword);
+    } else if (codeword == CW_ECI) {
+      segmentOk = skipEciDesignator(stream);
+    } else {
+      return false;  // 0, 242-255
+    }
+    if (!segmentOk) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool decodeEcc200Codewords(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>* message) {
+  if (message == nullptr || (data == nullptr && count > 0)) return false;
+  message->clear();
+  Stream stream{data, count, 0, 0, message, false};
+  if (!decodeAscii(stream)) return false;
+  if (stream.macro) {
+    put(stream, BYTE_RECORD_SEPARATOR);
+    put(stream, BYTE_END_OF_TRANSMISSION);
+  }
+  return true;
+}

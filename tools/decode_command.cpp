@@ -1,0 +1,276 @@
+#include "decode_command.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <ostream>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "decoder.h"
+
+namespace {
+
+constexpr const char* PROGRAM = "quarnel-decode";
+// Larger files are refused before they are read: no label photograph comes near it.
+constexpr off_t MAX_FILE_BYTES = 256 * 1024 * 1024;
+// A header may claim any size; an image above this many pixels is refused rather than allocated.
+constexpr double MAX_IMAGE_PIXELS = 100.0 * 1000 * 1000;
+
+constexpr const char* USAGE =
+    "Usage: quarnel-decode [--raw | --json] FILE...\n"
+    "Decodes the Data Matrix (ECC 200) symbols in image files (PNG, JPEG, WebP, BMP, TIFF).\n"
+    "\n"
+    "Each image is read as grey and decoded as the scanner does: first with an automatic global\n"
+    "threshold, then, only when that finds nothing, with an adaptive threshold.\n"
+    "\n"
+    "Output:\n"
+    "  (default)  one line per symbol, 'FILE: TEXT'; bytes outside printable ASCII and the\n"
+    "             backslash are written as \\xHH\n"
+    "  --json     one JSON document: per file its symbols (text, bytes as hex, the four corners\n"
+    "             in outline order) or its error\n"
+    "  --raw      exactly the bytes of the first symbol of a single FILE, nothing added\n"
+    "  --help     this text\n"
+    "\n"
+    "Exit status: 0 when every file gave at least one symbol, 1 when some file gave none,\n"
+    "2 on a usage error or an unreadable file (a message naming the file goes to standard error).\n";
+
+enum class OutputMode { Text, Json, Raw };
+
+struct FileReport {
+  std::string path;
+  std::string error;  // empty when the image was read
+  std::vector<DecodedSymbol> symbols;
+};
+
+// The image codecs write their own complaints to standard error; the command reports failures itself,
+// so the codecs' stream is muted while they run.
+class StderrMute {
+ public:
+  StderrMute() : saved_(dup(STDERR_FILENO)) {
+    std::fflush(stderr);
+    const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && devNull >= 0) dup2(devNull, STDERR_FILENO);
+    if (devNull >= 0) close(devNull);
+  }
+  ~StderrMute() {
+    std::fflush(stderr);
+    if (saved_ >= 0) {
+      dup2(saved_, STDERR_FILENO);
+      close(saved_);
+    }
+  }
+  StderrMute(const StderrMute&) = delete;
+  StderrMute& operator=(const StderrMute&) = delete;
+
+ private:
+  int saved_;
+};
+
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    *error = "is a directory";
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = "not a regular file";
+    return false;
+  }
+  if (info.st_size > MAX_FILE_BYTES) {
+    *error = "file too large";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = std::strerror(errno != 0 ? errno : EACCES);
+    return false;
+  }
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    *error = "read error";
+    return false;
+  }
+  if (bytes->empty()) {
+    *error = "empty file";
+    return false;
+  }
+  return true;
+}
+
+std::vector<DecodedSymbol> decodeGrey(cv::Mat& grey) {
+  IplImage ipl = cvIplImage(grey);
+  std::vector<DecodedSymbol> symbols;
+  // The scanner's two passes: automatic global level first, adaptive block 15 only when that found none.
+  decodeImageMessages(&ipl, -1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP, &symbols);
+  if (symbols.empty()) decodeImageMessages(&ipl, 15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP, &symbols);
+  return symbols;
+}
+
+void writeJsonString(std::ostream& out, const std::vector<std::uint8_t>& bytes) {
+  static const char HEX[] = "0123456789abcdef";
+  out << '"';
+  for (const std::uint8_t b : bytes) {
+    if (b == '"' || b == '\\') {
+      out << '\\' << static_cast<char>(b);
+    } else if (b >= 0x20 && b < 0x7F) {
+      out << static_cast<char>(b);
+    } else {
+      // Bytes are shown as the code points of the same value, so any message is valid JSON.
+      out << "\\u00" << HEX[b >> 4] << HEX[b & 15];
+    }
+  }
+  out << '"';
+}
+
+void writeJsonString(std::ostream& out, const std::string& text) {
+  writeJsonString(out, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+void writeJson(std::ostream& out, const std::vector<FileReport>& reports) {
+  static const char HEX[] = "0123456789abcdef";
+  out << "{\"files\": [";
+  for (size_t f = 0; f < reports.size(); ++f) {
+    const FileReport& report = reports[f];
+    out << (f ? ",\n  " : "\n  ") << "{\"file\": ";
+    writeJsonString(out, report.path);
+    if (!report.error.empty()) {
+      out << ", \"error\": ";
+      writeJsonString(out, report.error);
+      out << "}";
+      continue;
+    }
+    out << ", \"symbols\": [";
+    for (size_t s = 0; s < report.symbols.size(); ++s) {
+      const DecodedSymbol& symbol = report.symbols[s];
+      out << (s ? ", " : "") << "{\"text\": ";
+      writeJsonString(out, symbol.message);
+      out << ", \"hex\": \"";
+      for (const std::uint8_t b : symbol.message) out << HEX[b >> 4] << HEX[b & 15];
+      out << "\", \"corners\": [";
+      for (int c = 0; c < 4; ++c) {
+        out << (c ? ", " : "") << '[' << symbol.corners[c].x << ", " << symbol.corners[c].y << ']';
+      }
+      out << "]}";
+    }
+    out << "]}";
+  }
+  out << "\n]}\n";
+}
+
+int usageError(std::ostream& err, const std::string& message) {
+  err << PROGRAM << ": " << message << "\n" << "Try '" << PROGRAM << " --help' for more information.\n";
+  return DECODE_COMMAND_FAILED;
+}
+
+}  // namespace
+
+cv::Mat decodeGreyImage(const std::vector<std::uint8_t>& bytes, std::string* error) {
+  cv::Mat colour;
+  try {
+    StderrMute mute;
+    const cv::Mat encoded(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<std::uint8_t*>(bytes.data()));
+    colour = cv::imdecode(encoded, cv::IMREAD_COLOR);
+  } catch (const std::exception&) {
+    colour.release();
+  }
+  if (colour.empty()) {
+    *error = "not an image that can be read";
+    return cv::Mat();
+  }
+  if (static_cast<double>(colour.cols) * colour.rows > MAX_IMAGE_PIXELS) {
+    *error = "image too large";
+    return cv::Mat();
+  }
+  // The same conversion the scanner applies to camera frames.
+  cv::Mat grey;
+  cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
+  return grey;
+}
+
+cv::Mat loadGreyImage(const std::string& path, std::string* error) {
+  std::vector<std::uint8_t> bytes;
+  if (!readWholeFile(path, &bytes, error)) return cv::Mat();
+  return decodeGreyImage(bytes, error);
+}
+
+std::string escapeMessage(const std::vector<std::uint8_t>& message) {
+  static const char HEX[] = "0123456789ABCDEF";
+  std::string text;
+  for (const std::uint8_t b : message) {
+    if (b >= 0x20 && b < 0x7F && b != '\\') {
+      text += static_cast<char>(b);
+    } else {
+      text += "\\x";
+      text += HEX[b >> 4];
+      text += HEX[b & 15];
+    }
+  }
+  return text;
+}
+
+int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  OutputMode mode = OutputMode::Text;
+  bool modeGiven = false;
+  std::vector<std::string> paths;
+  bool optionsEnded = false;
+  for (const std::string& arg : args) {
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && arg == "--help") {
+      out << USAGE;
+      return DECODE_COMMAND_ALL_READ;
+    } else if (!optionsEnded && (arg == "--raw" || arg == "--json")) {
+      const OutputMode wanted = arg == "--raw" ? OutputMode::Raw : OutputMode::Json;
+      if (modeGiven && wanted != mode) return usageError(err, "--raw and --json cannot be combined");
+      mode = wanted;
+      modeGiven = true;
+    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      return usageError(err, "unknown option '" + arg + "'");
+    } else {
+      paths.push_back(arg);
+    }
+  }
+  if (paths.empty()) return usageError(err, "no image file given");
+  if (mode == OutputMode::Raw && paths.size() != 1) return usageError(err, "--raw takes exactly one file");
+
+  std::vector<FileReport> reports;
+  bool anyUnreadable = false, anyEmpty = false;
+  for (const std::string& path : paths) {
+    FileReport report;
+    report.path = path;
+    cv::Mat grey = loadGreyImage(path, &report.error);
+    if (grey.empty()) {
+      anyUnreadable = true;
+      err << PROGRAM << ": " << path << ": " << report.error << "\n";
+    } else {
+      report.symbols = decodeGrey(grey);
+      if (report.symbols.empty()) {
+        anyEmpty = true;
+        if (mode != OutputMode::Json) err << PROGRAM << ": " << path << ": no symbol found\n";
+      }
+    }
+    if (mode == OutputMode::Text) {
+      for (const DecodedSymbol& symbol : report.symbols) out << path << ": " << escapeMessage(symbol.message) << "\n";
+    }
+    reports.push_back(std::move(report));
+  }
+  if (mode == OutputMode::Json) writeJson(out, reports);
+  if (mode == OutputMode::Raw && !reports[0].symbols.empty()) {
+    const std::vector<std::uint8_t>& message = reports[0].symbols[0].message;
+    out.write(reinterpret_cast<const char*>(message.data()), static_cast<std::streamsize>(message.size()));
+  }
+  out.flush();
+  if (anyUnreadable) return DECODE_COMMAND_FAILED;
+  return anyEmpty ? DECODE_COMMAND_SOME_EMPTY : DECODE_COMMAND_ALL_READ;
+}
