@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <ostream>
 
 #include <opencv2/imgcodecs.hpp>

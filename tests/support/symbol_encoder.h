@@ -36,6 +36,19 @@ std::optional<SymbolMatrix> encodeSymbol(std::string_view message, int rows, int
                                          EncodeScheme scheme = EncodeScheme::Auto,
                                          EncoderLib lib = EncoderLib::Dmtx);
 
+// Function codewords that only Zint writes on request. The message bytes are otherwise encoded as given.
+struct ZintFeatures {
+  bool gs1 = false;          // message in GS1 bracket syntax ("[01]...[10]..."): leading FNC1, FNC1 separators
+  int eci = 0;               // ECI designator written before the data; 0 for none
+  int appendIndex = 0;       // structured append: 1-based position in a sequence of appendCount symbols;
+  int appendCount = 0;       // appendCount 0 for none
+  bool readerProgramming = false;
+};
+
+// Zint at exactly rows x cols (0, 0: smallest fitting) with the features above. Empty when refused.
+std::optional<SymbolMatrix> encodeZintSymbol(const std::vector<std::uint8_t>& message, int rows, int cols,
+                                             const ZintFeatures& features);
+
 }  // namespace testsupport
 
 #endif  // QUARNEL_TESTS_SUPPORT_SYMBOL_ENCODER_H_
