@@ -1,0 +1,178 @@
+// quarnel-decode on real files: output forms, exit statuses and bad input.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "decode_command.h"
+#include "symbol_encoder.h"
+#include "symbol_renderer.h"
+
+namespace {
+
+class DecodeCommandTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/quarnel-decode-test-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    ASSERT_FALSE(dir_.empty());
+    writeSymbolPng("symbol.png", std::string("Hello, \\world\xE9\x01", 16));
+    writeSymbolPng("second.png", "SECOND-42");
+    cv::Mat blank(240, 320, CV_8UC1, cv::Scalar(200));
+    cv::circle(blank, {100, 100}, 30, cv::Scalar(20), cv::FILLED);
+    cv::imwrite(path("blank.png"), blank);
+    writeFile("empty.png", "");
+    writeFile("notes.txt", "this is not an image\n");
+    std::ifstream png(path("symbol.png"), std::ios::binary);
+    const std::string whole((std::istreambuf_iterator<char>(png)), std::istreambuf_iterator<char>());
+    writeFile("truncated.png", whole.substr(0, whole.size() / 2));
+    writeFile("huge.png", hugePngHeader(100000, 100000));
+    mkdir(path("folder.png").c_str(), 0755);
+  }
+
+  static void TearDownTestSuite() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  static std::string path(const std::string& name) { return dir_ + "/" + name; }
+
+  static void writeFile(const std::string& name, const std::string& bytes) {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+
+  static void writeSymbolPng(const std::string& name, const std::string& message) {
+    const auto symbol = testsupport::encodeSymbol(message, 0, 0);
+    ASSERT_TRUE(symbol.has_value());
+    testsupport::RenderOptions options;
+    options.moduleSize = 6;
+    options.rotationDeg = 12;
+    options.clutter = 6;
+    ASSERT_TRUE(cv::imwrite(path(name), testsupport::renderSymbol(*symbol, options).grey));
+  }
+
+  // A PNG whose header claims width x height and which holds no image data.
+  static std::string hugePngHeader(std::uint32_t width, std::uint32_t height) {
+    std::string ihdr = "IHDR";
+    for (std::uint32_t v : {width, height}) {
+      for (int shift = 24; shift >= 0; shift -= 8) ihdr += static_cast<char>((v >> shift) & 0xFF);
+    }
+    ihdr += std::string("\x08\x00\x00\x00\x00", 5);
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : ihdr) {
+      crc ^= byte;
+      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xFFFFFFFFu;
+    std::string png = "\x89PNG\r\n\x1a\n";
+    png += std::string("\x00\x00\x00\x0d", 4) + ihdr;
+    for (int shift = 24; shift >= 0; shift -= 8) png += static_cast<char>((crc >> shift) & 0xFF);
+    return png;
+  }
+
+  struct Run {
+    int status;
+    std::string out, err;
+  };
+  static Run run(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    const int status = runDecodeCommand(args, out, err);
+    return {status, out.str(), err.str()};
+  }
+
+  static std::string dir_;
+};
+std::string DecodeCommandTest::dir_;
+
+TEST_F(DecodeCommandTest, PrintsOneEscapedLinePerSymbol) {
+  const Run r = run({path("symbol.png"), path("second.png")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, path("symbol.png") + ": Hello, \\x5Cworld\\xE9\\x01\n" + path("second.png") + ": SECOND-42\n");
+}
+
+TEST_F(DecodeCommandTest, RawWritesExactlyTheMessageBytes) {
+  const Run r = run({"--raw", path("symbol.png")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("Hello, \\world\xE9\x01", 16));
+}
+
+TEST_F(DecodeCommandTest, JsonListsSymbolsAndErrorsPerFile) {
+  const Run r = run({"--json", path("second.png"), path("blank.png"), path("missing.png")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("\"text\": \"SECOND-42\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"hex\": \"5345434f4e442d3432\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"corners\": [["), std::string::npos);
+  EXPECT_NE(r.out.find("\"file\": \"" + path("blank.png") + "\", \"symbols\": []"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"error\": \"No such file or directory\""), std::string::npos) << r.out;
+}
+
+TEST_F(DecodeCommandTest, ExitStatusTellsWhetherEveryFileGaveASymbol) {
+  EXPECT_EQ(run({path("blank.png")}).status, 1);
+  EXPECT_EQ(run({path("symbol.png"), path("blank.png")}).status, 1);
+  EXPECT_EQ(run({path("symbol.png"), path("blank.png"), path("notes.txt")}).status, 2);
+}
+
+TEST_F(DecodeCommandTest, BadFilesGiveAMessageNamingTheFileAndExit2) {
+  struct Case {
+    const char* name;
+    const char* reason;
+  } cases[] = {
+      {"missing.png", "No such file or directory"},
+      {"empty.png", "empty file"},
+      {"notes.txt", "not an image"},
+      {"truncated.png", "not an image"},
+      {"huge.png", "not an image"},
+      {"folder.png", "is a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Run r = run({path(c.name)});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("quarnel-decode: " + path(c.name) + ": " + c.reason), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+}
+
+TEST_F(DecodeCommandTest, UnreadableFileIsReportedNotSkipped) {
+  if (geteuid() == 0) {
+    // Permissions do not bind the superuser; a FIFO stands in for a file that cannot be read.
+    ASSERT_EQ(mkfifo(path("pipe.png").c_str(), 0600), 0);
+    const Run r = run({path("pipe.png")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(path("pipe.png") + ": not a regular file"), std::string::npos) << r.err;
+    return;
+  }
+  writeFile("locked.png", "x");
+  chmod(path("locked.png").c_str(), 0);
+  const Run r = run({path("locked.png")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(path("locked.png") + ": Permission denied"), std::string::npos) << r.err;
+}
+
+TEST_F(DecodeCommandTest, UsageErrors) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"--raw"},
+      {"--raw", path("symbol.png"), path("second.png")},
+      {"--raw", "--json", path("symbol.png")},
+      {"--verbose", path("symbol.png")},
+  };
+  for (const auto& args : cases) {
+    const Run r = run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("quarnel-decode: "), std::string::npos);
+  }
+  const Run help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: quarnel-decode [--raw | --json] FILE..."), std::string::npos);
+}
+
+}  // namespace
