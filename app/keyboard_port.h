@@ -1,0 +1,38 @@
+// Keyboard port: the key lookup and key events the wedge types with. The Linux implementation sends
+// the events through the X server's test extension; tests put a fake layout behind it.
+#ifndef QUARNEL_APP_KEYBOARD_PORT_H_
+#define QUARNEL_APP_KEYBOARD_PORT_H_
+
+#include <cstdint>
+#include <functional>
+
+// keyScan's answer: the key code in the low byte and the modifier state in the high byte; 0xFF in
+// either byte (as in KEY_SCAN_NONE) means that no key of the active layout produces the character.
+constexpr std::int16_t KEY_SCAN_NONE = -1;
+constexpr int KEY_STATE_SHIFT = 1;
+constexpr int KEY_STATE_CTRL = 2;
+constexpr int KEY_STATE_ALT = 4;
+// The third and fourth levels of a key, reached with AltGr, are reported as Ctrl and Alt together.
+constexpr int KEY_STATE_ALTGR = KEY_STATE_CTRL | KEY_STATE_ALT;
+
+// Modifier keys for keyEvent, outside the 0..255 range of key codes.
+constexpr int KEY_SHIFT = 0x100;
+constexpr int KEY_ALTGR = 0x101;
+
+// keyEvent flag: release the key instead of pressing it.
+constexpr unsigned KEY_EVENT_UP = 2;
+
+struct KeyboardPort {
+  // The key and modifier state that produce the byte on the active layout, or KEY_SCAN_NONE.
+  std::function<std::int16_t(unsigned char ch)> keyScan;
+  // Presses or releases a key code from keyScan, KEY_SHIFT or KEY_ALTGR.
+  std::function<void(int key, unsigned flags)> keyEvent;
+  // Delivers the events sent so far, in order; called once at the end of each typed line.
+  std::function<void()> flushKeys;
+};
+
+// Types through the X display named by DISPLAY on a connection of its own. Without a display or the
+// test extension every call is a no-op and one line on standard error says so.
+KeyboardPort openX11Keyboard();
+
+#endif  // QUARNEL_APP_KEYBOARD_PORT_H_

@@ -1,0 +1,190 @@
+// Keyboard port on X11: key lookup in the live keymap and key events through the XTest extension, on
+// a display connection of the keyboard's own.
+#include "keyboard_port.h"
+
+#include <cstdio>
+#include <memory>
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace {
+
+struct X11Keyboard {
+  Display* display = nullptr;
+  XkbDescPtr keymap = nullptr;
+  bool keymapStale = true;   // re-read before the next lookup, so each line sees the layout in use
+  KeyCode shiftKey = 0;
+  KeyCode altGrKey = 0;
+  unsigned altGrMask = 0;    // the real modifier that selects a key's third level
+
+  ~X11Keyboard() {
+    if (keymap != nullptr) XkbFreeKeyboard(keymap, 0, True);
+    if (display != nullptr) XCloseDisplay(display);
+  }
+};
+
+// The keysym a text byte is typed as: printable ASCII and Latin-1 bytes are their own keysyms.
+KeySym keysymForByte(unsigned char ch) {
+  if (ch == '\n' || ch == '\r') return XK_Return;
+  if (ch == '\t') return XK_Tab;
+  if ((ch >= 0x20 && ch <= 0x7E) || ch >= 0xA0) return ch;
+  return NoSymbol;
+}
+
+// The group a key uses when the keyboard is in group, following the key's out-of-range rule.
+int effectiveGroup(XkbDescPtr keymap, KeyCode key, int group) {
+  const int groups = XkbKeyNumGroups(keymap, key);
+  if (groups == 0) return -1;
+  if (group < groups) return group;
+  const unsigned char info = XkbKeyGroupInfo(keymap, key);
+  switch (XkbOutOfRangeGroupAction(info)) {
+    case XkbClampIntoRange:
+      return groups - 1;
+    case XkbRedirectIntoRange: {
+      const int redirected = XkbOutOfRangeGroupNumber(info);
+      return redirected < groups ? redirected : 0;
+    }
+    default:
+      return group % groups;
+  }
+}
+
+// The modifier mask that selects level of a key type using Shift and AltGr only, or -1 when the level
+// needs anything else (Lock, NumLock, Ctrl, ...).
+int maskForLevel(const XkbKeyTypeRec& type, int level, unsigned allowed) {
+  if (level == 0) return 0;
+  int best = -1;
+  for (int e = 0; e < type.map_count; ++e) {
+    const XkbKTMapEntryRec& entry = type.map[e];
+    if (!entry.active || entry.level != level || entry.mods.mask == 0) continue;
+    if ((entry.mods.mask & ~allowed) != 0) continue;
+    if (best < 0 || __builtin_popcount(entry.mods.mask) < __builtin_popcount(static_cast<unsigned>(best))) {
+      best = entry.mods.mask;
+    }
+  }
+  return best;
+}
+
+// Finds the keys that press Shift and AltGr (the key whose first level is ISO_Level3_Shift).
+void findModifierKeys(X11Keyboard& keyboard) {
+  XkbDescPtr keymap = keyboard.keymap;
+  keyboard.shiftKey = 0;
+  keyboard.altGrKey = 0;
+  keyboard.altGrMask = 0;
+  for (int code = keymap->min_key_code; code <= keymap->max_key_code; ++code) {
+    const auto key = static_cast<KeyCode>(code);
+    if (XkbKeyNumGroups(keymap, key) == 0) continue;
+    const KeySym first = XkbKeySymEntry(keymap, key, 0, 0);
+    const unsigned modifiers = keymap->map->modmap[key];
+    if (first == XK_Shift_L && (modifiers & ShiftMask) != 0 && keyboard.shiftKey == 0) {
+      keyboard.shiftKey = key;
+    } else if (first == XK_ISO_Level3_Shift && modifiers != 0 && keyboard.altGrKey == 0) {
+      keyboard.altGrKey = key;
+      keyboard.altGrMask = modifiers;
+    }
+  }
+}
+
+bool refreshKeymap(X11Keyboard& keyboard) {
+  if (!keyboard.keymapStale && keyboard.keymap != nullptr) return true;
+  if (keyboard.keymap != nullptr) XkbFreeKeyboard(keyboard.keymap, 0, True);
+  keyboard.keymap =
+      XkbGetMap(keyboard.display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
+  if (keyboard.keymap == nullptr) return false;
+  findModifierKeys(keyboard);
+  keyboard.keymapStale = false;
+  return true;
+}
+
+std::int16_t keyScanX11(X11Keyboard& keyboard, unsigned char ch) {
+  const KeySym wanted = keysymForByte(ch);
+  if (wanted == NoSymbol || !refreshKeymap(keyboard)) return KEY_SCAN_NONE;
+  XkbStateRec state{};
+  if (XkbGetState(keyboard.display, XkbUseCoreKbd, &state) != Success) return KEY_SCAN_NONE;
+
+  XkbDescPtr keymap = keyboard.keymap;
+  unsigned allowed = 0;
+  if (keyboard.shiftKey != 0) allowed |= ShiftMask;
+  if (keyboard.altGrKey != 0) allowed |= keyboard.altGrMask;
+  int bestKey = -1;
+  int bestMask = 0;
+  int bestLevel = 0;
+  // Key code 255 cannot be told apart from "no key" in a keyScan answer, so it is never used.
+  for (int code = keymap->min_key_code; code <= keymap->max_key_code && code < 0xFF; ++code) {
+    const auto key = static_cast<KeyCode>(code);
+    const int group = effectiveGroup(keymap, key, state.group);
+    if (group < 0) continue;
+    const XkbKeyTypeRec& type = *XkbKeyKeyType(keymap, key, group);
+    for (int level = 0; level < type.num_levels; ++level) {
+      if (XkbKeySymEntry(keymap, key, level, group) != wanted) continue;
+      const int mask = maskForLevel(type, level, allowed);
+      if (mask < 0) continue;
+      // The key with the lowest level wins: a plain key over one that needs modifiers.
+      if (bestKey < 0 || level < bestLevel) {
+        bestKey = code;
+        bestMask = mask;
+        bestLevel = level;
+      }
+      break;
+    }
+  }
+  if (bestKey < 0) return KEY_SCAN_NONE;
+  int modifiers = 0;
+  if ((bestMask & ShiftMask) != 0) modifiers |= KEY_STATE_SHIFT;
+  if ((bestMask & static_cast<int>(keyboard.altGrMask)) != 0) modifiers |= KEY_STATE_ALTGR;
+  return static_cast<std::int16_t>((modifiers << 8) | bestKey);
+}
+
+void keyEventX11(X11Keyboard& keyboard, int key, unsigned flags) {
+  unsigned code = 0;
+  if (key == KEY_SHIFT) {
+    code = keyboard.shiftKey;
+  } else if (key == KEY_ALTGR) {
+    code = keyboard.altGrKey;
+  } else if (key >= 8 && key < 0xFF) {
+    code = static_cast<unsigned>(key);
+  }
+  if (code == 0) return;
+  XTestFakeKeyEvent(keyboard.display, code, (flags & KEY_EVENT_UP) != 0 ? False : True, CurrentTime);
+}
+
+void flushKeysX11(X11Keyboard& keyboard) {
+  // A round trip makes sure the server has taken every event of the line before the beep.
+  XSync(keyboard.display, False);
+  keyboard.keymapStale = true;
+}
+
+KeyboardPort silentKeyboard() {
+  return KeyboardPort{[](unsigned char) { return KEY_SCAN_NONE; }, [](int, unsigned) {}, [] {}};
+}
+
+}  // namespace
+
+KeyboardPort openX11Keyboard() {
+  auto keyboard = std::make_shared<X11Keyboard>();
+  int xkbMajor = XkbMajorVersion;
+  int xkbMinor = XkbMinorVersion;
+  int reason = 0;
+  keyboard->display = XkbOpenDisplay(nullptr, nullptr, nullptr, &xkbMajor, &xkbMinor, &reason);
+  if (keyboard->display == nullptr) {
+    std::fprintf(stderr, "quarnel: cannot open the X display (%s); read symbols will not be typed\n",
+                 reason == XkbOD_ConnectionRefused ? "no display" : "no keyboard extension");
+    return silentKeyboard();
+  }
+  int event = 0;
+  int error = 0;
+  int major = 0;
+  int minor = 0;
+  if (!XTestQueryExtension(keyboard->display, &event, &error, &major, &minor)) {
+    std::fprintf(stderr, "quarnel: the X display lacks the XTEST extension; read symbols will not be typed\n");
+    return silentKeyboard();
+  }
+  return KeyboardPort{
+      [keyboard](unsigned char ch) { return keyScanX11(*keyboard, ch); },
+      [keyboard](int key, unsigned flags) { keyEventX11(*keyboard, key, flags); },
+      [keyboard] { flushKeysX11(*keyboard); },
+  };
+}

@@ -1,0 +1,17 @@
+// Every platform facility the worker and the wedge reach, one port each.
+#ifndef QUARNEL_APP_PORTS_H_
+#define QUARNEL_APP_PORTS_H_
+
+#include "clock_port.h"
+#include "keyboard_port.h"
+#include "preview_port.h"
+#include "sound_port.h"
+
+struct AppPorts {
+  KeyboardPort keyboard;
+  SoundPort sound;
+  ClockPort clock;
+  PreviewPort preview;
+};
+
+#endif  // QUARNEL_APP_PORTS_H_

@@ -1,0 +1,223 @@
+// The keyboard wedge against a fake layout: what is typed, with which modifiers, and when.
+#include "app/keyboard_wedge.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int KEY_RETURN = 36;
+constexpr int KEY_TAB = 23;
+
+std::int16_t scan(int key, int state = 0) { return static_cast<std::int16_t>((state << 8) | key); }
+
+// A layout in the manner of a German keyboard: letters plain and with Shift, '@' on AltGr+Q, 'É' on
+// Shift+AltGr, '~' on no key at all.
+std::map<unsigned char, std::int16_t> germanLikeLayout() {
+  std::map<unsigned char, std::int16_t> layout;
+  for (char c = 'a'; c <= 'z'; ++c) {
+    layout[static_cast<unsigned char>(c)] = scan(38 + (c - 'a'));
+    layout[static_cast<unsigned char>(c - 'a' + 'A')] = scan(38 + (c - 'a'), KEY_STATE_SHIFT);
+  }
+  for (char c = '0'; c <= '9'; ++c) layout[static_cast<unsigned char>(c)] = scan(10 + (c - '0'));
+  layout[' '] = scan(65);
+  layout['@'] = layout['q'] | (KEY_STATE_ALTGR << 8);
+  layout[0xC9] = scan(26, KEY_STATE_SHIFT | KEY_STATE_ALTGR);  // 'É'
+  layout['\n'] = scan(KEY_RETURN);
+  layout['\r'] = scan(KEY_RETURN);
+  layout['\t'] = scan(KEY_TAB);
+  layout[0x1B] = scan(9);  // an Escape key that a careless wedge would press
+  return layout;
+}
+
+// Records the wedge's platform calls and replays the key events into the text a focused
+// application would receive.
+struct FakeDesk {
+  std::map<unsigned char, std::int16_t> layout = germanLikeLayout();
+  std::vector<std::string> events;
+  std::uint32_t now = 0;
+  int beeps = 0;
+
+  AppPorts ports() {
+    AppPorts p;
+    p.keyboard.keyScan = [this](unsigned char ch) {
+      const auto found = layout.find(ch);
+      return found == layout.end() ? KEY_SCAN_NONE : found->second;
+    };
+    p.keyboard.keyEvent = [this](int key, unsigned flags) {
+      std::string name = key == KEY_SHIFT ? "Shift" : key == KEY_ALTGR ? "AltGr" : std::to_string(key);
+      events.push_back(((flags & KEY_EVENT_UP) != 0 ? "-" : "+") + name);
+    };
+    p.keyboard.flushKeys = [this] { events.push_back("flush"); };
+    p.sound.beep = [this](std::uint32_t hz, std::uint32_t ms) {
+      EXPECT_EQ(hz, 750u);
+      EXPECT_EQ(ms, 200u);
+      events.push_back("beep");
+      ++beeps;
+    };
+    p.clock.tickCount = [this] { return now; };
+    p.clock.sleepMs = [](std::uint32_t) { FAIL() << "the wedge never sleeps"; };
+    return p;
+  }
+
+  // The characters the focused application gets: each key press read with the modifiers held.
+  std::string received() const {
+    std::string text;
+    int state = 0;
+    for (const std::string& e : events) {
+      const bool down = e[0] == '+';
+      const std::string key = e.substr(1);
+      if (key == "Shift") {
+        state = down ? state | KEY_STATE_SHIFT : state & ~KEY_STATE_SHIFT;
+      } else if (key == "AltGr") {
+        state = down ? state | KEY_STATE_ALTGR : state & ~KEY_STATE_ALTGR;
+      } else if (down && e != "flush" && e != "beep") {
+        bool found = false;
+        for (const auto& [ch, k] : layout) {
+          if ((k & 0xFF) == std::stoi(key) && ((k >> 8) & 0xFF) == state && ch != '\r') {
+            text += static_cast<char>(ch);
+            found = true;
+            break;
+          }
+        }
+        if (!found) text += "<" + key + "/" + std::to_string(state) + ">";
+      }
+    }
+    return text;
+  }
+};
+
+DecodeResult resultWithText(const char* text) {
+  DecodeResult result{};
+  std::strncpy(result.text, text, sizeof result.text - 1);
+  return result;
+}
+
+TEST(KeyboardWedge, TypesResultZeroThenBeepsAndHoldsOff) {
+  FakeDesk desk;
+  KeyboardWedge wedge;
+  desk.now = 1234;
+  confirmRead(wedge, desk.ports(), 0, resultWithText("ab 12"));
+  EXPECT_EQ(desk.received(), "ab 12\n");
+  ASSERT_GE(desk.events.size(), 2u);
+  EXPECT_EQ(desk.events[desk.events.size() - 2], "flush");
+  EXPECT_EQ(desk.events.back(), "beep");
+  EXPECT_EQ(wedge.holdOff, 5000);
+  EXPECT_EQ(wedge.lastTypedTick, 1234u);
+}
+
+TEST(KeyboardWedge, OnlyResultZeroOfAFrameIsTyped) {
+  FakeDesk desk;
+  KeyboardWedge wedge;
+  for (int i : {1, 2}) confirmRead(wedge, desk.ports(), i, resultWithText("later"));
+  EXPECT_TRUE(desk.events.empty());
+  EXPECT_EQ(wedge.holdOff, 0);
+}
+
+// The hold-off from a typing at tick `start`, with every time relative to it: before 5000 ms nothing
+// changes; the first call at or after 5000 ms clears it without typing; the next call types again.
+// The second start tick makes the counter wrap through zero in the middle of the hold-off.
+class HoldOffTimeline : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(HoldOffTimeline, ClearsOnlyOnALaterCallAndThenTypesAgain) {
+  const std::uint32_t start = GetParam();
+  FakeDesk desk;
+  KeyboardWedge wedge;
+  struct Step {
+    std::uint32_t at;
+    int i;
+    int holdOffAfter;
+    int beepsAfter;
+  };
+  const Step steps[] = {
+      {0, 0, 5000, 1},     // typed
+      {100, 0, 5000, 1},   // held off
+      {2500, 1, 5000, 1},  // another result of a frame: held off too
+      {4999, 0, 5000, 1},  // one millisecond short
+      {5000, 0, 0, 1},     // cleared, nothing typed
+      {5001, 0, 5000, 2},  // typed again
+      {5002, 0, 5000, 2},
+  };
+  for (const Step& step : steps) {
+    desk.now = start + step.at;
+    confirmRead(wedge, desk.ports(), step.i, resultWithText("x"));
+    EXPECT_EQ(wedge.holdOff, step.holdOffAfter) << "at +" << step.at;
+    EXPECT_EQ(desk.beeps, step.beepsAfter) << "at +" << step.at;
+  }
+  EXPECT_EQ(desk.received(), "x\nx\n");
+  EXPECT_EQ(wedge.lastTypedTick, start + 5001);
+}
+
+INSTANTIATE_TEST_SUITE_P(StartTicks, HoldOffTimeline, ::testing::Values(0u, 0xFFFFF000u));
+
+TEST(KeyboardWedge, EmptyTextTypesOnlyReturnAndStillBeepsAndHoldsOff) {
+  FakeDesk desk;
+  KeyboardWedge wedge;
+  confirmRead(wedge, desk.ports(), 0, resultWithText(""));
+  EXPECT_EQ(desk.events, (std::vector<std::string>{"+36", "-36", "flush", "beep"}));
+  EXPECT_EQ(wedge.holdOff, 5000);
+}
+
+TEST(KeyboardWedge, ModifiersWrapTheKeyInOrder) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> events;  // without the final Return
+  } cases[] = {
+      {"B", {"+Shift", "+39", "-39", "-Shift"}},
+      {"@", {"+AltGr", "+54", "-54", "-AltGr"}},
+      {"\xC9", {"+Shift", "+AltGr", "+26", "-26", "-AltGr", "-Shift"}},
+  };
+  for (const Case& c : cases) {
+    FakeDesk desk;
+    typeLine(desk.ports().keyboard, c.text);
+    std::vector<std::string> expected = c.events;
+    for (const char* tail : {"+36", "-36", "flush"}) expected.push_back(tail);
+    EXPECT_EQ(desk.events, expected) << c.text;
+    EXPECT_EQ(desk.received(), std::string(c.text) + "\n");
+  }
+}
+
+TEST(KeyboardWedge, WhatTheFocusedApplicationReceives) {
+  struct Case {
+    const char* name;
+    const char* text;
+    const char* received;
+  } cases[] = {
+      {"mixed case", "Hello World", "Hello World\n"},
+      {"a character with no key is skipped", "a~b~", "ab\n"},
+      {"control bytes make no second line", "a\rb\nc\x1b" "d\te\x7f" "f", "abcd\tef\n"},
+      {"only control bytes", "\r\n\r\n", "\n"},
+  };
+  for (const Case& c : cases) {
+    FakeDesk desk;
+    typeLine(desk.ports().keyboard, c.text);
+    EXPECT_EQ(desk.received(), c.received) << c.name;
+  }
+}
+
+// A layout that lists a modifier for a character but no key types it with that modifier (Ctrl or Alt
+// alone) skips the character; the line feed that ends the line is a plain Return whatever is listed.
+TEST(KeyboardWedge, CtrlOrAltAloneIsNoKeyAndTheLineEndsInPlainReturn) {
+  FakeDesk desk;
+  desk.layout['\n'] = scan(KEY_RETURN, KEY_STATE_CTRL);
+  desk.layout['x'] = scan(53, KEY_STATE_CTRL);
+  desk.layout['y'] = scan(29, KEY_STATE_ALT);
+  typeLine(desk.ports().keyboard, "axyb");
+  EXPECT_EQ(desk.events, (std::vector<std::string>{"+38", "-38", "+39", "-39", "+36", "-36", "flush"}));
+}
+
+TEST(KeyboardWedge, TextFillingTheWholeFieldIsBoundedAtItsLastByte) {
+  FakeDesk desk;
+  KeyboardWedge wedge;
+  DecodeResult result;
+  std::memset(result.text, 'a', sizeof result.text);  // no terminating NUL anywhere
+  confirmRead(wedge, desk.ports(), 0, result);
+  EXPECT_EQ(desk.received(), std::string(DECODE_TEXT_SIZE - 1, 'a') + "\n");
+}
+
+}  // namespace

@@ -1,0 +1,178 @@
+// The X11 keyboard layer types into a window of the test's own that holds the focus and records the
+// characters it receives. Needs an X server with XTEST (the test script runs one).
+#include "app/keyboard_port.h"
+#include "app/keyboard_wedge.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+namespace {
+
+// A mapped, focused window that collects what the keyboard sends it.
+class FocusedReceiver {
+ public:
+  explicit FocusedReceiver(Display* display) : display_(display) {
+    const int screen = DefaultScreen(display_);
+    window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, 200, 100, 0,
+                                  BlackPixel(display_, screen), WhitePixel(display_, screen));
+    XSelectInput(display_, window_, KeyPressMask | StructureNotifyMask);
+    XMapRaised(display_, window_);
+    XEvent event;
+    do XNextEvent(display_, &event);
+    while (event.type != MapNotify);
+    XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+    XSync(display_, False);
+  }
+  ~FocusedReceiver() {
+    XDestroyWindow(display_, window_);
+    XSync(display_, False);
+  }
+
+  // The Latin-1 text of the key presses up to and including Return ("\n"), or what came before a
+  // two-second silence.
+  std::string readLine() {
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (XPending(display_) == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        XSync(display_, False);
+        continue;
+      }
+      XEvent event;
+      XNextEvent(display_, &event);
+      if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
+      if (event.type != KeyPress) continue;
+      char buffer[8];
+      KeySym keysym = NoSymbol;
+      const int length = XLookupString(&event.xkey, buffer, sizeof buffer, &keysym, nullptr);
+      if (keysym == XK_Return) return text + "\n";
+      text.append(buffer, static_cast<std::size_t>(length));
+    }
+    return text;
+  }
+
+ private:
+  Display* display_;
+  Window window_;
+};
+
+// Gives an unused key code the four levels ü, Ü, é, É for the length of a test, so that Latin-1 letters
+// on the plain, Shift, AltGr and Shift+AltGr levels exist whatever the server's default layout is.
+class ExtraLatin1Key {
+ public:
+  explicit ExtraLatin1Key(Display* display) : display_(display) {
+    XkbDescPtr keymap = XkbGetMap(display_, XkbAllClientInfoMask, XkbUseCoreKbd);
+    if (keymap == nullptr) return;
+    XkbGetNames(display_, XkbKeyTypeNamesMask, keymap);
+    int fourLevel = -1;
+    for (int t = 0; t < keymap->map->num_types; ++t) {
+      char* name = XGetAtomName(display_, keymap->map->types[t].name);
+      if (name != nullptr && std::string(name) == "FOUR_LEVEL") fourLevel = t;
+      XFree(name);
+    }
+    for (int code = keymap->max_key_code - 1; code >= keymap->min_key_code && code_ == 0; --code) {
+      if (XkbKeyNumGroups(keymap, code) == 0) code_ = code;
+    }
+    if (fourLevel >= 0 && code_ != 0) {
+      XkbMapChangesRec changes{};
+      int types[XkbNumKbdGroups] = {fourLevel};
+      XkbChangeTypesOfKey(keymap, code_, 1, XkbGroup1Mask, types, &changes);
+      KeySym* syms = XkbResizeKeySyms(keymap, code_, 4);
+      syms[0] = XK_udiaeresis;
+      syms[1] = XK_Udiaeresis;
+      syms[2] = XK_eacute;
+      syms[3] = XK_Eacute;
+      changes.changed |= XkbKeySymsMask;
+      changes.first_key_sym = static_cast<KeyCode>(code_);
+      changes.num_key_syms = 1;
+      made_ = XkbChangeMap(display_, keymap, &changes) == True;
+      XSync(display_, False);
+    }
+    XkbFreeKeyboard(keymap, 0, True);
+  }
+  ~ExtraLatin1Key() {
+    if (!made_) return;
+    KeySym none = NoSymbol;
+    XChangeKeyboardMapping(display_, code_, 1, &none, 1);
+    XSync(display_, False);
+  }
+  bool made() const { return made_; }
+
+ private:
+  Display* display_;
+  int code_ = 0;
+  bool made_ = false;
+};
+
+class X11Keyboard : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    display_ = XOpenDisplay(nullptr);
+    ASSERT_NE(display_, nullptr);
+  }
+  void TearDown() override {
+    if (display_ != nullptr) XCloseDisplay(display_);
+  }
+  Display* display_ = nullptr;
+};
+
+TEST_F(X11Keyboard, TypesALineExactlyIntoTheFocusedWindow) {
+  ExtraLatin1Key extraKey(display_);
+  ASSERT_TRUE(extraKey.made());
+  FocusedReceiver receiver(display_);
+  const KeyboardPort keyboard = openX11Keyboard();
+
+  struct Case {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"letters, digits and punctuation", "Hello World 0123456789 !\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~"},
+      {"Latin-1 letters on the plain, Shift, AltGr and Shift+AltGr levels", "\xFC\xDC\xE9\xC9 caf\xE9"},
+      {"control bytes stay on one line, Tab kept", "a\tb\rc\nd\x1b"},
+  };
+  for (const Case& c : cases) {
+    typeLine(keyboard, c.text.c_str());
+    std::string expected;
+    for (char ch : c.text) {
+      if (ch == '\t' || static_cast<unsigned char>(ch) >= 0x20) expected += ch;
+    }
+    EXPECT_EQ(receiver.readLine(), expected + "\n") << c.name;
+  }
+}
+
+TEST_F(X11Keyboard, CharactersTheLayoutCannotProduceAreSkipped) {
+  FocusedReceiver receiver(display_);
+  const KeyboardPort keyboard = openX11Keyboard();
+  // U+00A4 (currency sign) and 0x85 (a C1 control) are on no key of the default layout.
+  for (unsigned char ch : {0xA4, 0x85}) EXPECT_EQ(keyboard.keyScan(ch), KEY_SCAN_NONE);
+  typeLine(keyboard, "a\xA4" "b\x85" "c");
+  EXPECT_EQ(receiver.readLine(), "abc\n");
+}
+
+TEST(X11KeyboardWithoutDisplay, IsSilentAndSaysSoOnce) {
+  const char* display = std::getenv("DISPLAY");
+  const std::string saved = display != nullptr ? display : "";
+  ASSERT_EQ(setenv("DISPLAY", ":9999", 1), 0);  // no server listens there
+  ::testing::internal::CaptureStderr();
+  const KeyboardPort keyboard = openX11Keyboard();
+  if (display != nullptr) setenv("DISPLAY", saved.c_str(), 1);
+  else unsetenv("DISPLAY");
+  typeLine(keyboard, "abc");
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(keyboard.keyScan('a'), KEY_SCAN_NONE);
+  EXPECT_NE(said.find("not be typed"), std::string::npos) << said;
+  EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
+}
+
+}  // namespace
