@@ -52,20 +52,26 @@ int effectiveGroup(XkbDescPtr keymap, KeyCode key, int group) {
   }
 }
 
-// The modifier mask that selects level of a key type using Shift and AltGr only, or -1 when the level
-// needs anything else (Lock, NumLock, Ctrl, ...).
-int maskForLevel(const XkbKeyTypeRec& type, int level, unsigned allowed) {
-  if (level == 0) return 0;
-  int best = -1;
+// The level a key type gives for a modifier state.
+int levelFor(const XkbKeyTypeRec& type, unsigned modifiers) {
+  const unsigned relevant = modifiers & type.mods.mask;
   for (int e = 0; e < type.map_count; ++e) {
     const XkbKTMapEntryRec& entry = type.map[e];
-    if (!entry.active || entry.level != level || entry.mods.mask == 0) continue;
-    if ((entry.mods.mask & ~allowed) != 0) continue;
-    if (best < 0 || __builtin_popcount(entry.mods.mask) < __builtin_popcount(static_cast<unsigned>(best))) {
-      best = entry.mods.mask;
-    }
+    if (entry.active && entry.mods.mask == relevant) return entry.level;
   }
-  return best;
+  return 0;
+}
+
+// The fewest of Shift and AltGr that, together with the modifiers locked on the keyboard (Caps Lock,
+// Num Lock), select level of a key type; -1 when no combination does.
+int pressedMaskForLevel(const XkbKeyTypeRec& type, int level, unsigned shiftMask, unsigned altGrMask,
+                        unsigned lockedMask) {
+  // A modifier the keyboard has no key for is 0 here, which only repeats a cheaper candidate.
+  const unsigned candidates[] = {0, shiftMask, altGrMask, shiftMask | altGrMask};
+  for (unsigned pressed : candidates) {
+    if (levelFor(type, pressed | lockedMask) == level) return static_cast<int>(pressed);
+  }
+  return -1;
 }
 
 // Finds the keys that press Shift and AltGr (the key whose first level is ISO_Level3_Shift).
@@ -106,12 +112,10 @@ std::int16_t keyScanX11(X11Keyboard& keyboard, unsigned char ch) {
   if (XkbGetState(keyboard.display, XkbUseCoreKbd, &state) != Success) return KEY_SCAN_NONE;
 
   XkbDescPtr keymap = keyboard.keymap;
-  unsigned allowed = 0;
-  if (keyboard.shiftKey != 0) allowed |= ShiftMask;
-  if (keyboard.altGrKey != 0) allowed |= keyboard.altGrMask;
+  const unsigned shiftMask = keyboard.shiftKey != 0 ? ShiftMask : 0;
+  const unsigned altGrMask = keyboard.altGrKey != 0 ? keyboard.altGrMask : 0;
   int bestKey = -1;
   int bestMask = 0;
-  int bestLevel = 0;
   // Key code 255 cannot be told apart from "no key" in a keyScan answer, so it is never used.
   for (int code = keymap->min_key_code; code <= keymap->max_key_code && code < 0xFF; ++code) {
     const auto key = static_cast<KeyCode>(code);
@@ -120,15 +124,14 @@ std::int16_t keyScanX11(X11Keyboard& keyboard, unsigned char ch) {
     const XkbKeyTypeRec& type = *XkbKeyKeyType(keymap, key, group);
     for (int level = 0; level < type.num_levels; ++level) {
       if (XkbKeySymEntry(keymap, key, level, group) != wanted) continue;
-      const int mask = maskForLevel(type, level, allowed);
+      const int mask = pressedMaskForLevel(type, level, shiftMask, altGrMask, state.locked_mods);
       if (mask < 0) continue;
-      // The key with the lowest level wins: a plain key over one that needs modifiers.
-      if (bestKey < 0 || level < bestLevel) {
+      // The key that needs the fewest modifiers wins; among equals the lowest key code.
+      if (bestKey < 0 || __builtin_popcount(static_cast<unsigned>(mask)) <
+                             __builtin_popcount(static_cast<unsigned>(bestMask))) {
         bestKey = code;
         bestMask = mask;
-        bestLevel = level;
       }
-      break;
     }
   }
   if (bestKey < 0) return KEY_SCAN_NONE;

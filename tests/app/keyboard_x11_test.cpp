@@ -151,6 +151,18 @@ TEST_F(X11Keyboard, TypesALineExactlyIntoTheFocusedWindow) {
   }
 }
 
+TEST_F(X11Keyboard, CapsLockOnTheKeyboardDoesNotChangeWhatArrives) {
+  FocusedReceiver receiver(display_);
+  const KeyboardPort keyboard = openX11Keyboard();
+  XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, LockMask);
+  XSync(display_, False);
+  typeLine(keyboard, "Hello World 42");
+  const std::string received = receiver.readLine();
+  XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, 0);
+  XSync(display_, False);
+  EXPECT_EQ(received, "Hello World 42\n");
+}
+
 TEST_F(X11Keyboard, CharactersTheLayoutCannotProduceAreSkipped) {
   FocusedReceiver receiver(display_);
   const KeyboardPort keyboard = openX11Keyboard();
