@@ -28,17 +28,17 @@ class ManualResetEvent {
 
 class SampleGrabberCallback {
  public:
-  // Called on the backend's streaming thread for every sample; never waits. The sample time is unused.
+  // Called on the backend's streaming thread for every sample; never waits and always answers
+  // CAPTURE_OK, so the stream never stops because of the slot. The sample time is unused.
   CaptureResult sampleCB(double sampleTime, const CaptureSample& sample);
 
   std::int32_t lastSampleBytes = 0;  // streaming thread only
-  std::int32_t expectedBytes = 0;    // fixed before the graph runs
+  std::int32_t expectedBytes = 0;    // fixed before the callback is hooked
   bool newFrame = false;             // under frameLock
-  bool bufferReady = false;          // fixed before the graph runs
+  bool bufferReady = false;          // fixed before the callback is hooked
   std::unique_ptr<std::uint8_t[]> framePixels;  // contents under frameLock
-  const std::uint8_t* samplePointer = nullptr;  // streaming thread only, inside sampleCB
   std::recursive_mutex frameLock;
-  ManualResetEvent frameEvent;
+  ManualResetEvent frameEvent;  // signalled while a frame waits to be taken
 };
 
 // Fixes a record's frame size and gives its callback the buffer; see capture_device.h.

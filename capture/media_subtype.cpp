@@ -1,0 +1,8 @@
+#include "media_subtype.h"
+
+const char* subtypeName(const MediaSubtype& subtype) {
+  for (const NamedSubtype& entry : SUBTYPE_PREFERENCE) {
+    if (entry.subtype == subtype) return entry.name;
+  }
+  return "OTHER";
+}
