@@ -329,25 +329,58 @@ void compositeSymbol(cv::Mat& canvas, const SymbolMatrix& symbol, const RenderOp
   const int y1 = static_cast<int>(std::min(canvas.rows - 1.0, std::ceil(maxY)));
 
   const double q = placement.quietZone;
+  const double right = symbol.cols + q, bottom = symbol.rows + q;
   const cv::Matx33d& h = geometry.toModule;
+  // Module-space position of an image point; false when the point lies beyond the symbol plane's horizon.
+  auto toModule = [&h](double x, double y, double& u, double& v) {
+    const double w = h(2, 0) * x + h(2, 1) * y + h(2, 2);
+    u = (h(0, 0) * x + h(0, 1) * y + h(0, 2)) / w;
+    v = (h(1, 0) * x + h(1, 1) * y + h(1, 2)) / w;
+    return w > 0.0;
+  };
+  auto inQuietZone = [&](double u, double v) { return u >= -q && u < right && v >= -q && v < bottom; };
+  // Range tests come before the casts, which are only defined for values in range.
+  auto isDark = [&symbol](double u, double v) {
+    if (!(u >= 0.0 && u < symbol.cols && v >= 0.0 && v < symbol.rows)) return false;
+    return symbol.at(std::min(static_cast<int>(v), symbol.rows - 1), std::min(static_cast<int>(u), symbol.cols - 1)) != 0;
+  };
+  const float darkLevel = placement.dark, lightLevel = placement.light;
+
   constexpr int SAMPLES = RENDER_SUBSAMPLES * RENDER_SUBSAMPLES;
   for (int py = y0; py <= y1; ++py) {
     float* row = canvas.ptr<float>(py);
     for (int px = x0; px <= x1; ++px) {
+      // Fast paths: a projective map keeps the pixel square convex, so when its four corners share one
+      // module cell, or lie beyond one side of the quiet zone, the whole pixel does.
+      double u[4], v[4];
+      bool inFront = true;
+      for (int k = 0; k < 4; ++k) inFront &= toModule(px - 0.5 + (k & 1), py - 0.5 + (k >> 1), u[k], v[k]);
+      if (inFront) {
+        auto all = [&](auto test) { return test(0) && test(1) && test(2) && test(3); };
+        if (all([&](int k) { return u[k] < -q; }) || all([&](int k) { return u[k] >= right; }) ||
+            all([&](int k) { return v[k] < -q; }) || all([&](int k) { return v[k] >= bottom; })) {
+          continue;
+        }
+        if (all([&](int k) {
+              return inQuietZone(u[k], v[k]) && std::floor(u[k]) == std::floor(u[0]) &&
+                     std::floor(v[k]) == std::floor(v[0]);
+            })) {
+          row[px] = isDark(u[0], v[0]) ? darkLevel : lightLevel;
+          continue;
+        }
+      }
+
       int darkCount = 0, lightCount = 0;
       for (int sy = 0; sy < RENDER_SUBSAMPLES; ++sy) {
         const double y = py - 0.5 + (sy + 0.5) / RENDER_SUBSAMPLES;
         for (int sx = 0; sx < RENDER_SUBSAMPLES; ++sx) {
           const double x = px - 0.5 + (sx + 0.5) / RENDER_SUBSAMPLES;
-          const double w = h(2, 0) * x + h(2, 1) * y + h(2, 2);
-          const double u = (h(0, 0) * x + h(0, 1) * y + h(0, 2)) / w;
-          const double v = (h(1, 0) * x + h(1, 1) * y + h(1, 2)) / w;
-          // Range tests first: the casts below are only defined for values in range.
-          if (u >= 0.0 && u < symbol.cols && v >= 0.0 && v < symbol.rows) {
-            const int col = std::min(static_cast<int>(u), symbol.cols - 1);
-            const int rowIndex = std::min(static_cast<int>(v), symbol.rows - 1);
-            ++(symbol.at(rowIndex, col) ? darkCount : lightCount);
-          } else if (u >= -q && u < symbol.cols + q && v >= -q && v < symbol.rows + q) {
+          double su, sv;
+          // A sample behind the horizon maps to a point behind the camera, never into the quiet zone.
+          toModule(x, y, su, sv);
+          if (isDark(su, sv)) {
+            ++darkCount;
+          } else if (inQuietZone(su, sv)) {
             ++lightCount;
           }
         }

@@ -60,7 +60,7 @@ RenderedSymbol renderSymbol(const SymbolMatrix& symbol, const RenderOptions& opt
 
 // Several symbols in one frame. Each symbol's own options give its placement and look (moduleSize,
 // quietZone, centre, rotation, tilts, dark, light); every other option comes from `scene`. Symbols whose
-// quiet zones overlap fail like out-of-range options.
+// quiet zones overlap fail like out-of-range options. An empty list gives a frame with no symbol in it.
 struct PlacedSymbol {
   SymbolMatrix symbol;
   RenderOptions placement;
