@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ecc200/ecc200.h"
+#include "stage_timing.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ bool fitsTextField(const std::vector<std::uint8_t>& message) {
 }  // namespace
 
 int appendSymbol(SymbolDecoder* ctx, const std::uint8_t* matrix, int columns, int rows) {
+  QUARNEL_STAGE_TIMER(STAGE_DATA_DECODING);
   std::vector<std::uint8_t> message;
   if (!decodeEcc200(matrix, columns, rows, &message)) return APPEND_UNREADABLE;
   DecodeResult& slot = ctx->results[ctx->resultCount];

@@ -2,6 +2,7 @@
 #include <opencv2/imgproc/imgproc_c.h>
 
 #include "locator.h"
+#include "stage_timing.h"
 
 namespace {
 
@@ -12,6 +13,7 @@ constexpr int MIN_POLYGON_EXTENT = 10;     // pixels, bounding width and height
 }  // namespace
 
 void findPolygons(SymbolDecoder* ctx) {
+  QUARNEL_STAGE_TIMER(STAGE_POLYGONS);
   // The contour search overwrites its input; the grid stage still needs the binary image intact.
   IplImage* scratch = cvCreateImage(cvGetSize(ctx->binary), ctx->binary->depth, ctx->binary->nChannels);
   try {
@@ -29,6 +31,7 @@ void findPolygons(SymbolDecoder* ctx) {
 }
 
 void collectCandidates(SymbolDecoder* ctx, int imageWidth, int imageHeight) {
+  QUARNEL_STAGE_TIMER(STAGE_CANDIDATES);
   for (CvSeq* polygon = ctx->polygons; polygon != nullptr; polygon = polygon->h_next) {
     if (polygon->total < MIN_POLYGON_VERTICES) continue;
     const CvRect bounds = cvBoundingRect(polygon, 0);
@@ -39,6 +42,7 @@ void collectCandidates(SymbolDecoder* ctx, int imageWidth, int imageHeight) {
 }
 
 void locateCandidates(SymbolDecoder* ctx, IplImage* grey, int threshold, int flags) {
+  QUARNEL_STAGE_TIMER(STAGE_BINARISATION);  // the two stages below pause it with timers of their own
   binarizeImage(ctx, grey, threshold, flags);
   findPolygons(ctx);
   collectCandidates(ctx, grey->width, grey->height);

@@ -1,0 +1,306 @@
+// Decoder benchmark: our reader against zxing-cpp and libdmtx on the same camera-like frames, with decode
+// rate, misreads, time per frame, our time per stage, and our heap and resident memory.
+//
+// Own options (the Google Benchmark ones pass through):
+//   --frames-per-size=N     symbol frames per ECC 200 size (and as many frames without symbol); default 1
+//   --long-run=N            decodeImage calls of the resident-memory run; default 3000, 0 skips it
+//   --write-fixture=FILE    write our outputs on every frame (both passes) and exit
+//   --check-fixture=FILE    compare our outputs with FILE and exit non-zero on any difference
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "alloc_counter.h"
+#include "decoder.h"
+#include "frame_set.h"
+#include "pass_outputs.h"
+#include "readers.h"
+#include "stage_timing.h"
+
+namespace {
+
+using benchframes::Frame;
+using benchframes::FrameRecipe;
+using benchreaders::Reader;
+
+struct BenchOptions {
+  int framesPerSize = 1;
+  int longRunCalls = 3000;
+  std::string writeFixture;
+  std::string checkFixture;
+};
+
+// The frames of one size, split into those with a symbol and those without.
+struct FrameSet {
+  std::string name;  // "640x480 symbols", "640x480 empty"
+  std::string sizeName;
+  bool withSymbols = false;
+  std::vector<Frame> frames;
+};
+
+// What one reader did on one frame set.
+struct SetResult {
+  int frames = 0;
+  int reads = 0;     // a returned text equals the encoded message
+  int misreads = 0;  // a text was returned that is not the message (any text, on frames without symbol)
+  std::vector<double> millis;
+  StageTotals stages;
+};
+
+std::map<std::pair<std::string, std::string>, SetResult> collected;  // (reader, set) -> result
+
+bool readOption(const char* arg, const char* name, std::string* value) {
+  const size_t length = std::strlen(name);
+  if (std::strncmp(arg, name, length) != 0 || arg[length] != '=') return false;
+  *value = arg + length + 1;
+  return true;
+}
+
+// Takes our own options out of argv, leaving Google Benchmark's.
+BenchOptions parseOptions(int* argc, char** argv) {
+  BenchOptions options;
+  int kept = 1;
+  for (int i = 1; i < *argc; ++i) {
+    std::string value;
+    if (readOption(argv[i], "--frames-per-size", &value)) {
+      options.framesPerSize = std::max(1, std::stoi(value));
+    } else if (readOption(argv[i], "--long-run", &value)) {
+      options.longRunCalls = std::max(0, std::stoi(value));
+    } else if (readOption(argv[i], "--write-fixture", &value)) {
+      options.writeFixture = value;
+    } else if (readOption(argv[i], "--check-fixture", &value)) {
+      options.checkFixture = value;
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  *argc = kept;
+  return options;
+}
+
+std::vector<FrameSet> renderFrameSets(const std::vector<FrameRecipe>& recipes) {
+  std::vector<FrameSet> sets;
+  for (const benchframes::FrameSize& size : benchframes::FRAME_SIZES) {
+    FrameSet withSymbols{std::string(size.name) + " symbols", size.name, true, {}};
+    FrameSet empty{std::string(size.name) + " empty", size.name, false, {}};
+    for (const FrameRecipe& recipe : recipes) {
+      Frame frame = benchframes::renderFrame(recipe, size);
+      if (frame.grey.empty()) {
+        std::fprintf(stderr, "frame %s does not render at %s\n", recipe.name.c_str(), size.name);
+        continue;
+      }
+      (recipe.hasSymbol ? withSymbols : empty).frames.push_back(std::move(frame));
+    }
+    sets.push_back(std::move(withSymbols));
+    sets.push_back(std::move(empty));
+  }
+  return sets;
+}
+
+double percentile(std::vector<double> values, double share) {
+  if (values.empty()) return 0.0;
+  std::sort(values.begin(), values.end());
+  const size_t index = std::min(values.size() - 1, static_cast<size_t>(share * (values.size() - 1) + 0.5));
+  return values[index];
+}
+
+void readFrameSet(benchmark::State& state, Reader reader, const FrameSet& set) {
+  SetResult& result = collected[{benchreaders::readerName(reader), set.name}];
+  for (auto _ : state) {
+    resetStageTotals();
+    double totalSeconds = 0.0;
+    for (const Frame& frame : set.frames) {
+      const auto start = std::chrono::steady_clock::now();
+      const std::vector<std::string> texts = benchreaders::readFrame(reader, frame.grey);
+      const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+      totalSeconds += elapsed.count();
+      result.millis.push_back(elapsed.count() * 1000.0);
+      ++result.frames;
+      const std::string& expected = frame.recipe->message;
+      const bool read = frame.recipe->hasSymbol && std::find(texts.begin(), texts.end(), expected) != texts.end();
+      const bool misread = std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+        return !frame.recipe->hasSymbol || text != expected;
+      });
+      result.reads += read ? 1 : 0;
+      result.misreads += misread ? 1 : 0;
+    }
+    const StageTotals stages = stageTotals();
+    for (int s = 0; s < STAGE_COUNT; ++s) result.stages.nanoseconds[s] += stages.nanoseconds[s];
+    state.SetIterationTime(totalSeconds);
+  }
+  state.counters["frames"] = result.frames;
+  state.counters["rate%"] = set.withSymbols && result.frames > 0 ? 100.0 * result.reads / result.frames : 0.0;
+  state.counters["misreads"] = result.misreads;
+  state.counters["median_ms"] = percentile(result.millis, 0.5);
+  state.counters["p95_ms"] = percentile(result.millis, 0.95);
+}
+
+void registerBenchmarks(const std::vector<FrameSet>& sets) {
+  for (Reader reader : benchreaders::ALL_READERS) {
+    for (const FrameSet& set : sets) {
+      std::string name = std::string("read/") + benchreaders::readerName(reader) + "/" + set.sizeName + "/" +
+                         (set.withSymbols ? "symbols" : "empty");
+      benchmark::RegisterBenchmark(name.c_str(), readFrameSet, reader, std::cref(set))
+          ->Iterations(1)
+          ->UseManualTime()
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+}
+
+void printReadTable(const std::vector<FrameSet>& sets) {
+  std::printf("\n| reader | frame set | frames | decode rate | misreads | median ms | p95 ms |\n");
+  std::printf("|---|---|---:|---:|---:|---:|---:|\n");
+  for (const FrameSet& set : sets) {
+    for (Reader reader : benchreaders::ALL_READERS) {
+      const auto found = collected.find({benchreaders::readerName(reader), set.name});
+      if (found == collected.end() || found->second.frames == 0) continue;
+      const SetResult& r = found->second;
+      char rate[32] = "-";
+      if (set.withSymbols) std::snprintf(rate, sizeof(rate), "%.1f%%", 100.0 * r.reads / r.frames);
+      std::printf("| %s | %s | %d | %s | %d | %.2f | %.2f |\n", benchreaders::readerName(reader), set.name.c_str(),
+                  r.frames, rate, r.misreads, percentile(r.millis, 0.5), percentile(r.millis, 0.95));
+    }
+  }
+}
+
+void printStageTable(const std::vector<FrameSet>& sets) {
+  if (!STAGE_TIMING_ENABLED) {
+    std::printf("\n(stage split not measured: build with -DQUARNEL_STAGE_TIMING=ON)\n");
+    return;
+  }
+  std::printf("\nOur mean time per frame by stage, ms (both passes where the second ran):\n\n| frame set |");
+  for (const char* stage : STAGE_NAMES) std::printf(" %s |", stage);
+  std::printf(" outside stages | total |\n|---|");
+  for (int s = 0; s <= STAGE_COUNT + 1; ++s) std::printf("---:|");
+  std::printf("\n");
+  for (const FrameSet& set : sets) {
+    const auto found = collected.find({benchreaders::readerName(Reader::Quarnel), set.name});
+    if (found == collected.end() || found->second.frames == 0) continue;
+    const SetResult& r = found->second;
+    double total = 0.0;
+    for (double ms : r.millis) total += ms;
+    double staged = 0.0;
+    std::printf("| %s |", set.name.c_str());
+    for (int s = 0; s < STAGE_COUNT; ++s) {
+      const double ms = r.stages.nanoseconds[s] / 1e6 / r.frames;
+      staged += ms;
+      std::printf(" %.3f |", ms);
+    }
+    std::printf(" %.3f | %.3f |\n", total / r.frames - staged, total / r.frames);
+  }
+}
+
+// Heap held at most during one decodeImage call and the blocks it allocates, over both passes of every
+// frame of a set; then the process's resident size over a long run of calls.
+void printMemory(const std::vector<FrameSet>& sets, int longRunCalls) {
+  std::printf("\nHeap per decodeImage call (both passes, every frame):\n\n");
+  std::printf("| frame set | calls | peak bytes, max | peak bytes, median | allocations, median | allocations, max | "
+              "bytes left after the call, max |\n|---|---:|---:|---:|---:|---:|---:|\n");
+  for (const FrameSet& set : sets) {
+    std::vector<double> peaks, allocations;
+    std::int64_t leftOver = 0;
+    for (const Frame& frame : set.frames) {
+      IplImage image = cvIplImage(frame.grey);
+      DecodeResult results[DECODE_MAX_RESULTS];
+      int count = 0;
+      const int passes[2][2] = {{-1, 13}, {15, 14}};
+      for (const auto& pass : passes) {
+        alloccounter::startCounting();
+        decodeImage(&image, results, &count, pass[0], pass[1]);
+        const alloccounter::HeapUse use = alloccounter::stopCounting();
+        peaks.push_back(static_cast<double>(use.peakBytes));
+        allocations.push_back(static_cast<double>(use.allocations));
+        leftOver = std::max(leftOver, use.finalBytes);
+      }
+    }
+    if (peaks.empty()) continue;
+    std::printf("| %s | %zu | %.0f | %.0f | %.0f | %.0f | %lld |\n", set.name.c_str(), peaks.size(),
+                percentile(peaks, 1.0), percentile(peaks, 0.5), percentile(allocations, 0.5),
+                percentile(allocations, 1.0), static_cast<long long>(leftOver));
+  }
+
+  if (longRunCalls <= 0 || sets.empty() || sets[0].frames.empty()) return;
+  // The scanner's pattern over and over on the first frame set; the resident size must not creep.
+  const FrameSet& set = sets[0];
+  std::printf("\nResident memory over %d scanner cycles on %s frames:\n\n| cycles | resident KiB |\n|---:|---:|\n",
+              longRunCalls, set.name.c_str());
+  const int report = std::max(1, longRunCalls / 5);
+  for (int call = 0; call < longRunCalls; ++call) {
+    benchreaders::readWithQuarnel(set.frames[call % set.frames.size()].grey);
+    if (call == 0 || (call + 1) % report == 0) {
+      std::printf("| %d | %lld |\n", call + 1, static_cast<long long>(alloccounter::residentBytes() / 1024));
+    }
+  }
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string describeAll(const std::vector<FrameSet>& sets) {
+  std::string text = "# Decoder outputs on the benchmark frames: per pass \"<set> <frame> p<pass> <status> <count>\",\n"
+                     "# then per result its corners (x y, four times) and its text.\n";
+  for (const FrameSet& set : sets) {
+    for (const Frame& frame : set.frames) {
+      text += passoutputs::describePasses(set.sizeName, frame.recipe->name, frame.grey);
+    }
+  }
+  return text;
+}
+
+int checkFixture(const std::vector<FrameSet>& sets, const std::string& path) {
+  const std::map<std::string, std::string> expected = passoutputs::splitByFrame(readFile(path));
+  int differences = 0, frames = 0;
+  for (const FrameSet& set : sets) {
+    for (const Frame& frame : set.frames) {
+      ++frames;
+      const std::string actual = passoutputs::describePasses(set.sizeName, frame.recipe->name, frame.grey);
+      const auto found = expected.find(set.sizeName + " " + frame.recipe->name);
+      if (found == expected.end() || found->second != actual) {
+        ++differences;
+        std::printf("differs: %s %s\n  expected:\n%s  actual:\n%s", set.sizeName.c_str(), frame.recipe->name.c_str(),
+                    found == expected.end() ? "(none)\n" : found->second.c_str(), actual.c_str());
+      }
+    }
+  }
+  std::printf("%d of %d frames differ from %s\n", differences, frames, path.c_str());
+  return differences == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const BenchOptions options = parseOptions(&argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+
+  const std::vector<FrameRecipe> recipes = benchframes::makeRecipes(options.framesPerSize);
+  const std::vector<FrameSet> sets = renderFrameSets(recipes);
+
+  if (!options.writeFixture.empty()) {
+    std::ofstream out(options.writeFixture, std::ios::binary);
+    out << describeAll(sets);
+    return out.good() ? 0 : 1;
+  }
+  if (!options.checkFixture.empty()) return checkFixture(sets, options.checkFixture);
+
+  registerBenchmarks(sets);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  printReadTable(sets);
+  printStageTable(sets);
+  printMemory(sets, options.longRunCalls);
+  return 0;
+}

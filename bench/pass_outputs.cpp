@@ -1,0 +1,71 @@
+#include "pass_outputs.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "decoder.h"
+
+namespace passoutputs {
+namespace {
+
+struct ScanPass {
+  int threshold;
+  int flags;
+};
+// The scanner's two passes: automatic global level, then adaptive block size 15, both with the crop.
+constexpr ScanPass SCAN_PASSES[] = {{-1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP | 8},
+                                    {15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | 8}};
+
+std::string quote(const char* text) {
+  std::string quoted = "\"";
+  for (const char* c = text; *c != '\0'; ++c) {
+    const unsigned char byte = static_cast<unsigned char>(*c);
+    if (byte < 0x20 || byte > 0x7e || byte == '\\' || byte == '"') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof(escaped), "\\x%02x", byte);
+      quoted += escaped;
+    } else {
+      quoted += static_cast<char>(byte);
+    }
+  }
+  return quoted + "\"";
+}
+
+}  // namespace
+
+std::string describePasses(const std::string& setName, const std::string& frameName, const cv::Mat& grey) {
+  std::ostringstream out;
+  IplImage image = cvIplImage(grey);
+  for (int pass = 0; pass < 2; ++pass) {
+    DecodeResult results[DECODE_MAX_RESULTS] = {};
+    int count = 0;
+    const int status = decodeImage(&image, results, &count, SCAN_PASSES[pass].threshold, SCAN_PASSES[pass].flags);
+    out << setName << ' ' << frameName << " p" << pass + 1 << ' ' << status << ' ' << count << '\n';
+    for (int i = 0; i < count; ++i) {
+      out << ' ';
+      for (const CvPoint& corner : results[i].corners) out << ' ' << corner.x << ' ' << corner.y;
+      out << ' ' << quote(results[i].text) << '\n';
+    }
+  }
+  return out.str();
+}
+
+std::map<std::string, std::string> splitByFrame(const std::string& fixture) {
+  std::map<std::string, std::string> blocks;
+  std::istringstream in(fixture);
+  std::string line;
+  std::string key;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (line[0] != ' ') {
+      std::istringstream header(line);
+      std::string set, frame;
+      header >> set >> frame;
+      key = set + ' ' + frame;
+    }
+    blocks[key] += line + '\n';
+  }
+  return blocks;
+}
+
+}  // namespace passoutputs
