@@ -36,8 +36,8 @@ int ecc200BlockEccLength(const Ecc200Symbol& symbol);
 
 // For every codeword of the symbol (data then error correction, as interleaved), the 8 module indices
 // of its bits, most significant bit first. An index addresses the module matrix described at
-// decodeEcc200. The list has (data + ecc) * 8 entries.
-std::vector<int> ecc200CodewordModules(const Ecc200Symbol& symbol);
+// decodeEcc200. The list has (data + ecc) * 8 entries; it is empty for a size not in the table.
+const std::vector<int>& ecc200CodewordModules(const Ecc200Symbol& symbol);
 // Reads every codeword of the symbol from a module matrix (nonzero byte = dark).
 std::vector<std::uint8_t> readEcc200Codewords(const std::uint8_t* matrix, const Ecc200Symbol& symbol);
 

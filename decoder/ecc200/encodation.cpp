@@ -10,8 +10,10 @@
 //  C40/Text a codeword pair above 64000 (three values of 0-39 reach at most 64000); a shifted value the
 //           shift set does not define (Shift 1 above 31, Shift 2 values 28, 29 and 31-39, Shift 3 above
 //           31); an upper shift followed by FNC1 or another upper shift; a Shift 2, Shift 3 or upper
-//           shift still waiting when the segment ends. A Shift 1 left at the end is the standard's
-//           filler for a pair's unused third value and is ignored.
+//           shift still waiting when the data ends. A Shift 1 left at the end is the standard's
+//           filler for a pair's unused third value and is ignored; so is any shift left waiting when
+//           the encoder closes the segment (an unlatch, or a last codeword in ASCII), as some encoders
+//           begin a shifted character there and then write it in ASCII after the unlatch.
 //  X12      a codeword pair above 64000.
 //  EDIFACT  no value is illegal; a group is 3 codewords, and fewer than 3 left at a group boundary are
 //           ASCII (the unlatch may be left out there).
@@ -87,21 +89,25 @@ bool unpackTriple(std::uint8_t first, std::uint8_t second, int* values) {
   return true;
 }
 
-// True when the segment should end here: an explicit unlatch (consumed) or at most one codeword left,
-// which the standard leaves in ASCII without an unlatch.
-bool endsTripleSegment(Stream& stream) {
+enum class SegmentEnd { Continues, Closed, DataEnds };
+
+// A C40/Text/X12 segment is closed by an unlatch (consumed) or by a single codeword left, which the
+// standard leaves in ASCII without an unlatch; or it simply runs to the end of the data.
+SegmentEnd tripleSegmentEnd(Stream& stream) {
   if (remaining(stream) >= 1 && stream.data[stream.pos] == CW_UNLATCH) {
     ++stream.pos;
-    return true;
+    return SegmentEnd::Closed;
   }
-  return remaining(stream) < 2;
+  if (remaining(stream) == 1) return SegmentEnd::Closed;
+  return remaining(stream) == 0 ? SegmentEnd::DataEnds : SegmentEnd::Continues;
 }
 
 // The C40 and Text sets share everything but the basic letters and Shift 3.
 bool decodeC40Text(Stream& stream, bool textSet) {
   int shiftSet = 0;  // 0 basic, 1..3 the set the previous value shifted to
   bool upperShift = false;
-  while (!endsTripleSegment(stream)) {
+  SegmentEnd end = SegmentEnd::Continues;
+  while ((end = tripleSegmentEnd(stream)) == SegmentEnd::Continues) {
     int values[3];
     if (!unpackTriple(stream.data[stream.pos], stream.data[stream.pos + 1], values)) return false;
     stream.pos += 2;
@@ -158,11 +164,12 @@ bool decodeC40Text(Stream& stream, bool textSet) {
       put(stream, byte);
     }
   }
-  return !upperShift && (shiftSet == 0 || shiftSet == 1);
+  const bool valueWaiting = upperShift || shiftSet > 1;
+  return !valueWaiting || end == SegmentEnd::Closed;
 }
 
 bool decodeX12(Stream& stream) {
-  while (!endsTripleSegment(stream)) {
+  while (tripleSegmentEnd(stream) == SegmentEnd::Continues) {
     int values[3];
     if (!unpackTriple(stream.data[stream.pos], stream.data[stream.pos + 1], values)) return false;
     stream.pos += 2;
@@ -248,7 +255,7 @@ bool skipEciDesignator(Stream& stream) {
 }
 
 void putMacroHeader(Stream& stream, std::uint8_t macro) {
-  for (int byte : {'[', ')', '>', static_cast<int>(BYTE_RECORD_SEPARATOR), '0'}) put(stream, byte);
+  for (int byte : {int{'['}, int{')'}, int{'>'}, int{BYTE_RECORD_SEPARATOR}, int{'0'}}) put(stream, byte);
   put(stream, macro == CW_MACRO_05 ? '5' : '6');
   put(stream, BYTE_GROUP_SEPARATOR);
   stream.macro = true;

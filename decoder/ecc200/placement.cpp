@@ -1,4 +1,5 @@
 // Module placement: where each codeword bit sits in the symbol, and reading the codewords back.
+#include <array>
 #include <cstddef>
 
 #include "ecc200.h"
@@ -127,9 +128,7 @@ struct Placement {
   }
 };
 
-}  // namespace
-
-std::vector<int> ecc200CodewordModules(const Ecc200Symbol& symbol) {
+std::vector<int> placeCodewords(const Ecc200Symbol& symbol) {
   const int nrow = symbol.regionRows * symbol.regionsDown;
   const int ncol = symbol.regionColumns * symbol.regionsAcross;
   const int codewordCount = symbol.dataCodewords + symbol.eccCodewords;
@@ -139,8 +138,26 @@ std::vector<int> ecc200CodewordModules(const Ecc200Symbol& symbol) {
   return placement.modules;
 }
 
+}  // namespace
+
+// Placement depends on the size alone, so each size's list is built once, on first use, and then only
+// read (the initialisation of a function-local static is thread-safe).
+const std::vector<int>& ecc200CodewordModules(const Ecc200Symbol& symbol) {
+  static const std::array<std::vector<int>, ECC200_SYMBOL_COUNT> placements = [] {
+    std::array<std::vector<int>, ECC200_SYMBOL_COUNT> lists;
+    for (int i = 0; i < ECC200_SYMBOL_COUNT; ++i) lists[static_cast<std::size_t>(i)] = placeCodewords(ecc200SymbolAt(i));
+    return lists;
+  }();
+  for (int i = 0; i < ECC200_SYMBOL_COUNT; ++i) {
+    const Ecc200Symbol& known = ecc200SymbolAt(i);
+    if (known.columns == symbol.columns && known.rows == symbol.rows) return placements[static_cast<std::size_t>(i)];
+  }
+  static const std::vector<int> none;
+  return none;
+}
+
 std::vector<std::uint8_t> readEcc200Codewords(const std::uint8_t* matrix, const Ecc200Symbol& symbol) {
-  const std::vector<int> modules = ecc200CodewordModules(symbol);
+  const std::vector<int>& modules = ecc200CodewordModules(symbol);
   std::vector<std::uint8_t> codewords(modules.size() / 8, 0);
   for (std::size_t i = 0; i < modules.size(); ++i) {
     if (matrix[modules[i]] != 0) codewords[i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));

@@ -13,8 +13,8 @@ constexpr int GF_PRIMITIVE_POLYNOMIAL = 0x12D;
 constexpr int RS_MAX_ECC = 68;  // largest per-block check count (48 x 48, 96 x 96, 120 x 120)
 
 struct GaloisTables {
-  std::array<std::uint8_t, 512> exp{};  // doubled so a product needs no modulo
-  std::array<int, 256> log{};
+  std::uint8_t exp[512];  // doubled so a product needs no modulo
+  int log[256];
 };
 
 constexpr GaloisTables makeGaloisTables() {
@@ -54,17 +54,24 @@ std::uint8_t evaluateAscending(const std::uint8_t* coefficients, int count, std:
 }
 
 // Syndromes S_1 ... S_eccLength of the block read as a polynomial whose first codeword is the highest
-// power. Returns true when they are all zero.
+// power: S_j = sum of c_i alpha^(j (length - 1 - i)). Returns true when they are all zero.
 bool computeSyndromes(const std::uint8_t* block, int length, int eccLength, std::uint8_t* syndromes) {
-  bool allZero = true;
-  for (int j = 0; j < eccLength; ++j) {
-    const std::uint8_t root = gfPower(j + 1);
-    std::uint8_t sum = 0;
-    for (int i = 0; i < length; ++i) sum = static_cast<std::uint8_t>(gfMultiply(sum, root) ^ block[i]);
-    syndromes[j] = sum;
-    if (sum != 0) allZero = false;
+  std::fill(syndromes, syndromes + eccLength, 0);
+  for (int i = 0; i < length; ++i) {
+    if (block[i] == 0) continue;
+    // Walk the exponent log(c_i) + j * power in the log domain, one step of `power` per syndrome.
+    const int power = (length - 1 - i) % 255;
+    int exponent = GF.log[block[i]];
+    for (int j = 0; j < eccLength; ++j) {
+      exponent += power;
+      if (exponent >= 255) exponent -= 255;
+      syndromes[j] ^= GF.exp[exponent];
+    }
   }
-  return allZero;
+  for (int j = 0; j < eccLength; ++j) {
+    if (syndromes[j] != 0) return false;
+  }
+  return true;
 }
 
 // Berlekamp-Massey: the shortest error locator Lambda (lowest degree first) that generates the
@@ -156,16 +163,16 @@ bool correctEcc200Codewords(std::vector<std::uint8_t>* codewords, const Ecc200Sy
   if (codewords == nullptr || codewords->size() != total) return false;
   const int eccLength = ecc200BlockEccLength(symbol);
   std::array<std::uint8_t, 255> block{};
-  // Codeword i of the data belongs to block i mod blockCount; check codeword j of block b sits at
-  // dataCodewords + j * blockCount + b.
+  // Codeword k of the whole stream, data and check codewords alike, belongs to block k mod blockCount.
+  // Where the data does not split evenly (144 x 144) the check codewords therefore start with block
+  // dataCodewords mod blockCount, not with block 0.
   for (int b = 0; b < symbol.blockCount; ++b) {
-    const int dataLength = ecc200BlockDataLength(symbol, b);
     std::vector<std::size_t> sources;
-    sources.reserve(static_cast<std::size_t>(dataLength + eccLength));
-    for (int i = 0; i < dataLength; ++i) sources.push_back(static_cast<std::size_t>(b + i * symbol.blockCount));
-    for (int j = 0; j < eccLength; ++j) {
-      sources.push_back(static_cast<std::size_t>(symbol.dataCodewords + j * symbol.blockCount + b));
+    sources.reserve(static_cast<std::size_t>(ecc200BlockDataLength(symbol, b) + eccLength));
+    for (std::size_t k = static_cast<std::size_t>(b); k < total; k += static_cast<std::size_t>(symbol.blockCount)) {
+      sources.push_back(k);
     }
+    if (sources.size() > block.size()) return false;
     for (std::size_t k = 0; k < sources.size(); ++k) block[k] = (*codewords)[sources[k]];
     const int length = static_cast<int>(sources.size());
     if (correctReedSolomonBlock(block.data(), length, eccLength) < 0) return false;

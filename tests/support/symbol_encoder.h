@@ -36,6 +36,15 @@ std::optional<SymbolMatrix> encodeSymbol(std::string_view message, int rows, int
                                          EncodeScheme scheme = EncodeScheme::Auto,
                                          EncoderLib lib = EncoderLib::Dmtx);
 
+// A libdmtx symbol together with the codewords libdmtx placed in it (data, then error correction, in the
+// order of the module placement). Same arguments and refusals as encodeSymbol with EncoderLib::Dmtx.
+struct SymbolWithCodewords {
+  SymbolMatrix symbol;
+  std::vector<std::uint8_t> codewords;
+};
+std::optional<SymbolWithCodewords> encodeDmtxWithCodewords(const std::vector<std::uint8_t>& message, int rows,
+                                                           int cols, EncodeScheme scheme = EncodeScheme::Auto);
+
 // Function codewords that only Zint writes on request. The message bytes are otherwise encoded as given.
 struct ZintFeatures {
   bool gs1 = false;          // message in GS1 bracket syntax ("[01]...[10]..."): leading FNC1, FNC1 separators
