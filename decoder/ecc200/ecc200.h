@@ -43,7 +43,7 @@ std::vector<std::uint8_t> readEcc200Codewords(const std::uint8_t* matrix, const 
 
 // Corrects one Reed-Solomon block in place: length codewords, the last eccLength of them the check
 // codewords. Returns the number of codewords corrected, or -1 when the block holds more errors than
-// floor(eccLength / 2) can mend (or the correction cannot be confirmed).
+// floor(eccLength / 2) can mend (or the correction cannot be confirmed); the block is then unchanged.
 int correctReedSolomonBlock(std::uint8_t* block, int length, int eccLength);
 // Corrects the full interleaved codeword stream of a symbol (data + ecc codewords) in place. False when
 // any block is beyond correction; the stream is then left partly corrected and must not be used.

@@ -102,7 +102,39 @@ SegmentEnd tripleSegmentEnd(Stream& stream) {
   return remaining(stream) == 0 ? SegmentEnd::DataEnds : SegmentEnd::Continues;
 }
 
+// What one C40/Text value stands for in the set it is read in.
+enum class ValueKind { Character, Shift, UpperShift, Fnc1, Illegal };
+struct TripleValue {
+  ValueKind kind;
+  int code;  // the character, or for a shift the set (1-3) it shifts to
+};
+
 // The C40 and Text sets share everything but the basic letters and Shift 3.
+TripleValue readC40TextValue(int set, int value, bool textSet) {
+  switch (set) {
+    case 0:
+      if (value <= 2) return {ValueKind::Shift, value + 1};
+      if (value == 3) return {ValueKind::Character, ' '};
+      if (value <= 13) return {ValueKind::Character, '0' + value - 4};
+      return {ValueKind::Character, (textSet ? 'a' : 'A') + value - 14};
+    case 1:
+      return value <= 31 ? TripleValue{ValueKind::Character, value} : TripleValue{ValueKind::Illegal, 0};
+    case 2:
+      if (value <= 14) return {ValueKind::Character, '!' + value};
+      if (value <= 21) return {ValueKind::Character, ':' + value - 15};
+      if (value <= 26) return {ValueKind::Character, '[' + value - 22};
+      if (value == 27) return {ValueKind::Fnc1, 0};
+      if (value == 30) return {ValueKind::UpperShift, 0};
+      return {ValueKind::Illegal, 0};
+    default:
+      if (value > 31) return {ValueKind::Illegal, 0};
+      if (!textSet) return {ValueKind::Character, 96 + value};
+      if (value == 0) return {ValueKind::Character, '`'};
+      if (value <= 26) return {ValueKind::Character, 'A' + value - 1};
+      return {ValueKind::Character, '{' + value - 27};
+  }
+}
+
 bool decodeC40Text(Stream& stream, bool textSet) {
   int shiftSet = 0;  // 0 basic, 1..3 the set the previous value shifted to
   bool upperShift = false;
@@ -112,56 +144,27 @@ bool decodeC40Text(Stream& stream, bool textSet) {
     if (!unpackTriple(stream.data[stream.pos], stream.data[stream.pos + 1], values)) return false;
     stream.pos += 2;
     for (int value : values) {
-      int byte = -1;
-      const int set = shiftSet;
+      const TripleValue meaning = readC40TextValue(shiftSet, value, textSet);
       shiftSet = 0;
-      if (set == 0) {
-        if (value <= 2) {
-          shiftSet = value + 1;
-        } else if (value == 3) {
-          byte = ' ';
-        } else if (value <= 13) {
-          byte = '0' + value - 4;
-        } else {
-          byte = (textSet ? 'a' : 'A') + value - 14;
-        }
-      } else if (set == 1) {
-        if (value > 31) return false;
-        byte = value;
-      } else if (set == 2) {
-        if (value <= 14) {
-          byte = '!' + value;
-        } else if (value <= 21) {
-          byte = ':' + value - 15;
-        } else if (value <= 26) {
-          byte = '[' + value - 22;
-        } else if (value == 27) {
-          if (upperShift) return false;
-          byte = BYTE_GROUP_SEPARATOR;
-        } else if (value == 30) {
+      switch (meaning.kind) {
+        case ValueKind::Shift:
+          shiftSet = meaning.code;
+          break;
+        case ValueKind::UpperShift:
           if (upperShift) return false;
           upperShift = true;
-        } else {
+          break;
+        case ValueKind::Fnc1:
+          if (upperShift) return false;
+          put(stream, BYTE_GROUP_SEPARATOR);
+          break;
+        case ValueKind::Character:
+          put(stream, upperShift ? meaning.code + 128 : meaning.code);
+          upperShift = false;
+          break;
+        case ValueKind::Illegal:
           return false;
-        }
-      } else {
-        if (value > 31) return false;
-        if (!textSet) {
-          byte = 96 + value;
-        } else if (value == 0) {
-          byte = '`';
-        } else if (value <= 26) {
-          byte = 'A' + value - 1;
-        } else {
-          byte = '{' + value - 27;
-        }
       }
-      if (byte < 0) continue;
-      if (upperShift) {
-        byte += 128;
-        upperShift = false;
-      }
-      put(stream, byte);
     }
   }
   const bool valueWaiting = upperShift || shiftSet > 1;

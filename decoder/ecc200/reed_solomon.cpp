@@ -153,8 +153,11 @@ int correctReedSolomonBlock(std::uint8_t* block, int length, int eccLength) {
   if (found != errorCount) return -1;
 
   for (int k = 0; k < found; ++k) block[positions[k]] ^= magnitudes[k];
-  // Confirm: the mended block must be a codeword.
-  if (!computeSyndromes(block, length, eccLength, syndromes.data())) return -1;
+  // Confirm: the mended block must be a codeword. If not, hand the block back as it came.
+  if (!computeSyndromes(block, length, eccLength, syndromes.data())) {
+    for (int k = 0; k < found; ++k) block[positions[k]] ^= magnitudes[k];
+    return -1;
+  }
   return found;
 }
 
