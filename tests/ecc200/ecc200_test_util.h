@@ -1,4 +1,4 @@
-// Shared helpers of the ECC 200 decoder tests: encoder symbols as module matrices, seeded messages.
+// Shared by the ECC 200 decoder tests: encoder symbols as module matrices, codeword corruption.
 #ifndef QUARNEL_TESTS_ECC200_ECC200_TEST_UTIL_H_
 #define QUARNEL_TESTS_ECC200_ECC200_TEST_UTIL_H_
 

@@ -153,7 +153,7 @@ TEST(RoundTripFunctions, DecodesZintFunctionCodewords) {
   appendedGs1.gs1 = true;
   testsupport::ZintFeatures programming;
   programming.readerProgramming = true;
-  const std::string macro = std::string("[)>\x1E") + "05\x1D" + "PART 42" + "\x1E\x04";
+  const std::string macro = std::string("[)>\x1E") + "05\x1D" + "ORDER 42" + "\x1E\x04";
   const FunctionCase cases[] = {
       {"gs1 fixed then variable field", "[01]09501101530003[10]AB-123", gs1, "010950110153000310AB-123"},
       {"gs1 variable field inside", "[10]AB-123[17]150119", gs1, "10AB-123\x1D" "17150119"},
