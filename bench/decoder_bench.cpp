@@ -6,6 +6,7 @@
 //   --long-run=N            decodeImage calls of the resident-memory run; default 3000, 0 skips it
 //   --write-fixture=FILE    write our outputs on every frame (both passes) and exit
 //   --check-fixture=FILE    compare our outputs with FILE and exit non-zero on any difference
+//   --frame-report          list every 640 x 480 frame with its look and which readers read it, and exit
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -36,6 +37,7 @@ struct BenchOptions {
   int longRunCalls = 3000;
   std::string writeFixture;
   std::string checkFixture;
+  bool frameReport = false;
 };
 
 // The frames of one size, split into those with a symbol and those without.
@@ -78,6 +80,8 @@ BenchOptions parseOptions(int* argc, char** argv) {
       options.writeFixture = value;
     } else if (readOption(argv[i], "--check-fixture", &value)) {
       options.checkFixture = value;
+    } else if (std::strcmp(argv[i], "--frame-report") == 0) {
+      options.frameReport = true;
     } else {
       argv[kept++] = argv[i];
     }
@@ -250,7 +254,8 @@ std::string readFile(const std::string& path) {
 }
 
 std::string describeAll(const std::vector<FrameSet>& sets) {
-  std::string text = "# Decoder outputs on the benchmark frames: per pass \"<set> <frame> p<pass> <status> <count>\",\n"
+  std::string text = "# Decoder outputs on the benchmark frames: per frame \"<set> <frame> frame <pixel digest>\", per pass\n"
+                     "# \"<set> <frame> p<pass> <status> <count>\",\n"
                      "# then per result its corners (x y, four times) and its text.\n";
   for (const FrameSet& set : sets) {
     for (const Frame& frame : set.frames) {
@@ -279,6 +284,23 @@ int checkFixture(const std::vector<FrameSet>& sets, const std::string& path) {
   return differences == 0 ? 0 : 1;
 }
 
+void printFrameReport(const FrameSet& set) {
+  std::printf("| frame | module px | rotation | tilt x | tilt y | blur | noise | dark/light | clutter |");
+  for (Reader reader : benchreaders::ALL_READERS) std::printf(" %s |", benchreaders::readerName(reader));
+  std::printf("\n");
+  for (const Frame& frame : set.frames) {
+    const testsupport::RenderOptions& o = frame.recipe->options;
+    std::printf("| %s | %.1f | %.0f | %.0f | %.0f | %.2f | %.1f | %d/%d | %d |", frame.recipe->name.c_str(), o.moduleSize,
+                o.rotationDeg, o.tiltXDeg, o.tiltYDeg, o.blurSigma, o.noiseSigma, o.dark, o.light, o.clutter);
+    for (Reader reader : benchreaders::ALL_READERS) {
+      const std::vector<std::string> texts = benchreaders::readFrame(reader, frame.grey);
+      const bool read = std::find(texts.begin(), texts.end(), frame.recipe->message) != texts.end();
+      std::printf(" %s |", read ? "read" : texts.empty() ? "-" : "MISREAD");
+    }
+    std::printf("\n");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -295,6 +317,10 @@ int main(int argc, char** argv) {
     return out.good() ? 0 : 1;
   }
   if (!options.checkFixture.empty()) return checkFixture(sets, options.checkFixture);
+  if (options.frameReport) {
+    printFrameReport(sets[0]);
+    return 0;
+  }
 
   registerBenchmarks(sets);
   benchmark::RunSpecifiedBenchmarks();

@@ -33,8 +33,22 @@ std::string quote(const char* text) {
 
 }  // namespace
 
+std::uint64_t frameDigest(const cv::Mat& grey) {
+  std::uint64_t digest = 0xcbf29ce484222325ULL;
+  for (int row = 0; row < grey.rows; ++row) {
+    const std::uint8_t* pixels = grey.ptr<std::uint8_t>(row);
+    for (size_t i = 0; i < grey.cols * grey.elemSize(); ++i) {
+      digest = (digest ^ pixels[i]) * 0x100000001b3ULL;
+    }
+  }
+  return digest;
+}
+
 std::string describePasses(const std::string& setName, const std::string& frameName, const cv::Mat& grey) {
   std::ostringstream out;
+  char digest[32];
+  std::snprintf(digest, sizeof(digest), "%016llx", static_cast<unsigned long long>(frameDigest(grey)));
+  out << setName << ' ' << frameName << " frame " << digest << '\n';
   IplImage image = cvIplImage(grey);
   for (int pass = 0; pass < 2; ++pass) {
     DecodeResult results[DECODE_MAX_RESULTS] = {};
