@@ -1,0 +1,173 @@
+// The scanner worker's start-up and frame cycle.
+#include "app/scanner_worker.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc/imgproc_c.h>
+
+namespace {
+
+// The colour of CV_RGB for the C drawing calls: the image's bytes are B, G, R.
+CvScalar rgbColour(double red, double green, double blue) { return cvScalar(blue, green, red, 0); }
+
+void releaseFrameImages(ScannerWorker& worker) {
+  if (worker.grey != nullptr) cvReleaseImage(&worker.grey);
+  if (worker.colour != nullptr) cvReleaseImageHeader(&worker.colour);
+  worker.colourPixels.clear();
+  worker.colourPixels.shrink_to_fit();
+}
+
+// Sizes colour to the device's current frames; grey follows at the next processed cycle. colour's rows
+// are packed (width x 3 bytes, as copyFrame writes them) whatever the width, so no width can shear the
+// picture. A 0 x 0 size leaves no images.
+void fitFrameImages(ScannerWorker& worker, CaptureManager& capture) {
+  const int width = capture.frameWidth(SCANNER_DEVICE);
+  const int height = capture.frameHeight(SCANNER_DEVICE);
+  if (worker.colour != nullptr && worker.colour->width == width && worker.colour->height == height) return;
+  releaseFrameImages(worker);
+  if (width <= 0 || height <= 0) return;
+  worker.colourPixels.assign(static_cast<std::size_t>(width) * height * 3, 0);
+  worker.colour = cvCreateImageHeader(cvSize(width, height), IPL_DEPTH_8U, 3);
+  cvSetData(worker.colour, worker.colourPixels.data(), width * 3);
+}
+
+void openScannerDevice(CaptureManager& capture) {
+  capture.setRequestedFrameRate(SCANNER_DEVICE, SCANNER_FRAME_RATE);
+  // The sized open is refused when the default open has succeeded: 640 x 480 only as a fallback.
+  capture.openDevice(SCANNER_DEVICE);
+  capture.openDevice(SCANNER_DEVICE, SCANNER_REQUESTED_WIDTH, SCANNER_REQUESTED_HEIGHT);
+}
+
+// Polls until a frame is copied or a reconnect is due. missCount is left as it is after a reconnect,
+// so that every further empty poll reconnects again until a frame arrives.
+void acquireFrame(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports) {
+  for (;;) {
+    if (capture.hasNewFrame(SCANNER_DEVICE)) {
+      fitFrameImages(worker, capture);
+      if (worker.colour != nullptr) {
+        capture.copyFrame(SCANNER_DEVICE, worker.colourPixels.data(), false, true);
+      }
+      worker.missCount = 0;
+      return;
+    }
+    ++worker.missCount;
+    if (worker.missCount >= SCANNER_MISSES_BEFORE_RECONNECT) {
+      capture.closeDevice(SCANNER_DEVICE);
+      openScannerDevice(capture);
+      fitFrameImages(worker, capture);
+      ports.clock.sleepMs(SCANNER_OPEN_PAUSE_MS);
+      return;
+    }
+  }
+}
+
+void decodeFrame(ScannerWorker& worker) {
+  worker.count = 0;
+  worker.decode(worker.grey, worker.results, &worker.count, SCANNER_PASS1_THRESHOLD, SCANNER_PASS1_FLAGS);
+  if (worker.count <= 0) {
+    worker.decode(worker.grey, worker.results, &worker.count, SCANNER_PASS2_THRESHOLD, SCANNER_PASS2_FLAGS);
+  }
+  if (worker.count < 0) worker.count = 0;
+  if (worker.count > DECODE_MAX_RESULTS) worker.count = DECODE_MAX_RESULTS;
+}
+
+void showPreview(const ScannerWorker& worker, const AppPorts& ports) {
+  const PreviewSize size = previewSizeFor(ports.preview.previewRect());
+  if (size.width == 0) return;
+  IplImage* preview = nullptr;
+  try {
+    preview = cvCreateImage(cvSize(size.width, size.height), IPL_DEPTH_8U, 3);
+    preview->origin = worker.colour->origin;
+    cvResize(worker.colour, preview, CV_INTER_AREA);
+  } catch (const cv::Exception&) {
+    // A preview too large to allocate is skipped for this cycle like an empty one.
+    if (preview != nullptr) cvReleaseImage(&preview);
+    return;
+  }
+  ports.preview.showPreview(preview);
+  cvReleaseImage(&preview);
+}
+
+}  // namespace
+
+ScannerWorker::~ScannerWorker() { releaseFrameImages(*this); }
+
+PreviewSize previewSizeFor(const PreviewRect& clientArea) {
+  // 64-bit, so that no published rectangle can overflow the arithmetic.
+  const std::int64_t w = std::int64_t{clientArea.right} - clientArea.left;
+  const std::int64_t h = std::int64_t{clientArea.bottom} - clientArea.top;
+  if (w <= 0 || h <= 0) return {};
+  const std::int64_t x = static_cast<double>(h) / static_cast<double>(w) > 0.75 ? w : ((h / 4) * 16) / 3;
+  const std::int64_t width = (x / 16) * 16;
+  if (width <= 0 || width > INT32_MAX) return {};
+  return {static_cast<int>(width), static_cast<int>(width * 3 / 4)};
+}
+
+void drawResult(IplImage* colour, int i, const DecodeResult& result) {
+  const CvPoint* corners = result.corners;
+  const CvScalar red = rgbColour(255, 0, 0);
+  for (int side = 0; side < 4; ++side) cvLine(colour, corners[side], corners[(side + 1) % 4], red, 1, 8, 0);
+
+  // The factors are single-precision constants widened to double; every product truncates toward zero.
+  const int w = colour->width;
+  const double band = static_cast<double>(SCANNER_LABEL_BAND) * w;
+  const int bandTop = static_cast<int>(band * i);
+  const int bandBottom = static_cast<int>(band * (i + 1));
+  const int bandRight = static_cast<int>(static_cast<double>(SCANNER_LABEL_WIDTH) * w);
+  cvRectangle(colour, cvPoint(0, bandTop), cvPoint(bandRight, bandBottom), rgbColour(255, 255, 255), CV_FILLED,
+              8, 0);
+
+  const auto scale = static_cast<float>(w * static_cast<double>(SCANNER_FONT_SCALE));
+  CvFont font;
+  cvInitFont(&font, CV_FONT_HERSHEY_SIMPLEX, scale, scale, 0, 2, 8);
+  const std::string text(result.text, strnlen(result.text, DECODE_TEXT_SIZE));
+  const int baseline = static_cast<int>((i + 1) * SCANNER_LABEL_BASELINE * w);
+  cvPutText(colour, text.c_str(), cvPoint(0, baseline), &font, rgbColour(0, 0, 0));
+}
+
+void startScanner(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports) {
+  capture.listDevices(false);
+  openScannerDevice(capture);
+  fitFrameImages(worker, capture);
+  ports.clock.sleepMs(SCANNER_OPEN_PAUSE_MS);
+  worker.missCount = 0;
+  worker.wedge = KeyboardWedge{};
+}
+
+void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports) {
+  acquireFrame(worker, capture, ports);
+  // No frame size yet (no device could be opened): nothing to process; keep polling and reconnecting.
+  if (worker.colour == nullptr) return;
+
+  if (worker.grey == nullptr) {
+    worker.grey = cvCreateImage(cvGetSize(worker.colour), IPL_DEPTH_8U, 1);
+    cvZero(worker.grey);
+    worker.grey->origin = worker.colour->origin;
+  }
+  cvCvtColor(worker.colour, worker.grey, CV_BGR2GRAY);
+
+  const std::uint32_t tickBefore = ports.clock.tickCount();
+  decodeFrame(worker);
+  const std::uint32_t tickAfter = ports.clock.tickCount();
+
+  for (int i = 0; i < worker.count; ++i) {
+    drawResult(worker.colour, i, worker.results[i]);
+    confirmRead(worker.wedge, ports, i, worker.results[i]);
+  }
+
+  showPreview(worker, ports);
+
+  // Only the decoding step is paced; drawing, typing, the beep and the preview come on top.
+  const std::uint32_t decodeMs = tickAfter - tickBefore;
+  if (decodeMs < SCANNER_MIN_DECODE_MS) ports.clock.sleepMs(SCANNER_MIN_DECODE_MS - decodeMs);
+}
+
+void runScannerWorker(CaptureBackend& backend, const AppPorts& ports, long cycles) {
+  CaptureManager capture(backend);
+  ScannerWorker worker;
+  startScanner(worker, capture, ports);
+  for (long done = 0; cycles < 0 || done < cycles; ++done) runScannerCycle(worker, capture, ports);
+}

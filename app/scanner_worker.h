@@ -1,0 +1,77 @@
+// The scanner worker: the one background thread that fetches frames, decodes them in up to two passes,
+// draws every symbol found, hands the first to the keyboard wedge and passes a scaled copy of the frame
+// to the preview.
+#ifndef QUARNEL_APP_SCANNER_WORKER_H_
+#define QUARNEL_APP_SCANNER_WORKER_H_
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include <opencv2/core/core_c.h>
+
+#include "app/keyboard_wedge.h"
+#include "app/ports.h"
+#include "capture/capture_manager.h"
+#include "decoder/decoder.h"
+
+constexpr int SCANNER_DEVICE = 0;
+constexpr int SCANNER_FRAME_RATE = 15;
+constexpr int SCANNER_REQUESTED_WIDTH = 640;
+constexpr int SCANNER_REQUESTED_HEIGHT = 480;
+constexpr std::uint32_t SCANNER_OPEN_PAUSE_MS = 1000;
+constexpr int SCANNER_MISSES_BEFORE_RECONNECT = 5;
+// Pass 1: automatic global level; pass 2 only when pass 1 found nothing: adaptive, block size 15. Both
+// crop; bit 8 of the flags has no effect on the decoder.
+constexpr int SCANNER_PASS1_THRESHOLD = -1;
+constexpr int SCANNER_PASS1_FLAGS = DECODE_GLOBAL_THRESHOLD | DECODE_CROP | 8;
+constexpr int SCANNER_PASS2_THRESHOLD = 15;
+constexpr int SCANNER_PASS2_FLAGS = DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | 8;
+constexpr std::uint32_t SCANNER_MIN_DECODE_MS = 100;
+// Label geometry, all times the frame width.
+constexpr float SCANNER_LABEL_BAND = 0.047f;
+constexpr float SCANNER_LABEL_WIDTH = 0.8f;
+constexpr float SCANNER_FONT_SCALE = 0.0008f;
+constexpr double SCANNER_LABEL_BASELINE = 0.03125;
+
+using DecodeFunction = std::function<int(IplImage* grey, DecodeResult* results, int* count, int threshold,
+                                         int flags)>;
+
+// The worker's state, private to its thread. Owns its images.
+struct ScannerWorker {
+  ScannerWorker() = default;
+  ~ScannerWorker();
+  ScannerWorker(const ScannerWorker&) = delete;
+  ScannerWorker& operator=(const ScannerWorker&) = delete;
+
+  DecodeFunction decode = decodeImage;  // tests may put a scripted decoder here
+  IplImage* colour = nullptr;           // B, G, R, rows top-down, packed rows; null while the size is 0 x 0
+  std::vector<std::uint8_t> colourPixels;
+  IplImage* grey = nullptr;             // made at the first processed cycle
+  DecodeResult results[DECODE_MAX_RESULTS]{};
+  int count = 0;
+  int missCount = 0;
+  KeyboardWedge wedge;
+};
+
+// The preview size for a client area: width a multiple of 16, height three quarters of it. 0 x 0 when
+// the area is empty or too small.
+struct PreviewSize {
+  int width = 0;
+  int height = 0;
+};
+PreviewSize previewSizeFor(const PreviewRect& clientArea);
+
+// Opens device 0, sizes the colour image to its frames and pauses.
+void startScanner(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports);
+// One frame: acquisition (or reconnect), grey conversion, the two passes, overlay and confirmation of
+// every result, preview and pacing.
+void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports);
+// Draws result i's outline and label onto the colour image.
+void drawResult(IplImage* colour, int i, const DecodeResult& result);
+
+// The thread routine: constructs the capture manager on the backend, starts, and runs `cycles` cycles;
+// a negative count (the program's) runs for ever.
+void runScannerWorker(CaptureBackend& backend, const AppPorts& ports, long cycles = -1);
+
+#endif  // QUARNEL_APP_SCANNER_WORKER_H_

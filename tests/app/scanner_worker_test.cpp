@@ -1,0 +1,414 @@
+// Whole worker cycles: a scripted camera behind the real capture manager, a scripted or the real
+// decoder, a fake clock and recording keyboard, sound and preview ports.
+#include "app/scanner_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "scripted_camera.h"
+#include "symbol_encoder.h"
+#include "symbol_renderer.h"
+
+namespace {
+
+using DecodeCall = std::pair<int, int>;  // threshold, flags
+const DecodeCall PASS1{-1, 13};
+const DecodeCall PASS2{15, 14};
+
+// The worker's platform: a clock that only moves when the worker sleeps or a decode takes time, a
+// keyboard whose key codes are the characters themselves, a beep counter and a preview recorder.
+struct FakeHost {
+  std::uint32_t now = 0;
+  std::vector<std::uint32_t> sleeps;
+  std::function<void()> onSleep;  // what the world does while the worker pauses
+  std::string typed;
+  int beeps = 0;
+  PreviewRect clientArea{0, 0, 640, 484};
+  std::vector<cv::Mat> previews;
+
+  AppPorts ports() {
+    AppPorts p;
+    p.keyboard.keyScan = [](unsigned char ch) {
+      if (ch == '\n') return static_cast<std::int16_t>('\n');
+      return ch >= 0x20 && ch < 0x7F ? static_cast<std::int16_t>(ch) : KEY_SCAN_NONE;
+    };
+    p.keyboard.keyEvent = [this](int key, unsigned flags) {
+      if ((flags & KEY_EVENT_UP) == 0 && key < 0x100) typed += static_cast<char>(key);
+    };
+    p.keyboard.flushKeys = [] {};
+    p.sound.beep = [this](std::uint32_t, std::uint32_t) { ++beeps; };
+    p.clock.tickCount = [this] { return now; };
+    p.clock.sleepMs = [this](std::uint32_t ms) {
+      sleeps.push_back(ms);
+      now += ms;
+      if (onSleep) onSleep();
+    };
+    p.preview.previewRect = [this] { return clientArea; };
+    p.preview.showPreview = [this](const IplImage* image) { previews.push_back(cv::cvarrToMat(image).clone()); };
+    return p;
+  }
+};
+
+DecodeResult makeResult(const char* text, std::vector<CvPoint> corners) {
+  DecodeResult result{};
+  for (int c = 0; c < 4; ++c) result.corners[c] = corners[static_cast<std::size_t>(c)];
+  std::strncpy(result.text, text, sizeof result.text - 1);
+  return result;
+}
+
+// Answers pass 1 and pass 2 from a script and records every call; each call takes the scripted time.
+struct ScriptedDecoder {
+  std::vector<DecodeResult> pass1;
+  std::vector<DecodeResult> pass2;
+  std::uint32_t pass1Ms = 0;
+  std::vector<DecodeCall> calls;
+  std::vector<cv::Mat> greys;
+
+  DecodeFunction function(FakeHost& host) {
+    return [this, &host](IplImage* grey, DecodeResult* results, int* count, int threshold, int flags) {
+      calls.emplace_back(threshold, flags);
+      greys.push_back(cv::cvarrToMat(grey).clone());
+      if (threshold == SCANNER_PASS1_THRESHOLD) host.now += pass1Ms;
+      const std::vector<DecodeResult>& found = threshold == -1 ? pass1 : pass2;
+      for (std::size_t r = 0; r < found.size(); ++r) results[r] = found[r];
+      *count = static_cast<int>(found.size());
+      return 0;
+    };
+  }
+};
+
+cv::Mat uniformFrame(int width, int height, cv::Scalar bgr) { return cv::Mat(height, width, CV_8UC3, bgr); }
+
+class ScannerCycle : public ::testing::Test {
+ protected:
+  void start(int width = 640, int height = 480) {
+    camera = std::make_unique<ScriptedCamera>(width, height);
+    startWith(*camera);
+  }
+  void startWith(ScriptedCamera& cam) {
+    capture = std::make_unique<CaptureManager>(cam);
+    worker.decode = decoder.function(host);
+    ports = host.ports();
+    startScanner(worker, *capture, ports);
+  }
+  void cycle() { runScannerCycle(worker, *capture, ports); }
+  cv::Mat colour() const { return cv::cvarrToMat(worker.colour); }
+
+  FakeHost host;
+  ScriptedDecoder decoder;
+  std::unique_ptr<ScriptedCamera> camera;
+  std::unique_ptr<CaptureManager> capture;
+  ScannerWorker worker;
+  AppPorts ports;
+};
+
+TEST_F(ScannerCycle, StartUpOpensTheCameraSizesTheColourImageAndPauses) {
+  start(320, 240);
+  EXPECT_EQ(camera->graphsStarted, 1);
+  ASSERT_NE(worker.colour, nullptr);
+  EXPECT_EQ(worker.colour->width, 320);
+  EXPECT_EQ(worker.colour->height, 240);
+  EXPECT_EQ(host.sleeps, (std::vector<std::uint32_t>{1000}));
+}
+
+TEST_F(ScannerCycle, FrameWithoutSymbolRunsBothPassesTypesNothingAndStillUpdatesThePreview) {
+  start();
+  // A picture that is not the same upside down, so the copy's orientation shows in the grey image.
+  cv::Mat frame = uniformFrame(640, 480, cv::Scalar(0, 0, 0));
+  frame.rowRange(0, 240).setTo(cv::Scalar(200, 200, 200));
+  ASSERT_TRUE(camera->deliver(frame));
+  cycle();
+  EXPECT_EQ(decoder.calls, (std::vector<DecodeCall>{PASS1, PASS2}));
+  ASSERT_EQ(decoder.greys.size(), 2u);
+  EXPECT_GT(decoder.greys[0].at<std::uint8_t>(0, 0), 150);    // top row bright, as delivered
+  EXPECT_LT(decoder.greys[0].at<std::uint8_t>(479, 0), 50);
+  EXPECT_EQ(host.typed, "");
+  EXPECT_EQ(host.beeps, 0);
+  ASSERT_EQ(host.previews.size(), 1u);
+  EXPECT_EQ(cv::norm(host.previews[0], frame, cv::NORM_INF), 0.0);  // no overlay drawn
+}
+
+TEST_F(ScannerCycle, ReadOfPassOneNeverRunsPassTwo) {
+  start();
+  decoder.pass1 = {makeResult("ABC-123", {{10, 10}, {60, 10}, {60, 60}, {10, 60}})};
+  decoder.pass2 = {makeResult("WRONG", {{10, 10}, {60, 10}, {60, 60}, {10, 60}})};
+  camera->deliver(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+  cycle();
+  EXPECT_EQ(decoder.calls, (std::vector<DecodeCall>{PASS1}));
+  EXPECT_EQ(host.typed, "ABC-123\n");
+  EXPECT_EQ(host.beeps, 1);
+}
+
+TEST_F(ScannerCycle, ReadOfPassTwoIsDrawnAndTyped) {
+  start();
+  decoder.pass2 = {makeResult("SECOND", {{10, 100}, {60, 100}, {60, 150}, {10, 150}})};
+  camera->deliver(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+  cycle();
+  EXPECT_EQ(decoder.calls, (std::vector<DecodeCall>{PASS1, PASS2}));
+  EXPECT_EQ(host.typed, "SECOND\n");
+  EXPECT_EQ(colour().at<cv::Vec3b>(100, 30), cv::Vec3b(0, 0, 255));
+}
+
+// Result i's outline is drawn before band i + 1 and after band i - 1: an outline through a later band
+// is painted over, one through an earlier band stays on top of it.
+TEST_F(ScannerCycle, ThreeResultsAreDrawnInOrderAndOnlyTheFirstIsTyped) {
+  start();
+  // Bands for a 640-wide frame: rows 0..30, 30..60, 60..90, columns 0..512.
+  decoder.pass1 = {
+      makeResult("FIRST", {{520, 45}, {600, 45}, {600, 200}, {300, 45}}),    // crosses band 1
+      makeResult("SECOND", {{540, 300}, {630, 300}, {630, 400}, {540, 400}}),
+      makeResult("THIRD", {{450, 15}, {630, 15}, {630, 250}, {450, 250}}),   // crosses band 0
+  };
+  camera->deliver(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+  cycle();
+  const cv::Vec3b red(0, 0, 255);
+  const cv::Vec3b white(255, 255, 255);
+  EXPECT_EQ(colour().at<cv::Vec3b>(45, 505), white);  // result 0's outline under band 1
+  EXPECT_EQ(colour().at<cv::Vec3b>(45, 550), red);    // and beside it
+  EXPECT_EQ(colour().at<cv::Vec3b>(15, 505), red);    // result 2's outline over band 0
+  EXPECT_EQ(colour().at<cv::Vec3b>(350, 630), red);   // result 1's outline
+  EXPECT_EQ(host.typed, "FIRST\n");
+  EXPECT_EQ(host.beeps, 1);
+}
+
+// One result on a 1000 x 750 frame: the band's bottom row is floor(0.047f x 1000) = 46 (not 47, as the
+// double 0.047 would give), its right column 800, the text baseline row 31.
+TEST_F(ScannerCycle, OverlayOfOneKnownResultHasRedOutlineWhiteBandAndBlackTextInsideIt) {
+  start(1000, 750);
+  decoder.pass1 = {makeResult("HELLO", {{600, 400}, {800, 400}, {800, 600}, {600, 600}})};
+  const cv::Vec3b grey(128, 128, 128);
+  camera->deliver(uniformFrame(1000, 750, cv::Scalar(128, 128, 128)));
+  cycle();
+  const cv::Mat image = colour();
+  const cv::Vec3b red(0, 0, 255);
+  const cv::Vec3b white(255, 255, 255);
+  const cv::Vec3b black(0, 0, 0);
+  for (const cv::Point p : {cv::Point(700, 400), cv::Point(800, 500), cv::Point(700, 600), cv::Point(600, 500),
+                            cv::Point(600, 400), cv::Point(800, 600)}) {
+    EXPECT_EQ(image.at<cv::Vec3b>(p), red) << p;
+  }
+  EXPECT_EQ(image.at<cv::Vec3b>(500, 700), grey);  // inside the outline
+  EXPECT_EQ(image.at<cv::Vec3b>(46, 790), white);
+  EXPECT_EQ(image.at<cv::Vec3b>(47, 790), grey);
+  EXPECT_EQ(image.at<cv::Vec3b>(10, 800), white);
+  EXPECT_EQ(image.at<cv::Vec3b>(10, 801), grey);
+
+  int textPixels = 0;
+  cv::Rect textBox;
+  for (int y = 0; y < image.rows; ++y) {
+    for (int x = 0; x < image.cols; ++x) {
+      const cv::Vec3b pixel = image.at<cv::Vec3b>(y, x);
+      if (pixel == black) {
+        textBox = textPixels++ == 0 ? cv::Rect(x, y, 1, 1) : (textBox | cv::Rect(x, y, 1, 1));
+      } else {
+        const bool inBand = y <= 46 && x <= 800;
+        EXPECT_TRUE(pixel == red || pixel == (inBand ? white : grey)) << "at " << x << "," << y;
+        if (HasFailure()) return;
+      }
+    }
+  }
+  EXPECT_GT(textPixels, 100);
+  EXPECT_GE(textBox.y, 0);
+  EXPECT_LE(textBox.br().y, 47);          // all text inside the band
+  EXPECT_LE(textBox.br().y, 31 + 3);      // sitting on the baseline
+  EXPECT_LT(textBox.x, 10);               // starting at the left edge
+  EXPECT_EQ(host.typed, "HELLO\n");
+}
+
+TEST_F(ScannerCycle, StalledCameraReconnectsOnTheFifthEmptyPollThenOnEveryPollUntilAFrameArrives) {
+  start();
+  ASSERT_TRUE(camera->deliver(uniformFrame(640, 480, cv::Scalar(90, 90, 90))));
+  cycle();
+  ASSERT_EQ(worker.missCount, 0);
+  host.sleeps.clear();
+
+  cycle();  // five empty polls
+  EXPECT_EQ(worker.missCount, 5);
+  EXPECT_EQ(camera->graphsStarted, 2);
+  EXPECT_EQ(camera->graphsStopped, 1);
+  cycle();  // one empty poll
+  EXPECT_EQ(worker.missCount, 6);
+  EXPECT_EQ(camera->graphsStarted, 3);
+  // Each reconnect pauses 1000 ms and then still processes the old frame, paced to 100 ms.
+  EXPECT_EQ(host.sleeps, (std::vector<std::uint32_t>{1000, 100, 1000, 100}));
+  EXPECT_EQ(decoder.calls.size(), 6u);
+
+  ASSERT_TRUE(camera->deliver(uniformFrame(640, 480, cv::Scalar(90, 90, 90))));
+  cycle();
+  EXPECT_EQ(worker.missCount, 0);
+  EXPECT_EQ(camera->graphsStarted, 3);
+}
+
+TEST_F(ScannerCycle, ReconnectThatChangesTheFrameSizeRemakesTheImages) {
+  start(320, 240);
+  camera->deliver(uniformFrame(320, 240, cv::Scalar(10, 20, 30)));
+  cycle();
+  camera->width = 640;  // the camera comes back larger
+  camera->height = 480;
+  cycle();  // stalls and reconnects
+  ASSERT_EQ(camera->graphsStarted, 2);
+  ASSERT_NE(worker.colour, nullptr);
+  EXPECT_EQ(worker.colour->width, 640);
+  EXPECT_EQ(worker.colour->height, 480);
+
+  const cv::Mat frame = uniformFrame(640, 480, cv::Scalar(40, 50, 60));
+  ASSERT_TRUE(camera->deliver(frame));
+  cycle();
+  EXPECT_EQ(cv::norm(colour(), frame, cv::NORM_INF), 0.0);
+  ASSERT_FALSE(decoder.greys.empty());
+  EXPECT_EQ(decoder.greys.back().size(), cv::Size(640, 480));
+}
+
+// 322 x 3 bytes is no multiple of 4: rows padded to an aligned stride would shear the picture.
+TEST_F(ScannerCycle, FrameWhoseRowsAreNotWordAlignedArrivesUnsheared) {
+  start(322, 240);
+  cv::Mat frame(240, 322, CV_8UC3);
+  cv::randu(frame, cv::Scalar::all(0), cv::Scalar::all(256));
+  ASSERT_TRUE(camera->deliver(frame));
+  cycle();
+  EXPECT_EQ(cv::norm(colour(), frame, cv::NORM_INF), 0.0);
+  cv::Mat expectedGrey;
+  cv::cvtColor(frame, expectedGrey, cv::COLOR_BGR2GRAY);
+  ASSERT_FALSE(decoder.greys.empty());
+  EXPECT_EQ(cv::norm(decoder.greys[0], expectedGrey, cv::NORM_INF), 0.0);
+}
+
+TEST_F(ScannerCycle, NoCameraAtStartKeepsReconnectingWithoutImageWorkUntilOneAppears) {
+  camera = std::make_unique<ScriptedCamera>(320, 240);
+  camera->present = false;
+  startWith(*camera);
+  EXPECT_EQ(worker.colour, nullptr);
+  for (int c = 0; c < 3; ++c) cycle();
+  EXPECT_TRUE(decoder.calls.empty());
+  EXPECT_TRUE(host.previews.empty());
+  EXPECT_EQ(worker.missCount, 7);
+
+  camera->present = true;
+  cycle();  // reconnects, now with a camera
+  ASSERT_NE(worker.colour, nullptr);
+  ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, cv::Scalar(1, 2, 3))));
+  cycle();
+  EXPECT_EQ(worker.missCount, 0);
+  EXPECT_FALSE(decoder.calls.empty());
+}
+
+TEST_F(ScannerCycle, PreviewSizeFollowsTheClientArea) {
+  struct Case {
+    PreviewRect clientArea;
+    cv::Size preview;  // empty: no preview this cycle
+  } cases[] = {
+      {{0, 0, 640, 484}, {640, 480}}, {{0, 0, 640, 500}, {640, 480}},  {{0, 0, 640, 470}, {624, 468}},
+      {{0, 0, 400, 400}, {400, 300}}, {{0, 0, 1000, 300}, {400, 300}}, {{0, 0, 15, 100}, {}},
+      {{0, 0, 0, 0}, {}},             {{100, 50, 500, 450}, {400, 300}},
+  };
+  start();
+  for (const Case& c : cases) {
+    host.clientArea = c.clientArea;
+    host.previews.clear();
+    camera->deliver(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+    cycle();
+    const int width = c.clientArea.right - c.clientArea.left;
+    const int height = c.clientArea.bottom - c.clientArea.top;
+    if (c.preview.empty()) {
+      EXPECT_TRUE(host.previews.empty()) << width << " x " << height;
+    } else {
+      ASSERT_EQ(host.previews.size(), 1u) << width << " x " << height;
+      EXPECT_EQ(host.previews[0].size(), c.preview) << width << " x " << height;
+      EXPECT_EQ(host.previews[0].type(), CV_8UC3);
+    }
+  }
+}
+
+TEST_F(ScannerCycle, DecodingStepIsPacedToOneHundredMilliseconds) {
+  struct Case {
+    std::uint32_t startTick;
+    std::uint32_t decodeMs;
+    std::vector<std::uint32_t> pause;
+  } cases[] = {
+      {0, 30, {70}}, {0, 150, {}}, {0, 99, {1}}, {0, 100, {}}, {0xFFFFFFF0u, 30, {70}},
+  };
+  start();
+  for (const Case& c : cases) {
+    host.now = c.startTick;
+    decoder.pass1Ms = c.decodeMs;
+    host.sleeps.clear();
+    camera->deliver(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+    cycle();
+    EXPECT_EQ(host.sleeps, c.pause) << c.decodeMs << " ms from tick " << c.startTick;
+  }
+}
+
+TEST(ScannerThread, RunsTheGivenNumberOfCyclesAndReleasesTheCamera) {
+  ScriptedCamera camera(640, 480);
+  FakeHost host;
+  // The camera delivers a frame whenever the worker pauses.
+  host.onSleep = [&] { camera.deliver(uniformFrame(640, 480, cv::Scalar(200, 200, 200))); };
+  runScannerWorker(camera, host.ports(), 3);
+  EXPECT_EQ(host.previews.size(), 3u);
+  EXPECT_EQ(camera.graphsStarted, 1);
+  EXPECT_EQ(camera.graphsStopped, 1);
+}
+
+// The real decoder on a symbol made by an independent encoder.
+class ScannerWithDecoder : public ScannerCycle {
+ protected:
+  void startRecordingRealDecoder() {
+    start();
+    worker.decode = [this](IplImage* grey, DecodeResult* results, int* count, int threshold, int flags) {
+      decoder.calls.emplace_back(threshold, flags);
+      return decodeImage(grey, results, count, threshold, flags);
+    };
+  }
+};
+
+TEST_F(ScannerWithDecoder, BlankFrameRunsBothPassesAndTypesNothing) {
+  startRecordingRealDecoder();
+  camera->deliver(uniformFrame(640, 480, cv::Scalar(180, 180, 180)));
+  cycle();
+  EXPECT_EQ(decoder.calls, (std::vector<DecodeCall>{PASS1, PASS2}));
+  EXPECT_EQ(host.typed, "");
+  EXPECT_EQ(host.previews.size(), 1u);
+}
+
+// Needs the whole decoder chain down to the data decoding.
+TEST_F(ScannerWithDecoder, SymbolIsReadByPassOneOutlinedAndTyped) {
+  const std::string message = "QUARNEL 0042";
+  const auto symbol = testsupport::encodeSymbol(message, 0, 0);
+  ASSERT_TRUE(symbol.has_value());
+  testsupport::RenderOptions options;
+  options.moduleSize = 10.0;
+  const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(*symbol, options);
+  cv::Mat frame;
+  cv::cvtColor(rendered.grey, frame, cv::COLOR_GRAY2BGR);
+
+  startRecordingRealDecoder();
+  camera->deliver(frame);
+  cycle();
+  EXPECT_EQ(decoder.calls, (std::vector<DecodeCall>{PASS1}));
+  EXPECT_EQ(host.typed, message + "\n");
+  EXPECT_EQ(host.beeps, 1);
+  // The outline runs through the symbol's true corners, give or take a couple of pixels.
+  const cv::Mat image = colour();
+  for (const cv::Point2d corner : {rendered.corners.finderVertex, rendered.corners.timingCorner}) {
+    int redNearby = 0;
+    for (int dy = -3; dy <= 3; ++dy) {
+      for (int dx = -3; dx <= 3; ++dx) {
+        const cv::Point p(static_cast<int>(corner.x) + dx, static_cast<int>(corner.y) + dy);
+        redNearby += image.at<cv::Vec3b>(p) == cv::Vec3b(0, 0, 255) ? 1 : 0;
+      }
+    }
+    EXPECT_GT(redNearby, 0) << corner;
+  }
+}
+
+}  // namespace
