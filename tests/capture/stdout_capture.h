@@ -1,0 +1,20 @@
+// Test-only: what an action writes to standard output.
+#ifndef QUARNEL_TESTS_CAPTURE_STDOUT_CAPTURE_H_
+#define QUARNEL_TESTS_CAPTURE_STDOUT_CAPTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace capturetest {
+
+template <typename Action>
+std::string stdoutOf(Action&& action) {
+  testing::internal::CaptureStdout();
+  action();
+  return testing::internal::GetCapturedStdout();
+}
+
+}  // namespace capturetest
+
+#endif  // QUARNEL_TESTS_CAPTURE_STDOUT_CAPTURE_H_
