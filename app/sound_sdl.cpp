@@ -23,7 +23,8 @@ std::vector<Sint16> makeTone(std::uint32_t frequencyHz, std::uint32_t durationMs
   const auto count = static_cast<std::size_t>(std::uint64_t{SOUND_SAMPLE_RATE} * durationMs / 1000);
   std::vector<Sint16> samples(count);
   constexpr double AMPLITUDE = 0.4 * 32767.0;
-  const double step = 2.0 * M_PI * frequencyHz / SOUND_SAMPLE_RATE;
+  constexpr double TWO_PI = 6.283185307179586;
+  const double step = TWO_PI * frequencyHz / SOUND_SAMPLE_RATE;
   for (std::size_t n = 0; n < count; ++n) {
     samples[n] = static_cast<Sint16>(std::lround(AMPLITUDE * std::sin(step * static_cast<double>(n))));
   }
