@@ -150,6 +150,12 @@ class V4l2Graph : public CaptureGraph {
     const std::uint32_t pixelFormat = v4l2PixelFormat(format.subtype);
     if (pixelFormat == 0 || format.width < 1 || format.height < 1) return CAPTURE_FALSE;
 
+    // A driver answers an unsupported request by switching to something near it; a refusal must leave
+    // the device as it was, also when its own format is one no subtype can name again.
+    v4l2_format saved{};
+    saved.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (retryIoctl(fd, VIDIOC_G_FMT, &saved) < 0) return CAPTURE_FAIL;
+
     v4l2_format wanted{};
     wanted.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     wanted.fmt.pix.width = static_cast<std::uint32_t>(format.width);
@@ -157,19 +163,24 @@ class V4l2Graph : public CaptureGraph {
     wanted.fmt.pix.pixelformat = pixelFormat;
     wanted.fmt.pix.field = V4L2_FIELD_ANY;
     if (retryIoctl(fd, VIDIOC_S_FMT, &wanted) < 0) return CAPTURE_FAIL;
+    const bool kept = wanted.fmt.pix.width == static_cast<std::uint32_t>(format.width) &&
+                      wanted.fmt.pix.height == static_cast<std::uint32_t>(format.height) &&
+                      wanted.fmt.pix.pixelformat == pixelFormat;
+    if (!kept) {
+      retryIoctl(fd, VIDIOC_S_FMT, &saved);
+      return CAPTURE_FALSE;
+    }
 
+    // The frame time goes with an accepted format; a device without frame-rate control keeps its own.
     if (format.frameTime > 0) {
       v4l2_streamparm parameters{};
       parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       parameters.parm.capture.timeperframe.numerator = static_cast<std::uint32_t>(
           std::min<std::int64_t>(format.frameTime, UINT32_MAX));
       parameters.parm.capture.timeperframe.denominator = CAPTURE_TIME_UNITS_PER_SECOND;
-      retryIoctl(fd, VIDIOC_S_PARM, &parameters);  // a device without frame-rate control keeps its own
+      retryIoctl(fd, VIDIOC_S_PARM, &parameters);
     }
-    const bool kept = wanted.fmt.pix.width == static_cast<std::uint32_t>(format.width) &&
-                      wanted.fmt.pix.height == static_cast<std::uint32_t>(format.height) &&
-                      wanted.fmt.pix.pixelformat == pixelFormat;
-    return kept ? CAPTURE_OK : CAPTURE_FALSE;
+    return CAPTURE_OK;
   }
 
   CaptureResult capabilityCount(std::int32_t& count, std::int32_t& recordBytes) override {
