@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "decode_command.h"
 #include "symbol_encoder.h"
