@@ -1,0 +1,105 @@
+// The decoder's outputs (status, count, corners and texts of both scanner passes) on the benchmark's
+// 640 x 480 frames must stay exactly as recorded in decoder_outputs.txt. The benchmark writes that file
+// (--write-fixture) and checks all three frame sizes (--check-fixture); this test regenerates the frames
+// and checks the smallest size, which covers every symbol size and every kind of frame.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frame_set.h"
+#include "pass_outputs.h"
+
+namespace {
+
+constexpr int FIXTURE_FRAMES_PER_SIZE = 1;  // as recorded; the benchmark's default
+
+std::string readFixture() {
+  std::ifstream in(QUARNEL_DECODER_OUTPUTS_FIXTURE, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class DecoderOutputs : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    recipes_ = new std::vector<benchframes::FrameRecipe>(benchframes::makeRecipes(FIXTURE_FRAMES_PER_SIZE));
+    blocks_ = new std::map<std::string, std::string>(passoutputs::splitByFrame(readFixture()));
+  }
+  static void TearDownTestSuite() {
+    delete recipes_;
+    delete blocks_;
+  }
+  static const std::vector<benchframes::FrameRecipe>& recipes() { return *recipes_; }
+  static const std::map<std::string, std::string>& blocks() { return *blocks_; }
+
+ private:
+  static std::vector<benchframes::FrameRecipe>* recipes_;
+  static std::map<std::string, std::string>* blocks_;
+};
+
+std::vector<benchframes::FrameRecipe>* DecoderOutputs::recipes_ = nullptr;
+std::map<std::string, std::string>* DecoderOutputs::blocks_ = nullptr;
+
+// Pulls the quoted texts out of one frame's recorded block.
+std::vector<std::string> recordedTexts(const std::string& block) {
+  std::vector<std::string> texts;
+  std::istringstream lines(block);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t open = line.find('"');
+    if (line[0] == ' ' && open != std::string::npos) texts.push_back(line.substr(open + 1, line.size() - open - 2));
+  }
+  return texts;
+}
+
+std::string firstLine(const std::string& block) { return block.substr(0, block.find('\n')); }
+
+TEST_F(DecoderOutputs, FixtureCoversEveryFrameOfEverySize) {
+  for (const benchframes::FrameSize& size : benchframes::FRAME_SIZES) {
+    for (const benchframes::FrameRecipe& recipe : recipes()) {
+      EXPECT_EQ(blocks().count(std::string(size.name) + " " + recipe.name), 1u) << size.name << " " << recipe.name;
+    }
+  }
+}
+
+// What the fixture pins must be right in the first place: every recorded text is the message the
+// independent encoder was given (the generated messages need no escaping), and frames without a symbol
+// recorded none.
+TEST_F(DecoderOutputs, RecordedTextsAreTheEncodedMessages) {
+  int textsSeen = 0;
+  for (const benchframes::FrameSize& size : benchframes::FRAME_SIZES) {
+    for (const benchframes::FrameRecipe& recipe : recipes()) {
+      const auto found = blocks().find(std::string(size.name) + " " + recipe.name);
+      if (found == blocks().end()) continue;
+      for (const std::string& text : recordedTexts(found->second)) {
+        ++textsSeen;
+        EXPECT_TRUE(recipe.hasSymbol) << size.name << " " << recipe.name << " read \"" << text << "\"";
+        EXPECT_EQ(text, recipe.message) << size.name << " " << recipe.name;
+      }
+    }
+  }
+  EXPECT_GT(textsSeen, 0);
+}
+
+TEST_F(DecoderOutputs, BothPassesOnEverySmallFrameMatchTheFixture) {
+  const benchframes::FrameSize& size = benchframes::FRAME_SIZES[0];
+  for (const benchframes::FrameRecipe& recipe : recipes()) {
+    const benchframes::Frame frame = benchframes::renderFrame(recipe, size);
+    ASSERT_FALSE(frame.grey.empty()) << recipe.name;
+    const std::string actual = passoutputs::describePasses(size.name, recipe.name, frame.grey);
+    const auto found = blocks().find(std::string(size.name) + " " + recipe.name);
+    const std::string expected = found == blocks().end() ? "(not recorded)\n" : found->second;
+    // The first line is the frame's pixel digest: when it differs, the frames moved under the fixture.
+    EXPECT_EQ(expected, actual) << recipe.name
+                                << (firstLine(expected) == firstLine(actual)
+                                        ? ""
+                                        : ": the frame itself changed (encoder or renderer), not the decoder");
+  }
+}
+
+}  // namespace
