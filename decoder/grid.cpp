@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "append.h"
+#include "stage_timing.h"
 
 namespace {
 
@@ -246,6 +247,7 @@ int sampleSymbolMatrix(SymbolDecoder* ctx, int index, ModuleMatrix* matrix, Symb
 }
 
 int sampleSymbol(SymbolDecoder* ctx, int index) {
+  QUARNEL_STAGE_TIMER(STAGE_SAMPLING);
   // The matrix is large (144 x 144 bytes), so it lives on the heap for the call.
   std::vector<ModuleMatrix> matrix(1);
   SymbolSize size = {0, 0};

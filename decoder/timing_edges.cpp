@@ -6,6 +6,7 @@
 
 #include "grid.h"
 #include "runs.h"
+#include "stage_timing.h"
 #include "timing_edges_internal.h"
 
 namespace {
@@ -29,6 +30,7 @@ bool isUsableCorner(CvPoint2D32f corner) {
 // Cuts the candidate out of the binary image, doubles every pixel, and moves the corners and lines
 // into the crop. The doubling gives the sweep's one-pixel line steps half-pixel resolution.
 int cropCandidate(SymbolDecoder* ctx, SymbolCandidate* candidate) {
+  QUARNEL_STAGE_TIMER(STAGE_CROP);
   CvPoint2D32f* corners = candidate->corners;
   int minX = static_cast<int>(corners[0].x), maxX = minX;
   int minY = static_cast<int>(corners[0].y), maxY = minY;
@@ -268,6 +270,7 @@ EdgeLine refineTimingEdge(const IplImage* workImage, const EdgeLine& line, int s
 }
 
 int orientCandidate(SymbolDecoder* ctx, int index) {
+  QUARNEL_STAGE_TIMER(STAGE_EDGE_SWEEPS);
   if (index < 0 || index >= ctx->candidateCount || ctx->resultCount < 0 || ctx->resultCount >= DECODE_MAX_RESULTS) {
     return REFINE_STATUS_NO_SLOT;
   }
