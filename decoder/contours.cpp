@@ -16,14 +16,30 @@ void findPolygons(SymbolDecoder* ctx) {
   QUARNEL_STAGE_TIMER(STAGE_POLYGONS);
   // The contour search overwrites its input; the grid stage still needs the binary image intact.
   IplImage* scratch = cvCreateImage(cvGetSize(ctx->binary), ctx->binary->depth, ctx->binary->nChannels);
+  CvContourScanner scanner = nullptr;
   try {
     cvCopy(ctx->binary, scratch);
-    CvSeq* contours = nullptr;
-    cvFindContours(scratch, ctx->storage, &contours, sizeof(CvContour), CV_RETR_LIST, CV_CHAIN_APPROX_SIMPLE,
-                   cvPoint(0, 0));
-    // An empty contour list is refused here with an error, which ends the call with -1.
-    ctx->polygons = cvApproxPoly(contours, sizeof(CvContour), ctx->storage, CV_POLY_APPROX_DP, POLYGON_ACCURACY, 1);
+    scanner = cvStartFindContours(scratch, ctx->storage, sizeof(CvContour), CV_RETR_LIST, CV_CHAIN_APPROX_SIMPLE,
+                                  cvPoint(0, 0));
+    // The approximation keeps a subset of a contour's points, so a contour with fewer points than a
+    // candidate needs vertices can never pass the filters below. Dropping it as the scanner meets it
+    // hands its storage back at once (noise makes tens of thousands of them) and leaves the order of
+    // the others as it was.
+    bool anyContour = false;
+    while (CvSeq* contour = cvFindNextContour(scanner)) {
+      anyContour = true;
+      if (contour->total < MIN_POLYGON_VERTICES) cvSubstituteContour(scanner, nullptr);
+    }
+    CvSeq* contours = cvEndFindContours(&scanner);
+    if (anyContour && contours == nullptr) {
+      ctx->polygons = nullptr;
+    } else {
+      // An empty contour list is refused here with an error, which ends the call with -1.
+      ctx->polygons =
+          cvApproxPoly(contours, sizeof(CvContour), ctx->storage, CV_POLY_APPROX_DP, POLYGON_ACCURACY, 1);
+    }
   } catch (...) {
+    if (scanner != nullptr) cvEndFindContours(&scanner);
     cvReleaseImage(&scratch);
     throw;
   }
