@@ -54,11 +54,14 @@ struct FakeDesk {
       events.push_back(((flags & KEY_EVENT_UP) != 0 ? "-" : "+") + name);
     };
     p.keyboard.flushKeys = [this] { events.push_back("flush"); };
+    // The beep takes its time, as the real one does, so the tick taken after the typing shows
+    // whether it was read before the beep or after.
     p.sound.beep = [this](std::uint32_t hz, std::uint32_t ms) {
       EXPECT_EQ(hz, 750u);
       EXPECT_EQ(ms, 200u);
       events.push_back("beep");
       ++beeps;
+      now += ms;
     };
     p.clock.tickCount = [this] { return now; };
     p.clock.sleepMs = [](std::uint32_t) { FAIL() << "the wedge never sleeps"; };

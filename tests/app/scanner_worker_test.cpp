@@ -25,8 +25,8 @@ using DecodeCall = std::pair<int, int>;  // threshold, flags
 const DecodeCall PASS1{-1, 13};
 const DecodeCall PASS2{15, 14};
 
-// The worker's platform: a clock that only moves when the worker sleeps or a decode takes time, a
-// keyboard whose key codes are the characters themselves, a beep counter and a preview recorder.
+// The worker's platform: a clock that only moves when the worker sleeps, a decode takes time or a beep
+// plays, a keyboard whose key codes are the characters themselves, a beep counter and a preview recorder.
 struct FakeHost {
   std::uint32_t now = 0;
   std::vector<std::uint32_t> sleeps;
@@ -46,7 +46,10 @@ struct FakeHost {
       if ((flags & KEY_EVENT_UP) == 0 && key < 0x100) typed += static_cast<char>(key);
     };
     p.keyboard.flushKeys = [] {};
-    p.sound.beep = [this](std::uint32_t, std::uint32_t) { ++beeps; };
+    p.sound.beep = [this](std::uint32_t, std::uint32_t ms) {
+      ++beeps;
+      now += ms;
+    };
     p.clock.tickCount = [this] { return now; };
     p.clock.sleepMs = [this](std::uint32_t ms) {
       sleeps.push_back(ms);
@@ -67,9 +70,12 @@ DecodeResult makeResult(const char* text, std::vector<CvPoint> corners) {
 }
 
 // Answers pass 1 and pass 2 from a script and records every call; each call takes the scripted time.
+// A pass scripted to fail returns -1 and, like the decoder, leaves results and count alone.
 struct ScriptedDecoder {
   std::vector<DecodeResult> pass1;
   std::vector<DecodeResult> pass2;
+  bool pass1Fails = false;
+  bool pass2Fails = false;
   std::uint32_t pass1Ms = 0;
   std::vector<DecodeCall> calls;
   std::vector<cv::Mat> greys;
@@ -79,6 +85,7 @@ struct ScriptedDecoder {
       calls.emplace_back(threshold, flags);
       greys.push_back(cv::cvarrToMat(grey).clone());
       if (threshold == SCANNER_PASS1_THRESHOLD) host.now += pass1Ms;
+      if (threshold == -1 ? pass1Fails : pass2Fails) return -1;
       const std::vector<DecodeResult>& found = threshold == -1 ? pass1 : pass2;
       for (std::size_t r = 0; r < found.size(); ++r) results[r] = found[r];
       *count = static_cast<int>(found.size());
@@ -112,13 +119,47 @@ class ScannerCycle : public ::testing::Test {
   AppPorts ports;
 };
 
-TEST_F(ScannerCycle, StartUpOpensTheCameraSizesTheColourImageAndPauses) {
+// Frame time of 15 frames a second, in the capture component's 100 ns units.
+constexpr std::int64_t FRAME_TIME_15_FPS = 10000000 / 15;
+
+std::vector<std::int64_t> frameTimesSet(const ScriptedCamera& camera) {
+  std::vector<std::int64_t> times;
+  for (const VideoFormat& format : camera.formatsSet) times.push_back(format.frameTime);
+  return times;
+}
+
+TEST_F(ScannerCycle, StartUpListsTheDevicesOpensTheCameraAt15FpsSizesTheColourImageAndPauses) {
+  ::testing::internal::CaptureStdout();
   start(320, 240);
+  const std::string printed = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(printed.find("SETUP: 0) Scripted camera"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("SETUP: 1 Device(s) found"), std::string::npos) << printed;
   EXPECT_EQ(camera->graphsStarted, 1);
+  EXPECT_EQ(frameTimesSet(*camera), (std::vector<std::int64_t>{FRAME_TIME_15_FPS}));
   ASSERT_NE(worker.colour, nullptr);
   EXPECT_EQ(worker.colour->width, 320);
   EXPECT_EQ(worker.colour->height, 240);
   EXPECT_EQ(host.sleeps, (std::vector<std::uint32_t>{1000}));
+}
+
+// The device opens at its default format; 640 x 480 is asked for only when that open failed.
+TEST_F(ScannerCycle, OpensAtTheDefaultFormatAndAt640By480OnlyWhenThatFails) {
+  struct Case {
+    int failingOpens;
+    cv::Size colour;
+  } cases[] = {{0, {320, 240}}, {1, {640, 480}}};
+  for (const Case& c : cases) {
+    ScriptedCamera cam(320, 240);
+    cam.otherSizes = {{640, 480}};
+    cam.failingOpens = c.failingOpens;
+    ScannerWorker fresh;
+    FakeHost freshHost;
+    CaptureManager manager(cam);
+    startScanner(fresh, manager, freshHost.ports());
+    EXPECT_EQ(cam.graphsStarted, 1) << c.failingOpens;
+    ASSERT_NE(fresh.colour, nullptr) << c.failingOpens;
+    EXPECT_EQ(cv::Size(fresh.colour->width, fresh.colour->height), c.colour) << c.failingOpens;
+  }
 }
 
 TEST_F(ScannerCycle, FrameWithoutSymbolRunsBothPassesTypesNothingAndStillUpdatesThePreview) {
@@ -161,6 +202,41 @@ TEST_F(ScannerCycle, ReadOfPassTwoIsDrawnAndTyped) {
 
 // Result i's outline is drawn before band i + 1 and after band i - 1: an outline through a later band
 // is painted over, one through an earlier band stays on top of it.
+// A pass that fails is passed over: the second pass still runs after a failed first, and a frame where
+// both fail is shown without overlay.
+TEST_F(ScannerCycle, FailedDecodingPassIsIgnored) {
+  struct Case {
+    const char* name;
+    bool pass1Fails;
+    bool pass2Fails;
+    const char* typed;
+  } cases[] = {
+      {"first pass fails", true, false, "SECOND\n"},
+      {"both passes fail", true, true, ""},
+  };
+  start();
+  for (const Case& c : cases) {
+    decoder.calls.clear();
+    decoder.pass1 = {makeResult("FIRST", {{10, 100}, {60, 100}, {60, 150}, {10, 150}})};
+    decoder.pass2 = {makeResult("SECOND", {{10, 100}, {60, 100}, {60, 150}, {10, 150}})};
+    decoder.pass1Fails = c.pass1Fails;
+    decoder.pass2Fails = c.pass2Fails;
+    host.typed.clear();
+    host.previews.clear();
+    worker.wedge = KeyboardWedge{};
+    const cv::Mat frame = uniformFrame(640, 480, cv::Scalar(128, 128, 128));
+    camera->deliver(frame);
+    cycle();
+    EXPECT_EQ(decoder.calls, (std::vector<DecodeCall>{PASS1, PASS2})) << c.name;
+    EXPECT_EQ(worker.count, c.pass2Fails ? 0 : 1) << c.name;
+    EXPECT_EQ(host.typed, c.typed) << c.name;
+    ASSERT_EQ(host.previews.size(), 1u) << c.name;
+    if (c.pass2Fails) {
+      EXPECT_EQ(cv::norm(host.previews[0], frame, cv::NORM_INF), 0.0) << c.name;  // no overlay
+    }
+  }
+}
+
 TEST_F(ScannerCycle, ThreeResultsAreDrawnInOrderAndOnlyTheFirstIsTyped) {
   start();
   // Bands for a 640-wide frame: rows 0..30, 30..60, 60..90, columns 0..512.
@@ -223,6 +299,46 @@ TEST_F(ScannerCycle, OverlayOfOneKnownResultHasRedOutlineWhiteBandAndBlackTextIn
   EXPECT_LE(textBox.br().y, 31 + 3);      // sitting on the baseline
   EXPECT_LT(textBox.x, 10);               // starting at the left edge
   EXPECT_EQ(host.typed, "HELLO\n");
+
+  // The preview is scaled from the frame after the overlay: 1000 x 750 to 640 x 480.
+  ASSERT_EQ(host.previews.size(), 1u);
+  const cv::Mat preview = host.previews[0];
+  EXPECT_EQ(preview.at<cv::Vec3b>(3, 400), white);
+  int reddish = 0;
+  for (int x = 390; x < 450; ++x) {
+    for (int y = 254; y <= 258; ++y) {
+      const cv::Vec3b p = preview.at<cv::Vec3b>(y, x);
+      reddish += p[2] > p[1] + 100 ? 1 : 0;
+    }
+  }
+  EXPECT_GT(reddish, 50);  // the outline's top side, one row in the frame, at row 256 of the preview
+}
+
+// Three labels on a 1000-wide frame. The bands together reach down to floor(3 x 0.047f x 1000) = 140
+// (the double 0.047 would give 141); label 2's baseline, floor(3 x 1000 / 32) = 93, is band 2's top,
+// so its text lies above its own band, over band 1.
+TEST_F(ScannerCycle, LabelsFromTheThirdOnSitAboveTheirBands) {
+  start(1000, 750);
+  const std::vector<CvPoint> corners{{600, 400}, {800, 400}, {800, 600}, {600, 600}};
+  decoder.pass1 = {makeResult("", corners), makeResult("", corners), makeResult("MMMMMMMMMMMM", corners)};
+  camera->deliver(uniformFrame(1000, 750, cv::Scalar(128, 128, 128)));
+  cycle();
+  const cv::Mat image = colour();
+  const cv::Vec3b white(255, 255, 255);
+  const cv::Vec3b grey(128, 128, 128);
+  EXPECT_EQ(image.at<cv::Vec3b>(140, 790), white);
+  EXPECT_EQ(image.at<cv::Vec3b>(141, 790), grey);
+
+  // Only label 2 has text: all of it between band 1's top (46) and its baseline, give or take the
+  // thickness of the stroke.
+  std::vector<cv::Point> black;
+  cv::Mat blackMask;
+  cv::inRange(image, cv::Scalar(0, 0, 0), cv::Scalar(0, 0, 0), blackMask);
+  cv::findNonZero(blackMask, black);
+  ASSERT_GT(black.size(), 300u);
+  const cv::Rect textBox = cv::boundingRect(black);
+  EXPECT_GT(textBox.y, 46);
+  EXPECT_LE(textBox.br().y - 1, 93 + 1);
 }
 
 TEST_F(ScannerCycle, StalledCameraReconnectsOnTheFifthEmptyPollThenOnEveryPollUntilAFrameArrives) {
@@ -239,6 +355,8 @@ TEST_F(ScannerCycle, StalledCameraReconnectsOnTheFifthEmptyPollThenOnEveryPollUn
   cycle();  // one empty poll
   EXPECT_EQ(worker.missCount, 6);
   EXPECT_EQ(camera->graphsStarted, 3);
+  // Every reopen asks for 15 frames a second again: closing forgets the request.
+  EXPECT_EQ(frameTimesSet(*camera), std::vector<std::int64_t>(3, FRAME_TIME_15_FPS));
   // Each reconnect pauses 1000 ms and then still processes the old frame, paced to 100 ms.
   EXPECT_EQ(host.sleeps, (std::vector<std::uint32_t>{1000, 100, 1000, 100}));
   EXPECT_EQ(decoder.calls.size(), 6u);
@@ -327,6 +445,18 @@ TEST_F(ScannerCycle, PreviewSizeFollowsTheClientArea) {
       EXPECT_EQ(host.previews[0].type(), CV_8UC3);
     }
   }
+}
+
+// Typing and the 200 ms beep come on top of the paced step: a 30 ms decode still pauses 70 ms.
+TEST_F(ScannerCycle, BeepIsNotCountedInThePacedDecodingStep) {
+  start();
+  decoder.pass1 = {makeResult("BEEP", {{10, 100}, {60, 100}, {60, 150}, {10, 150}})};
+  decoder.pass1Ms = 30;
+  host.sleeps.clear();
+  camera->deliver(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+  cycle();
+  EXPECT_EQ(host.beeps, 1);
+  EXPECT_EQ(host.sleeps, (std::vector<std::uint32_t>{70}));
 }
 
 TEST_F(ScannerCycle, DecodingStepIsPacedToOneHundredMilliseconds) {

@@ -1,5 +1,6 @@
 #include "scripted_camera.h"
 
+#include <algorithm>
 #include <string>
 
 #include "capture/frame_slot.h"
@@ -15,20 +16,32 @@ class ScriptedGraph : public CaptureGraph {
   CaptureResult acquire(GraphObject) override { return CAPTURE_OK; }
   void release(GraphObject) override {}
   CaptureResult setFiltergraph() override { return CAPTURE_OK; }
-  CaptureResult bindSource(const DeviceEntry&) override { return camera.present ? CAPTURE_OK : CAPTURE_NOT_FOUND; }
+  CaptureResult bindSource(const DeviceEntry&) override {
+    if (!camera.present) return CAPTURE_NOT_FOUND;
+    if (camera.failingOpens > 0) {
+      --camera.failingOpens;
+      return CAPTURE_NOT_FOUND;
+    }
+    return CAPTURE_OK;
+  }
   CaptureResult addFilter(GraphObject, const std::string&) override { return CAPTURE_OK; }
   CaptureResult findStreamConfig(PinCategory) override { return CAPTURE_OK; }
   CaptureResult getFormat(VideoFormat& format) override {
     format.width = camera.width;
     format.height = camera.height;
     format.subtype = SUBTYPE_RGB24;
-    format.frameTime = 666666;
+    format.frameTime = camera.frameTime;
     format.sampleSize = static_cast<std::int64_t>(camera.width) * camera.height * 3;
     return CAPTURE_OK;
   }
-  // The camera offers its one size only.
+  // The camera takes its default size and the other sizes it offers, at any frame time.
   CaptureResult setFormat(const VideoFormat& format) override {
-    return format.width == camera.width && format.height == camera.height ? CAPTURE_OK : CAPTURE_FALSE;
+    const cv::Size size(format.width, format.height);
+    const bool offered = size == cv::Size(camera.width, camera.height) ||
+                         std::find(camera.otherSizes.begin(), camera.otherSizes.end(), size) != camera.otherSizes.end();
+    if (!offered) return CAPTURE_FALSE;
+    camera.formatsSet.push_back(format);
+    return CAPTURE_OK;
   }
   CaptureResult capabilityCount(std::int32_t& count, std::int32_t& recordBytes) override {
     count = 1;

@@ -24,11 +24,15 @@ class ScriptedCamera : public CaptureBackend {
   // False when no graph runs.
   bool deliver(const cv::Mat& bgr);
 
-  int width;
+  int width;                // the default format's size
   int height;
+  std::int64_t frameTime = 333333;  // the default format's frame time: 30 frames a second
+  std::vector<cv::Size> otherSizes;  // sizes the camera also accepts when asked for them
   bool present = true;      // false: no device is listed and none can be opened
+  int failingOpens = 0;     // the next this many opens fail to find the device
   int graphsStarted = 0;    // opens that reached a running graph
   int graphsStopped = 0;
+  std::vector<VideoFormat> formatsSet;  // every format the camera accepted, in order
 
   // Set by the graph: the running graph's frame callback, or null.
   SampleGrabberCallback* callback = nullptr;
