@@ -1,6 +1,8 @@
 // Decoder entry: a fresh context per call, the stages in order, and error containment.
 #include "decoder.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -13,6 +15,14 @@ namespace {
 bool isUsableGrey(const IplImage* grey) {
   return grey != nullptr && grey->nSize == static_cast<int>(sizeof(IplImage)) && grey->nChannels == 1 &&
          grey->depth == IPL_DEPTH_8U && grey->width > 0 && grey->height > 0 && grey->imageData != nullptr;
+}
+
+// An adaptive block wider than twice the image's larger side reaches past the image from every pixel.
+// The library spends time and memory in proportion to the block (a block of 2^31 - 1 takes gigabytes),
+// so such a size is refused like an even one.
+bool isUsableBlockSize(const IplImage* grey, int threshold, int flags) {
+  if ((flags & DECODE_ADAPTIVE_THRESHOLD) == 0) return true;
+  return threshold <= 2 * std::int64_t{std::max(grey->width, grey->height)} + 1;
 }
 
 void releaseContext(SymbolDecoder* ctx) {
@@ -37,6 +47,7 @@ int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* insp
                std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count) {
   // Without a threshold flag the binary image would never be filled; such a call is refused up front.
   if (!isUsableGrey(grey) || (flags & (DECODE_GLOBAL_THRESHOLD | DECODE_ADAPTIVE_THRESHOLD)) == 0) return -1;
+  if (!isUsableBlockSize(grey, threshold, flags)) return -1;
 
   SymbolDecoder* ctx = new (std::nothrow) SymbolDecoder;
   if (ctx == nullptr) return -1;

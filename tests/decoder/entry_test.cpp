@@ -1,4 +1,5 @@
 // decodeImage's contract: argument checks, flag handling, thresholds and the copy-out.
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -69,6 +70,9 @@ TEST(DecodeImage, RefusesUnusableImagesAndFlagsWithoutTouchingOutputs) {
       {"even block size", &greyIpl, 14, DECODE_ADAPTIVE_THRESHOLD},
       {"block size 1", &greyIpl, 1, DECODE_ADAPTIVE_THRESHOLD},
       {"negative block size", &greyIpl, -3, DECODE_ADAPTIVE_THRESHOLD},
+      // 640 x 480: blocks up to 1281 reach no further than the image; larger ones are refused.
+      {"block size beyond the image", &greyIpl, 1283, DECODE_ADAPTIVE_THRESHOLD},
+      {"largest block size", &greyIpl, INT_MAX, DECODE_ADAPTIVE_THRESHOLD},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
