@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <ostream>
 
 #include <opencv2/imgcodecs.hpp>
@@ -72,6 +73,52 @@ class StderrMute {
 
  private:
   int saved_;
+};
+
+// The codecs allocate the whole picture as soon as they have read its header, so a file of a few hundred
+// bytes can claim a picture of gigabytes. While they run, this allocator refuses any buffer larger than
+// the biggest picture accepted, so such a file is refused before the memory is taken, not after; every
+// other request goes on to the allocator it stands in front of. Not thread-safe: it is the process-wide
+// default allocator while installed.
+class CappedImageAllocator : public cv::MatAllocator {
+ public:
+  CappedImageAllocator(double maxBytes, const cv::MatAllocator* next) : maxBytes_(maxBytes), next_(next) {}
+
+  cv::UMatData* allocate(int dims, const int* sizes, int type, void* data, size_t* step, cv::AccessFlag flags,
+                         cv::UMatUsageFlags usage) const override {
+    double bytes = CV_ELEM_SIZE(type);
+    for (int d = 0; d < dims; ++d) bytes *= sizes[d];
+    if (data == nullptr && bytes > maxBytes_) {
+      refused = true;
+      throw std::bad_alloc();
+    }
+    // What the next allocator hands out records it as its owner, so it is freed there even after this
+    // one is gone.
+    return next_->allocate(dims, sizes, type, data, step, flags, usage);
+  }
+  bool allocate(cv::UMatData* u, cv::AccessFlag access, cv::UMatUsageFlags usage) const override {
+    return next_->allocate(u, access, usage);
+  }
+  void deallocate(cv::UMatData* u) const override { next_->deallocate(u); }
+
+  mutable bool refused = false;
+
+ private:
+  double maxBytes_;
+  const cv::MatAllocator* next_;
+};
+
+class InstalledAllocator {
+ public:
+  explicit InstalledAllocator(cv::MatAllocator* allocator) : previous_(cv::Mat::getDefaultAllocator()) {
+    cv::Mat::setDefaultAllocator(allocator);
+  }
+  ~InstalledAllocator() { cv::Mat::setDefaultAllocator(previous_); }
+  InstalledAllocator(const InstalledAllocator&) = delete;
+  InstalledAllocator& operator=(const InstalledAllocator&) = delete;
+
+ private:
+  cv::MatAllocator* previous_;
 };
 
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error) {
@@ -178,12 +225,19 @@ int usageError(std::ostream& err, const std::string& message) {
 
 cv::Mat decodeGreyImage(const std::vector<std::uint8_t>& bytes, std::string* error) {
   cv::Mat colour;
+  // Three bytes a pixel: the colour picture the codecs are asked for.
+  CappedImageAllocator capped(MAX_IMAGE_PIXELS * 3, cv::Mat::getDefaultAllocator());
   try {
     StderrMute mute;
+    InstalledAllocator installed(&capped);
     const cv::Mat encoded(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<std::uint8_t*>(bytes.data()));
     colour = cv::imdecode(encoded, cv::IMREAD_COLOR);
   } catch (const std::exception&) {
     colour.release();
+  }
+  if (capped.refused) {
+    *error = "image too large";
+    return cv::Mat();
   }
   if (colour.empty()) {
     *error = "not an image that can be read";

@@ -37,6 +37,8 @@ class DecodeCommandTest : public ::testing::Test {
     const std::string whole((std::istreambuf_iterator<char>(png)), std::istreambuf_iterator<char>());
     writeFile("truncated.png", whole.substr(0, whole.size() / 2));
     writeFile("huge.png", hugePngHeader(100000, 100000));
+    // Within the image library's own limit, but far beyond the command's: refused before it is allocated.
+    writeFile("large.jpg", jpegClaiming(30000, 30000));
     mkdir(path("folder.png").c_str(), 0755);
   }
 
@@ -77,6 +79,21 @@ class DecodeCommandTest : public ::testing::Test {
     return png;
   }
 
+  // A small JPEG whose frame header is rewritten to claim width x height; its data ends long before that.
+  static std::string jpegClaiming(int width, int height) {
+    std::vector<std::uint8_t> jpeg;
+    EXPECT_TRUE(cv::imencode(".jpg", cv::Mat(8, 8, CV_8UC1, cv::Scalar(90)), jpeg));
+    for (std::size_t at = 0; at + 8 < jpeg.size(); ++at) {
+      if (jpeg[at] == 0xFF && jpeg[at + 1] == 0xC0) {
+        jpeg[at + 5] = static_cast<std::uint8_t>(height >> 8);
+        jpeg[at + 6] = static_cast<std::uint8_t>(height & 0xFF);
+        jpeg[at + 7] = static_cast<std::uint8_t>(width >> 8);
+        jpeg[at + 8] = static_cast<std::uint8_t>(width & 0xFF);
+        break;
+      }
+    }
+    return std::string(jpeg.begin(), jpeg.end());
+  }
   struct Run {
     int status;
     std::string out, err;
@@ -129,6 +146,7 @@ TEST_F(DecodeCommandTest, BadFilesGiveAMessageNamingTheFileAndExit2) {
       {"notes.txt", "not an image"},
       {"truncated.png", "not an image"},
       {"huge.png", "not an image"},
+      {"large.jpg", "image too large"},
       {"folder.png", "is a directory"},
   };
   for (const Case& c : cases) {
@@ -139,6 +157,37 @@ TEST_F(DecodeCommandTest, BadFilesGiveAMessageNamingTheFileAndExit2) {
     EXPECT_NE(r.err.find("quarnel-decode: " + path(c.name) + ": " + c.reason), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
+}
+
+// Records the largest image buffer asked of the image library while it is the default allocator.
+class LargestAllocation : public cv::MatAllocator {
+ public:
+  cv::UMatData* allocate(int dims, const int* sizes, int type, void* data, size_t* step, cv::AccessFlag flags,
+                         cv::UMatUsageFlags usage) const override {
+    double bytes = CV_ELEM_SIZE(type);
+    for (int d = 0; d < dims; ++d) bytes *= sizes[d];
+    largest = std::max(largest, bytes);
+    return cv::Mat::getStdAllocator()->allocate(dims, sizes, type, data, step, flags, usage);
+  }
+  bool allocate(cv::UMatData* u, cv::AccessFlag access, cv::UMatUsageFlags usage) const override {
+    return cv::Mat::getStdAllocator()->allocate(u, access, usage);
+  }
+  void deallocate(cv::UMatData* u) const override { cv::Mat::getStdAllocator()->deallocate(u); }
+  mutable double largest = 0;
+};
+
+// A few hundred bytes claiming 30000 x 30000 pixels must not cost the 2.7 GB the header asks for.
+TEST_F(DecodeCommandTest, PictureClaimedBeyondTheLimitIsRefusedBeforeItIsAllocated) {
+  const std::string file = jpegClaiming(30000, 30000);
+  LargestAllocation recorder;
+  cv::MatAllocator* const previous = cv::Mat::getDefaultAllocator();
+  cv::Mat::setDefaultAllocator(&recorder);
+  std::string error;
+  const cv::Mat grey = decodeGreyImage(std::vector<std::uint8_t>(file.begin(), file.end()), &error);
+  cv::Mat::setDefaultAllocator(previous);
+  EXPECT_TRUE(grey.empty());
+  EXPECT_EQ(error, "image too large");
+  EXPECT_LE(recorder.largest, 100e6 * 3);  // the command's limit: 100 million pixels of three bytes
 }
 
 TEST_F(DecodeCommandTest, UnreadableFileIsReportedNotSkipped) {
