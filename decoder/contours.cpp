@@ -21,14 +21,19 @@ void findPolygons(SymbolDecoder* ctx) {
     cvCopy(ctx->binary, scratch);
     scanner = cvStartFindContours(scratch, ctx->storage, sizeof(CvContour), CV_RETR_LIST, CV_CHAIN_APPROX_SIMPLE,
                                   cvPoint(0, 0));
-    // The approximation keeps a subset of a contour's points, so a contour with fewer points than a
-    // candidate needs vertices can never pass the filters below. Dropping it as the scanner meets it
-    // hands its storage back at once (noise makes tens of thousands of them) and leaves the order of
-    // the others as it was.
+    // The approximation keeps a subset of a contour's points, so its polygon has no more vertices and
+    // no larger bounding rectangle (which the tracing stores with the contour). A contour that fails
+    // the filters below on either count can never become a candidate: dropping it as the scanner meets
+    // it hands its storage back at once (noise makes tens of thousands of them), spares it the
+    // approximation, and leaves the order of the others as it was.
     bool anyContour = false;
     while (CvSeq* contour = cvFindNextContour(scanner)) {
       anyContour = true;
-      if (contour->total < MIN_POLYGON_VERTICES) cvSubstituteContour(scanner, nullptr);
+      const CvRect bounds = cvBoundingRect(contour, 0);
+      if (contour->total < MIN_POLYGON_VERTICES || bounds.width < MIN_POLYGON_EXTENT ||
+          bounds.height < MIN_POLYGON_EXTENT) {
+        cvSubstituteContour(scanner, nullptr);
+      }
     }
     CvSeq* contours = cvEndFindContours(&scanner);
     if (anyContour && contours == nullptr) {

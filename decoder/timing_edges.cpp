@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "grid.h"
@@ -48,10 +49,15 @@ int cropCandidate(SymbolDecoder* ctx, SymbolCandidate* candidate) {
   if (ctx->cropImage != nullptr) cvReleaseImage(&ctx->cropImage);
   ctx->cropImage = cvCreateImage(cvSize(2 * window.width, 2 * window.height), IPL_DEPTH_8U, 1);
   IplImage* crop = ctx->cropImage;
-  for (int row = 0; row < crop->height; ++row) {
+  // Every source row is doubled once into an even crop row; the odd row below is a copy of it.
+  for (int row = 0; row < crop->height; row += 2) {
     const char* source = binary->imageData + (row / 2 + window.y) * binary->widthStep + window.x;
     char* target = crop->imageData + row * crop->widthStep;
-    for (int column = 0; column < crop->width; ++column) target[column] = source[column / 2];
+    for (int column = 0; column < window.width; ++column) {
+      target[2 * column] = source[column];
+      target[2 * column + 1] = source[column];
+    }
+    std::memcpy(target + crop->widthStep, target, static_cast<size_t>(crop->width));
   }
 
   for (int i = 0; i < 4; ++i) {
