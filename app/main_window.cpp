@@ -189,6 +189,12 @@ void showStartupError(const char* text) {
 }
 
 int runMainWindow(const WorkerStart& startWorker) {
+  // Without a display SDL would fall back to an invisible off-screen driver; the window belongs on the X
+  // display the keys are typed into. SDL_VIDEODRIVER in the environment still takes precedence.
+  SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+  // Interrupt and termination signals keep their default action and end the process at once, also
+  // while an error box is up; SDL would otherwise turn them into a quit event the box never reads.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     showStartupError(MAIN_ERROR_NO_DISPLAY);
     return MAIN_EXIT_NO_WINDOW;

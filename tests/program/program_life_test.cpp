@@ -1,0 +1,679 @@
+// The program's whole life on the test script's X server: the replayed program (quarnel on a replay
+// camera) and the real quarnel are started as processes and watched from outside through Xlib, the way a
+// user and the window system see them. A window of the test's own holds the keyboard focus and records
+// what is typed.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "replay_scene.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The replayed text: capitals, digits, punctuation and a space, all on the default layout.
+const std::string REPLAY_TEXT = "Lot 42/B-7: ok";
+// The beep's samples as the sound layer asks the disk audio driver for them: signed 16-bit, one channel.
+constexpr int BEEP_SAMPLE_RATE = 48000;
+
+double msSince(Clock::time_point start, Clock::time_point end) {
+  return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+bool waitUntil(const std::function<bool()>& done, milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// A child process with its standard output and error collected as they come.
+class ChildProcess {
+ public:
+  // Starts path with args; env holds variables to set, a value of nullopt removes the variable.
+  ChildProcess(const std::string& path, const std::vector<std::string>& args,
+               const std::map<std::string, std::optional<std::string>>& env) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string text = *entry;
+      if (env.count(text.substr(0, text.find('='))) == 0) environment.push_back(text);
+    }
+    for (const auto& [name, value] : env) {
+      if (value) environment.push_back(name + "=" + *value);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argStore = {path};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argStore) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      // A group of its own, so that processes it starts end with it.
+      setpgid(0, 0);
+      dup2(outPipe[1], STDOUT_FILENO);
+      dup2(errPipe[1], STDERR_FILENO);
+      execve(path.c_str(), argv.data(), envp.data());
+      _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    outReader_ = std::thread([this, fd = outPipe[0]] { collect(fd, out_); });
+    errReader_ = std::thread([this, fd = errPipe[0]] { collect(fd, err_); });
+  }
+
+  ~ChildProcess() {
+    if (pid_ > 0) {
+      // Whatever the program started (an error box runs in a process of its own) holds the pipes open.
+      kill(-pid_, SIGKILL);
+      if (!status_) {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+      }
+    }
+    if (outReader_.joinable()) outReader_.join();
+    if (errReader_.joinable()) errReader_.join();
+  }
+
+  pid_t pid() const { return pid_; }
+
+  // The exit status once the process has ended within timeout.
+  std::optional<int> waitExit(milliseconds timeout) {
+    waitUntil([this] { return poll(); }, timeout);
+    return status_;
+  }
+  bool running() { return pid_ > 0 && !poll(); }
+
+  std::string out() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return out_;
+  }
+  std::string err() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return err_;
+  }
+  int countInOut(const std::string& needle) {
+    const std::string text = out();
+    int count = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+    return count;
+  }
+
+ private:
+  bool poll() {
+    if (status_) return true;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+    status_ = status;
+    return true;
+  }
+  void collect(int fd, std::string& into) {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t got = read(fd, buffer, sizeof buffer);
+      if (got <= 0) break;
+      std::lock_guard<std::mutex> lock(mutex_);
+      into.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(fd);
+  }
+
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+  std::mutex mutex_;
+  std::string out_;
+  std::string err_;
+  std::thread outReader_;
+  std::thread errReader_;
+};
+
+bool exitedWith(const std::optional<int>& status, int code) {
+  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == code;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// What the window system knows about a window.
+// The title as it is stored, whatever its text type (the error box stores UTF-8).
+std::string windowName(Display* display, Window window) {
+  Atom actualType = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  std::string name;
+  if (XGetWindowProperty(display, window, XA_WM_NAME, 0, 1024, False, AnyPropertyType, &actualType, &format, &count,
+                         &remaining, &data) == Success &&
+      data != nullptr) {
+    if (format == 8) name.assign(reinterpret_cast<const char*>(data), count);
+    XFree(data);
+  }
+  return name;
+}
+
+std::vector<unsigned long> windowProperty(Display* display, Window window, const char* name, Atom type) {
+  Atom actualType = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  std::vector<unsigned long> values;
+  if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1 << 16, False, type, &actualType,
+                         &format, &count, &remaining, &data) == Success &&
+      data != nullptr) {
+    if (format == 32) {
+      const auto* longs = reinterpret_cast<const unsigned long*>(data);
+      values.assign(longs, longs + count);
+    }
+    XFree(data);
+  }
+  return values;
+}
+
+// A viewable top-level window with the title, belonging to pid when pid is given.
+Window findWindow(Display* display, const std::string& title, std::optional<pid_t> pid) {
+  Window root = 0;
+  Window parent = 0;
+  Window* children = nullptr;
+  unsigned count = 0;
+  Window found = 0;
+  if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) == 0) return 0;
+  for (unsigned i = 0; i < count && found == 0; ++i) {
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display, children[i], &attributes) == 0 || attributes.map_state != IsViewable) continue;
+    if (windowName(display, children[i]) != title) continue;
+    if (pid) {
+      const auto owner = windowProperty(display, children[i], "_NET_WM_PID", XA_CARDINAL);
+      if (owner.empty() || static_cast<pid_t>(owner[0]) != *pid) continue;
+    }
+    found = children[i];
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+Window waitForWindow(Display* display, const std::string& title, std::optional<pid_t> pid, milliseconds timeout) {
+  Window window = 0;
+  waitUntil([&] { return (window = findWindow(display, title, pid)) != 0; }, timeout);
+  return window;
+}
+
+// Asks the window to close, as a window manager's close button does.
+void requestClose(Display* display, Window window) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display, window, False, NoEventMask, &event);
+  XFlush(display);
+}
+
+// The window's contents as B, G, R pixels.
+cv::Mat screenshot(Display* display, Window window) {
+  XWindowAttributes attributes;
+  if (XGetWindowAttributes(display, window, &attributes) == 0) return {};
+  XImage* image = XGetImage(display, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+  if (image == nullptr) return {};
+  cv::Mat picture(attributes.height, attributes.width, CV_8UC3);
+  auto channel = [](unsigned long pixel, unsigned long mask) {
+    int shift = 0;
+    while (mask != 0 && (mask & 1) == 0) {
+      mask >>= 1;
+      ++shift;
+    }
+    return static_cast<std::uint8_t>(((pixel >> shift) & mask) * 255 / (mask == 0 ? 1 : mask));
+  };
+  for (int y = 0; y < attributes.height; ++y) {
+    for (int x = 0; x < attributes.width; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      picture.at<cv::Vec3b>(y, x) = {channel(pixel, image->blue_mask), channel(pixel, image->green_mask),
+                                     channel(pixel, image->red_mask)};
+    }
+  }
+  XDestroyImage(image);
+  return picture;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// A window of the test's own that takes the keyboard focus and records each line typed into it, with
+// the time its Return arrived. It reads its events on a connection and a thread of its own.
+class KeyRecorder {
+ public:
+  KeyRecorder() {
+    display_ = XOpenDisplay(nullptr);
+    if (display_ == nullptr) return;
+    const int screen = DefaultScreen(display_);
+    window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, 200, 100, 0,
+                                  BlackPixel(display_, screen), WhitePixel(display_, screen));
+    XStoreName(display_, window_, "key recorder");
+    XSelectInput(display_, window_, KeyPressMask | StructureNotifyMask);
+    XMapRaised(display_, window_);
+    XEvent event;
+    do XNextEvent(display_, &event);
+    while (event.type != MapNotify);
+    XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+    XSync(display_, False);
+    reader_ = std::thread([this] { readKeys(); });
+  }
+  ~KeyRecorder() {
+    stop_ = true;
+    if (reader_.joinable()) reader_.join();
+    if (display_ != nullptr) {
+      XDestroyWindow(display_, window_);
+      XCloseDisplay(display_);
+    }
+  }
+
+  Window window() const { return window_; }
+
+  struct Line {
+    std::string text;  // ends with "\n" for Return
+    Clock::time_point at;
+  };
+  std::vector<Line> lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+  std::size_t lineCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_.size();
+  }
+  // Keys typed after the last Return.
+  std::string pending() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_;
+  }
+
+ private:
+  void readKeys() {
+    while (!stop_) {
+      if (XPending(display_) == 0) {
+        std::this_thread::sleep_for(milliseconds(1));
+        continue;
+      }
+      XEvent event;
+      XNextEvent(display_, &event);
+      if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
+      if (event.type != KeyPress) continue;
+      char buffer[8];
+      KeySym keysym = NoSymbol;
+      const int length = XLookupString(&event.xkey, buffer, sizeof buffer, &keysym, nullptr);
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (keysym == XK_Return) {
+        lines_.push_back({pending_ + "\n", Clock::now()});
+        pending_.clear();
+      } else {
+        pending_.append(buffer, static_cast<std::size_t>(length));
+      }
+    }
+  }
+
+  Display* display_ = nullptr;
+  Window window_ = 0;
+  std::thread reader_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<Line> lines_;
+  std::string pending_;
+};
+
+// ---------------------------------------------------------------------------------------------------
+// The tone in a file of the disk audio driver: signed 16-bit little-endian samples, one channel.
+struct Tone {
+  double seconds = 0;
+  double hertz = 0;
+};
+
+std::optional<Tone> toneInFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::vector<std::int16_t> samples(bytes.size() / 2);
+  for (std::size_t n = 0; n < samples.size(); ++n) {
+    samples[n] = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[2 * n]) |
+                                           (static_cast<unsigned char>(bytes[2 * n + 1]) << 8));
+  }
+  std::size_t first = samples.size();
+  std::size_t last = 0;
+  for (std::size_t n = 0; n < samples.size(); ++n) {
+    if (std::abs(samples[n]) > 64) {
+      if (first == samples.size()) first = n;
+      last = n;
+    }
+  }
+  if (first == samples.size()) return std::nullopt;
+  Tone tone;
+  // The audible span lies one zero sample inside each end of the sine.
+  tone.seconds = static_cast<double>(last - first + 2) / BEEP_SAMPLE_RATE;
+  int upwardCrossings = 0;
+  for (std::size_t n = first + 1; n <= last; ++n) {
+    if (samples[n - 1] < 0 && samples[n] >= 0) ++upwardCrossings;
+  }
+  tone.hertz = upwardCrossings / tone.seconds;
+  return tone;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// What the preview shows, in window pixels. The 640 x 480 preview of a 640 x 484 client area sits centred.
+constexpr int PREVIEW_OFFSET_X = (640 - 640) / 2;
+constexpr int PREVIEW_OFFSET_Y = (484 - 480) / 2;
+
+bool isRed(const cv::Vec3b& px) { return px[2] >= 200 && px[1] <= 60 && px[0] <= 60; }
+bool isWhite(const cv::Vec3b& px) { return px[0] >= 250 && px[1] >= 250 && px[2] >= 250; }
+bool isBlack(const cv::Vec3b& px) { return px[0] <= 60 && px[1] <= 60 && px[2] <= 60; }
+
+cv::Point2d toWindow(const cv::Point2d& framePoint) {
+  return {framePoint.x + PREVIEW_OFFSET_X, framePoint.y + PREVIEW_OFFSET_Y};
+}
+
+double distanceToSegment(const cv::Point2d& p, const cv::Point2d& a, const cv::Point2d& b) {
+  const cv::Point2d ab = b - a;
+  const double t = std::clamp((p - a).dot(ab) / ab.dot(ab), 0.0, 1.0);
+  const cv::Point2d nearest = a + t * ab;
+  return std::hypot(p.x - nearest.x, p.y - nearest.y);
+}
+
+std::vector<cv::Point2d> outlineOf(const testsupport::SymbolCorners& corners) {
+  return {toWindow(corners.verticalLegEnd), toWindow(corners.timingCorner), toWindow(corners.horizontalLegEnd),
+          toWindow(corners.finderVertex)};
+}
+
+int countRed(const cv::Mat& picture) {
+  int count = 0;
+  picture.forEach<cv::Vec3b>([&](const cv::Vec3b& px, const int*) { count += isRed(px) ? 1 : 0; });
+  return count;
+}
+
+double fractionIn(const cv::Mat& picture, const cv::Rect& area, bool (*test)(const cv::Vec3b&)) {
+  int hits = 0;
+  for (int y = area.y; y < area.y + area.height; ++y) {
+    for (int x = area.x; x < area.x + area.width; ++x) hits += test(picture.at<cv::Vec3b>(y, x)) ? 1 : 0;
+  }
+  return static_cast<double>(hits) / area.area();
+}
+
+// Every side of the symbol's outline is traced in red, and nothing red lies away from it.
+void expectRedOutline(const cv::Mat& picture, const std::vector<cv::Point2d>& outline) {
+  for (int side = 0; side < 4; ++side) {
+    const cv::Point2d a = outline[side];
+    const cv::Point2d b = outline[(side + 1) % 4];
+    for (double t = 0.1; t < 0.95; t += 0.1) {
+      const cv::Point2d p = a + t * (b - a);
+      bool redNearby = false;
+      for (int dy = -3; dy <= 3 && !redNearby; ++dy) {
+        for (int dx = -3; dx <= 3 && !redNearby; ++dx) {
+          const int x = static_cast<int>(std::lround(p.x)) + dx;
+          const int y = static_cast<int>(std::lround(p.y)) + dy;
+          redNearby = x >= 0 && y >= 0 && x < picture.cols && y < picture.rows && isRed(picture.at<cv::Vec3b>(y, x));
+        }
+      }
+      EXPECT_TRUE(redNearby) << "side " << side << " at " << p;
+    }
+  }
+  int strayRed = 0;
+  for (int y = 0; y < picture.rows; ++y) {
+    for (int x = 0; x < picture.cols; ++x) {
+      if (!isRed(picture.at<cv::Vec3b>(y, x))) continue;
+      double nearest = 1e9;
+      for (int side = 0; side < 4; ++side) {
+        nearest = std::min(nearest, distanceToSegment({double(x), double(y)}, outline[side], outline[(side + 1) % 4]));
+      }
+      strayRed += nearest > 4.0 ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(strayRed, 0) << "red pixels away from the symbol's outline";
+}
+
+// The label band of the first result: white, from the frame's top-left corner to 0.8 of its width and
+// 0.047 of its width down, with the text in black on it; the frame around it keeps its grey.
+void expectLabelBand(const cv::Mat& picture) {
+  const int bandRight = static_cast<int>(0.8 * 640);
+  const int bandBottom = static_cast<int>(0.047 * 640);
+  const cv::Rect band(4, PREVIEW_OFFSET_Y + 2, bandRight - 8, bandBottom - 4);
+  EXPECT_GT(fractionIn(picture, band, isWhite), 0.6) << "the band is white";
+  EXPECT_GT(fractionIn(picture, band, isBlack), 0.005) << "the band carries black text";
+  const cv::Rect below(4, PREVIEW_OFFSET_Y + bandBottom + 8, bandRight - 8, 20);
+  EXPECT_LT(fractionIn(picture, below, isWhite), 0.01) << "below the band";
+  const cv::Rect right(bandRight + 8, PREVIEW_OFFSET_Y + 2, 640 - bandRight - 16, bandBottom - 4);
+  EXPECT_LT(fractionIn(picture, right, isWhite), 0.01) << "right of the band";
+}
+
+// ---------------------------------------------------------------------------------------------------
+class ProgramLife : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    // The server resets when its last client leaves and refuses connections for that moment.
+    waitUntil([this] { return (display_ = XOpenDisplay(nullptr)) != nullptr; }, milliseconds(5000));
+    ASSERT_NE(display_, nullptr);
+  }
+  void TearDown() override {
+    if (display_ != nullptr) XCloseDisplay(display_);
+  }
+
+  // The child's windows must be looked for with the child's pid; the program names itself "Quarnel".
+  Window waitForMainWindow(ChildProcess& child) {
+    return waitForWindow(display_, "Quarnel", child.pid(), milliseconds(20000));
+  }
+
+  void expectClosesWithExitCode1(ChildProcess& child, Window window) {
+    const auto asked = Clock::now();
+    requestClose(display_, window);
+    const std::optional<int> status = child.waitExit(milliseconds(1000));
+    ASSERT_TRUE(status) << "still running 1 s after the close request";
+    EXPECT_TRUE(exitedWith(status, 1)) << "status " << *status;
+    EXPECT_LT(msSince(asked, Clock::now()), 1000.0);
+    EXPECT_EQ(findWindow(display_, "Quarnel", child.pid()), 0u);
+  }
+
+  Display* display_ = nullptr;
+};
+
+std::string temporaryPath(const char* stem) {
+  std::string path = (std::filesystem::temp_directory_path() / (std::string(stem) + "-XXXXXX")).string();
+  const int fd = mkstemp(path.data());
+  if (fd >= 0) close(fd);
+  return path;
+}
+
+TEST_F(ProgramLife, ReplayedCameraTypesOncePerHoldOffShowsTheReadAndClosesOnRequest) {
+  const auto symbol = renderReplaySymbol(REPLAY_TEXT);
+  ASSERT_TRUE(symbol);
+  const std::string audioPath = temporaryPath("quarnel-life-beep");
+  ChildProcess program(QUARNEL_REPLAY_PROGRAM, {REPLAY_TEXT},
+                       {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", audioPath}});
+
+  // The window: title, client area, always on top, fixed size, icon.
+  const Window window = waitForMainWindow(program);
+  ASSERT_NE(window, 0u) << program.err();
+  XWindowAttributes attributes;
+  ASSERT_NE(XGetWindowAttributes(display_, window, &attributes), 0);
+  EXPECT_EQ(attributes.width, 640);
+  EXPECT_EQ(attributes.height, 484);
+  const auto states = windowProperty(display_, window, "_NET_WM_STATE", XA_ATOM);
+  EXPECT_NE(std::find(states.begin(), states.end(), XInternAtom(display_, "_NET_WM_STATE_ABOVE", False)), states.end())
+      << "always on top";
+  XSizeHints hints{};
+  long supplied = 0;
+  ASSERT_NE(XGetWMNormalHints(display_, window, &hints, &supplied), 0);
+  EXPECT_TRUE((hints.flags & PMinSize) && (hints.flags & PMaxSize));
+  EXPECT_EQ(hints.min_width, 640);
+  EXPECT_EQ(hints.max_width, 640);
+  EXPECT_EQ(hints.min_height, 484);
+  EXPECT_EQ(hints.max_height, 484);
+  const auto icon = windowProperty(display_, window, "_NET_WM_ICON", XA_CARDINAL);
+  ASSERT_GE(icon.size(), 2u);
+  EXPECT_EQ(icon[0], 32u);
+  EXPECT_EQ(icon[1], 32u);
+
+  // With no window manager the program took the focus when it showed its window; take it back.
+  ASSERT_TRUE(waitUntil([&] { return program.countInOut("preview 640x480") > 0; }, milliseconds(20000)))
+      << "no preview: " << program.out();
+  KeyRecorder keys;
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(display_, &focus, &revert);
+  ASSERT_EQ(focus, keys.window());
+
+  // The symbol comes into view: its text is typed once, ending in Return.
+  const auto shown = Clock::now();
+  kill(program.pid(), REPLAY_SHOW_SYMBOL_SIGNAL);
+  ASSERT_TRUE(waitUntil([&] { return keys.lineCount() >= 1; }, milliseconds(20000))) << "typed: " << keys.pending();
+  const KeyRecorder::Line first = keys.lines()[0];
+  EXPECT_EQ(first.text, REPLAY_TEXT + "\n");
+
+  // The preview shows the read: the symbol outlined in red and the white label band.
+  cv::Mat picture;
+  waitUntil([&] { return countRed(picture = screenshot(display_, window)) > 100; }, milliseconds(5000));
+  ASSERT_FALSE(picture.empty());
+  if (const char* keep = std::getenv("QUARNEL_LIFE_SCREENSHOT")) cv::imwrite(keep, picture);
+  expectRedOutline(picture, outlineOf(symbol->corners));
+  expectLabelBand(picture);
+
+  // The read was confirmed by a 200 ms beep of 750 Hz.
+  std::optional<Tone> tone;
+  waitUntil([&] { return (tone = toneInFile(audioPath)) && tone->seconds >= 0.199; }, milliseconds(3000));
+  ASSERT_TRUE(tone) << "no beep";
+  EXPECT_NEAR(tone->seconds, 0.200, 0.001);
+  EXPECT_NEAR(tone->hertz, 750.0, 7.5);
+
+  // The symbol leaves and the hold-off runs out with no frame to clear it: nothing more is typed.
+  kill(program.pid(), REPLAY_SHOW_EMPTY_SIGNAL);
+  std::this_thread::sleep_until(first.at + milliseconds(6500));
+  EXPECT_EQ(keys.lineCount(), 1u);
+  EXPECT_EQ(keys.pending(), "");
+
+  // Back in view: the first frame with a result ends the hold-off, the next one types.
+  const auto again = Clock::now();
+  kill(program.pid(), REPLAY_SHOW_SYMBOL_SIGNAL);
+  ASSERT_TRUE(waitUntil([&] { return keys.lineCount() >= 2; }, milliseconds(20000)));
+  const KeyRecorder::Line second = keys.lines()[1];
+  EXPECT_EQ(second.text, REPLAY_TEXT + "\n");
+  EXPECT_GE(msSince(first.at, second.at), 5000.0);
+  EXPECT_GE(msSince(again, second.at), 100.0) << "typed by the frame that ended the hold-off";
+  EXPECT_GT(first.at, shown);
+
+  // Still in view, but held off again.
+  std::this_thread::sleep_for(milliseconds(1500));
+  EXPECT_EQ(keys.lineCount(), 2u);
+
+  // Closing the window ends the process at once, while the worker is in the middle of its cycles.
+  expectClosesWithExitCode1(program, window);
+  std::filesystem::remove(audioPath);
+}
+
+TEST_F(ProgramLife, MinimisedWindowShowsNoPreviewUntilRestoredAtTheSameSize) {
+  ChildProcess program(QUARNEL_REPLAY_PROGRAM, {REPLAY_TEXT}, {{"SDL_AUDIODRIVER", "dummy"}});
+  const Window window = waitForMainWindow(program);
+  ASSERT_NE(window, 0u) << program.err();
+  ASSERT_TRUE(waitUntil([&] { return program.countInOut("preview ") > 0; }, milliseconds(20000)));
+
+  // Unmapping is what a window manager does when it iconifies a window.
+  XUnmapWindow(display_, window);
+  XFlush(display_);
+  // A cycle already past its layout check may still hand one preview over.
+  std::this_thread::sleep_for(milliseconds(1500));
+  const int whileMinimised = program.countInOut("preview ");
+  std::this_thread::sleep_for(milliseconds(2000));
+  EXPECT_EQ(program.countInOut("preview "), whileMinimised) << "previews while minimised";
+
+  XMapWindow(display_, window);
+  XFlush(display_);
+  ASSERT_TRUE(waitUntil([&] { return program.countInOut("preview ") > whileMinimised + 2; }, milliseconds(10000)))
+      << "no preview after restoring";
+  EXPECT_EQ(program.countInOut("preview "), program.countInOut("preview 640x480")) << "all at the same size";
+  expectClosesWithExitCode1(program, findWindow(display_, "Quarnel", program.pid()));
+}
+
+TEST_F(ProgramLife, RealProgramWithoutACameraKeepsItsWindowAndReportsTheMissingDevice) {
+  ChildProcess program(QUARNEL_PROGRAM, {}, {{"SDL_AUDIODRIVER", "dummy"}});
+  const Window window = waitForMainWindow(program);
+  ASSERT_NE(window, 0u) << program.err();
+  // Start-up tries the default open and the sized one; every reconnect tries both again.
+  ASSERT_TRUE(waitUntil([&] { return program.countInOut("SETUP: device[0] not found - you have 0 devices available") >= 4; },
+                        milliseconds(20000)))
+      << program.out();
+  const std::string out = program.out();
+  const std::string banner = out.substr(out.find_first_not_of('\n'), out.find('\n', out.find_first_not_of('\n')));
+  EXPECT_EQ(banner.rfind("***** ", 0), 0u) << "the capture banner comes first: " << out;
+  EXPECT_NE(out.find("SETUP: 0 Device(s) found"), std::string::npos) << out;
+  EXPECT_TRUE(program.running());
+  EXPECT_EQ(findWindow(display_, "Quarnel", program.pid()), window);
+  expectClosesWithExitCode1(program, window);
+}
+
+TEST_F(ProgramLife, RealProgramWithoutADisplayReportsTheClassRegistrationFailure) {
+  ChildProcess program(QUARNEL_PROGRAM, {}, {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
+  const std::optional<int> status = program.waitExit(milliseconds(10000));
+  ASSERT_TRUE(status) << "still running without a display";
+  EXPECT_TRUE(exitedWith(status, 0)) << *status;
+  EXPECT_NE(program.err().find("Cannot register class\n"), std::string::npos) << program.err();
+  EXPECT_EQ(program.out(), "") << "no worker was started";
+}
+
+TEST_F(ProgramLife, RealProgramWhoseWindowCannotBeMadeShowsTheErrorBoxUntilDismissed) {
+  // A visual the server does not have makes window creation fail. The box runs in a child process of
+  // SDL's own, which ends through exit; leaks of the libraries it loaded are not the program's.
+  const char* sanitizer = std::getenv("ASAN_OPTIONS");
+  const std::string asanOptions = std::string(sanitizer != nullptr ? sanitizer : "") + ":detect_leaks=0";
+  ChildProcess program(QUARNEL_PROGRAM, {},
+                       {{"SDL_VIDEO_X11_WINDOW_VISUALID", "0x7ffffff0"}, {"ASAN_OPTIONS", asanOptions},
+                        {"SDL_AUDIODRIVER", "dummy"}});
+  const Window box = waitForWindow(display_, "Error", std::nullopt, milliseconds(20000));
+  ASSERT_NE(box, 0u) << program.err();
+  std::this_thread::sleep_for(milliseconds(500));
+  EXPECT_TRUE(program.running()) << "the box waits for the user";
+  EXPECT_EQ(findWindow(display_, "Quarnel", program.pid()), 0u);
+
+  requestClose(display_, box);
+  const std::optional<int> status = program.waitExit(milliseconds(5000));
+  ASSERT_TRUE(status) << "still running after the box was dismissed";
+  EXPECT_TRUE(exitedWith(status, 0)) << *status;
+  EXPECT_EQ(program.err().find("Cannot create window"), std::string::npos) << "shown in the box, not on stderr";
+  EXPECT_EQ(program.out(), "");
+}
+
+}  // namespace

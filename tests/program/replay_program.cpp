@@ -1,0 +1,72 @@
+// Test-only program: quarnel's whole life on the replay camera. The window, the worker, the keyboard and
+// the sound are the program's own; only the camera is replaced. The camera starts on an empty scene;
+// SIGUSR2 puts the symbol of the text given as the one argument in front of it, SIGUSR1 takes it away.
+// Every preview handed to the window is reported on standard output as "preview WIDTHxHEIGHT".
+#include <atomic>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "app/clock_port.h"
+#include "app/keyboard_port.h"
+#include "app/main_window.h"
+#include "app/ports.h"
+#include "app/scanner_worker.h"
+#include "app/sound_port.h"
+#include "replay_backend.h"
+#include "replay_scene.h"
+
+namespace {
+
+std::atomic<bool> showSymbol{false};
+
+void onSceneSignal(int signal) { showSymbol = signal == REPLAY_SHOW_SYMBOL_SIGNAL; }
+
+// Made before the worker starts; the process ends without running destructors, so they outlive every
+// frame the streaming thread hands over.
+std::vector<std::uint8_t> symbolSample;
+std::vector<std::uint8_t> emptySample;
+
+const std::vector<std::uint8_t>& currentFrame() { return showSymbol ? symbolSample : emptySample; }
+
+void startReplayWorker(const PreviewPort& preview) {
+  PreviewPort reported = preview;
+  reported.showPreview = [show = preview.showPreview](const IplImage* image) {
+    if (image != nullptr) std::printf("preview %dx%d\n", image->width, image->height);
+    show(image);
+  };
+  const AppPorts ports{openX11Keyboard(), openSdlSound(), monotonicClock(), reported};
+  std::thread([ports] {
+    const std::unique_ptr<CaptureBackend> backend = makeReplayBackend(currentFrame);
+    runScannerWorker(*backend, ports);
+  }).detach();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s TEXT\n", argv[0]);
+    return 2;
+  }
+  const auto symbol = renderReplaySymbol(argv[1]);
+  if (!symbol) {
+    std::fprintf(stderr, "%s: the text does not fit a symbol\n", argv[0]);
+    return 2;
+  }
+  symbolSample = cameraSample(symbol->grey);
+  emptySample = cameraSample(emptyReplayFrame());
+
+  struct sigaction action {};
+  action.sa_handler = onSceneSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(REPLAY_SHOW_EMPTY_SIGNAL, &action, nullptr);
+  sigaction(REPLAY_SHOW_SYMBOL_SIGNAL, &action, nullptr);
+
+  endProcess(runMainWindow(startReplayWorker));
+}
