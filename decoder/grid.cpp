@@ -167,13 +167,19 @@ int sampleModules(ModuleGrid* grid, const IplImage* image) {
         const float rowOffset = static_cast<float>(y - centreY);
         const float halfWidth = std::sqrt(std::fabs(radius * radius - rowOffset * rowOffset));
         int firstColumn = static_cast<int>(static_cast<float>(centreX) - halfWidth);
-        const int lastColumn = static_cast<int>(static_cast<float>(centreX) + halfWidth);
+        int lastColumn = static_cast<int>(static_cast<float>(centreX) + halfWidth);
         if (lastColumn > width - 1) return SAMPLE_MODULES_TOO_WIDE;
         firstColumn = std::max(firstColumn, 0);  // windows reaching left of column 0 are clipped
+        // Pixels past the last weighted city-block distance add zero to both sums, which leaves them
+        // exactly as they are; only the weighted middle of the row is visited, in the same order.
+        const int rowDistance = std::abs(y - centreY);
+        if (rowDistance > lastWeighted) continue;
+        const int reach = lastWeighted - rowDistance;
+        firstColumn = static_cast<int>(std::max<long long>(firstColumn, static_cast<long long>(centreX) - reach));
+        lastColumn = static_cast<int>(std::min<long long>(lastColumn, static_cast<long long>(centreX) + reach));
         const char* pixels = image->imageData + y * image->widthStep;
         for (int x = firstColumn; x <= lastColumn; ++x) {
-          const int distance = std::abs(x - centreX) + std::abs(y - centreY);
-          const float weight = distance <= lastWeighted ? weights[distance] : 0.0f;
+          const float weight = weights[std::abs(x - centreX) + rowDistance];
           weightSum += weight;
           if (static_cast<std::uint8_t>(pixels[x]) == 255) darkSum += weight;
         }

@@ -11,17 +11,6 @@ namespace {
 // treated as lying wholly outside the image rather than stepped through pixel by pixel.
 constexpr double RUN_WALK_MAX_COORDINATE = 1e12;
 
-void addRunPixel(std::uint8_t colour) {
-  RunTrace& trace = runTrace;
-  if (trace.runCount > 0 && trace.runColours[trace.runCount - 1] == colour) {
-    ++trace.runLengths[trace.runCount - 1];
-    return;
-  }
-  trace.runLengths[trace.runCount] = 1;
-  trace.runColours[trace.runCount] = colour;
-  ++trace.runCount;
-}
-
 }  // namespace
 
 void traceRuns(const IplImage* image, double x0, double y0, double x1, double y1, const EdgeLine& line) {
@@ -45,6 +34,15 @@ void traceRuns(const IplImage* image, double x0, double y0, double x1, double y1
   double firstStep = dir > 0 ? std::floor(-1.5 - from) - 1.0 : std::floor(from + 0.5 - stepSize) - 1.0;
   firstStep = std::max(firstStep, -1.0);
 
+  // The open run is kept in locals and stored when it ends: the table is written once per run rather
+  // than re-read after every pixel.
+  const char* pixels = image->imageData;
+  const int rowStep = image->widthStep;
+  std::int32_t* lengths = runTrace.runLengths;
+  std::uint8_t* colours = runTrace.runColours;
+  int count = 0;
+  std::uint8_t openColour = 0;
+  std::int32_t openLength = 0;
   for (double step = firstStep;; step += 1.0) {
     const double positionValue = from + dir * step + 0.5;
     if (dir > 0 ? positionValue >= stepSize : positionValue <= -1.0) break;  // past the image
@@ -58,10 +56,20 @@ void traceRuns(const IplImage* image, double x0, double y0, double x1, double y1
     const int cross = static_cast<int>(crossValue);
     const int x = stepsX ? static_cast<int>(position) : cross;
     const int y = stepsX ? cross : static_cast<int>(position);
-    const auto pixel = static_cast<std::uint8_t>(image->imageData[y * image->widthStep + x]);
-    addRunPixel(pixel == 0 ? 1 : 0);
-    if (runTrace.runCount >= RUN_TRACE_CAPACITY) break;
+    const std::uint8_t colour = pixels[y * rowStep + x] == 0 ? 1 : 0;
+    if (openLength > 0 && colour == openColour) {
+      ++openLength;
+      continue;
+    }
+    if (openLength > 0) lengths[count - 1] = openLength;
+    colours[count] = colour;
+    ++count;
+    openColour = colour;
+    openLength = 1;
+    if (count >= RUN_TRACE_CAPACITY) break;  // the table is full: the walk ends on a new run
   }
+  if (openLength > 0) lengths[count - 1] = openLength;
+  runTrace.runCount = count;
 }
 
 double runVariance(int n, double mean, const std::int32_t* lengths) {
