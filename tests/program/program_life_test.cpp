@@ -545,9 +545,14 @@ TEST_F(ProgramLife, ReplayedCameraTypesOncePerHoldOffShowsTheReadAndClosesOnRequ
   EXPECT_EQ(hints.min_height, 484);
   EXPECT_EQ(hints.max_height, 484);
   const auto icon = windowProperty(display_, window, "_NET_WM_ICON", XA_CARDINAL);
-  ASSERT_GE(icon.size(), 2u);
+  ASSERT_EQ(icon.size(), 2u + 32 * 32) << "one 32 x 32 image";
   EXPECT_EQ(icon[0], 32u);
   EXPECT_EQ(icon[1], 32u);
+  std::vector<unsigned long> colours(icon.begin() + 2, icon.end());
+  std::sort(colours.begin(), colours.end());
+  colours.erase(std::unique(colours.begin(), colours.end()), colours.end());
+  EXPECT_LE(colours.size(), 16u) << "a 16-colour icon";
+  EXPECT_GE(colours.size(), 2u);
 
   // With no window manager the program took the focus when it showed its window; take it back.
   ASSERT_TRUE(waitUntil([&] { return program.countInOut("preview 640x480") > 0; }, milliseconds(20000)))
