@@ -52,7 +52,9 @@ std::vector<std::string> recordedTexts(const std::string& block) {
   std::string line;
   while (std::getline(lines, line)) {
     const size_t open = line.find('"');
-    if (line[0] == ' ' && open != std::string::npos) texts.push_back(line.substr(open + 1, line.size() - open - 2));
+    if (!line.empty() && line[0] == ' ' && open != std::string::npos) {
+      texts.push_back(line.substr(open + 1, line.size() - open - 2));
+    }
   }
   return texts;
 }
