@@ -13,7 +13,7 @@ cmake --build "$build" -j "$jobs"
 
 # A private X server for the tests that need a display; stopped on every exit path.
 display_num=$((90 + RANDOM % 100))
-Xvfb ":$display_num" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb ":$display_num" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 xvfb_pid=$!
 trap 'kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
