@@ -22,6 +22,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DQUARNEL_S
 cmake --build "$build" -j "$(nproc)" --target quarnel_fuzz_targets
 
 mkdir -p "$build/fuzz-artifacts" "$build/fuzz-logs"
+build=$(cd "$build" && pwd)
 summary=()
 status=0
 for name in $targets; do
@@ -30,12 +31,13 @@ for name in $targets; do
   # only read.
   corpus="$build/fuzz-corpus/$name"
   mkdir -p "$corpus"
-  inputs=("$corpus" "tests/fuzz/corpus/$name")
-  [ -d "tests/fuzz/regressions/$name" ] && inputs+=("tests/fuzz/regressions/$name")
+  inputs=("$corpus" "$top/tests/fuzz/corpus/$name")
+  [ -d "$top/tests/fuzz/regressions/$name" ] && inputs+=("$top/tests/fuzz/regressions/$name")
   log="$build/fuzz-logs/$name.log"
   echo "fuzzing $name for ${seconds} s"
-  if "$binary" -max_total_time="$seconds" -timeout=1 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$build/fuzz-artifacts/$name-" "$@" "${inputs[@]}" >"$log" 2>&1; then
+  # From the log folder, where parallel runs (-jobs) leave their own logs.
+  if (cd "$build/fuzz-logs" && "$binary" -max_total_time="$seconds" -timeout=1 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$name-" "$@" "${inputs[@]}") >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     summary+=("$(printf '%-18s %10s executions  ok' "$name" "${runs:-?}")")
   else

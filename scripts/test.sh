@@ -32,3 +32,6 @@ cmake -S . -B "$tsan_build" -DCMAKE_BUILD_TYPE=Debug -DQUARNEL_TSAN=ON >/dev/nul
 cmake --build "$tsan_build" -j "$jobs" --target quarnel_tsan_tests
 TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
   ctest --test-dir "$tsan_build" --output-on-failure -j "$jobs" -L tsan
+
+# Every fuzz target for a bounded time, in a clang build tree of its own.
+scripts/fuzz.sh

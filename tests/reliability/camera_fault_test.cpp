@@ -5,11 +5,10 @@
 // once proper frames return. Also runs under ThreadSanitizer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
-#include <functional>
-#include <random>
+#include <memory>
 #include <string>
 #include <vector>
 

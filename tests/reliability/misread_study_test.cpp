@@ -208,7 +208,8 @@ OverlapScene overlapScene(std::mt19937& random) {
   overlap.below.drawn.push_back({under, lower.corners});
 
   RenderOptions upperLook = look;
-  upperLook.moduleSize = uniform(random, 4.0, std::min(7.0, side / (1.5 * std::hypot(over.matrix.rows + 4, over.matrix.cols + 4))));
+  const double roomy = side / (1.5 * std::hypot(over.matrix.rows + 4, over.matrix.cols + 4));
+  upperLook.moduleSize = uniform(random, 4.0, std::max(4.0, std::min(7.0, roomy)));
   upperLook.rotationDeg = uniform(random, 0.0, 360.0);
   upperLook.quietZone = 1;
   const testsupport::RenderedSymbol upper = testsupport::renderSymbol(over.matrix, upperLook);
