@@ -6,6 +6,8 @@
 #   QUARNEL_FUZZ_SECONDS  time per target in seconds (default 30)
 #   QUARNEL_FUZZ_BUILD    build tree (default build/fuzz)
 #   QUARNEL_FUZZ_TARGETS  targets to run, space separated (default: all of them)
+#   QUARNEL_FUZZ_SEED     libFuzzer's random seed (default 1, so that a failure in the test command can be
+#                         replayed as it happened; 0 picks a fresh seed each run)
 # Further arguments go to every target, e.g. -jobs=2 -workers=2 for parallel runs.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -14,6 +16,7 @@ cd "$top"
 build=${QUARNEL_FUZZ_BUILD:-build/fuzz}
 seconds=${QUARNEL_FUZZ_SECONDS:-30}
 targets=${QUARNEL_FUZZ_TARGETS:-"decode_image ecc200_matrix ecc200_codewords pixel_conversion load_image"}
+seed=${QUARNEL_FUZZ_SEED:-1}
 
 # The project's own code gets the fuzzer's coverage instrumentation; -O1 keeps runs fast, and assertions
 # stay on.
@@ -37,7 +40,7 @@ for name in $targets; do
   echo "fuzzing $name for ${seconds} s"
   # From the log folder, where parallel runs (-jobs) leave their own logs.
   if (cd "$build/fuzz-logs" && "$binary" -max_total_time="$seconds" -timeout=1 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$name-" "$@" "${inputs[@]}") >"$log" 2>&1; then
+      -print_final_stats=1 -seed="$seed" -artifact_prefix="$build/fuzz-artifacts/$name-" "$@" "${inputs[@]}") >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     summary+=("$(printf '%-18s %10s executions  ok' "$name" "${runs:-?}")")
   else
