@@ -55,27 +55,12 @@ void keyEventUinput(UinputKeyboard& keyboard, int key, unsigned flags) {
   const int value = (flags & KEY_EVENT_UP) != 0 ? 0 : 1;
   if (writeInputEvent(keyboard.eventFd.fd, EV_KEY, static_cast<unsigned>(code), value) &&
       writeInputEvent(keyboard.eventFd.fd, EV_SYN, SYN_REPORT, 0)) {
+    keyboard.readyAt = std::chrono::steady_clock::now() + keyboard.reportGap;
     return;
   }
   std::fprintf(stderr, "quarnel: the virtual keyboard refused a key event (%s); read symbols will not be typed\n",
                std::strerror(errno));
   keyboard.failed = true;
-}
-
-// Every key the device may press: the layout's keys for the text bytes, with and without Caps Lock,
-// the modifiers, and the keys that make it a full keyboard.
-std::set<int> declaredKeys(xkb_keymap* keymap) {
-  std::set<int> keys;
-  for (int key = KEY_ESC; key <= UINPUT_FULL_KEYBOARD_LAST_KEY; ++key) keys.insert(key);
-  for (bool capsLock : {false, true}) {
-    const KeyLayoutTable table = buildKeyLayoutTable(keymap, KeyLocks{capsLock, false});
-    for (std::int16_t scan : table.scanByByte) {
-      if (scan != KEY_SCAN_NONE) keys.insert(scan & 0xFF);
-    }
-    if (table.shiftKey != 0) keys.insert(table.shiftKey);
-    if (table.altGrKey != 0) keys.insert(table.altGrKey);
-  }
-  return keys;
 }
 
 }  // namespace
@@ -108,6 +93,22 @@ KeyLocks readReportedLocks(int fd, KeyLocks locks) {
     if (event.code == LED_NUML) locks.numLock = event.value != 0;
   }
   return locks;
+}
+
+std::set<int> keysToDeclare(xkb_keymap* keymap) {
+  std::set<int> keys;
+  for (int key = KEY_ESC; key <= UINPUT_FULL_KEYBOARD_LAST_KEY; ++key) keys.insert(key);
+  for (bool capsLock : {false, true}) {
+    for (bool numLock : {false, true}) {
+      const KeyLayoutTable table = buildKeyLayoutTable(keymap, KeyLocks{capsLock, numLock});
+      for (std::int16_t scan : table.scanByByte) {
+        if (scan != KEY_SCAN_NONE) keys.insert(scan & 0xFF);
+      }
+      if (table.shiftKey != 0) keys.insert(table.shiftKey);
+      if (table.altGrKey != 0) keys.insert(table.altGrKey);
+    }
+  }
+  return keys;
 }
 
 KeyboardPort uinputKeyboardPort(std::shared_ptr<UinputKeyboard> keyboard) {
@@ -143,7 +144,7 @@ std::optional<KeyboardPort> openUinputKeyboard(std::string& note) {
   libevdev_set_name(description.get(), UINPUT_KEYBOARD_NAME);
   libevdev_set_id_bustype(description.get(), BUS_VIRTUAL);
   libevdev_enable_event_type(description.get(), EV_KEY);
-  for (int key : declaredKeys(keyboard->keymap.get())) {
+  for (int key : keysToDeclare(keyboard->keymap.get())) {
     libevdev_enable_event_code(description.get(), EV_KEY, static_cast<unsigned>(key), nullptr);
   }
   // With lights, the compositor tells the device when Caps Lock or Num Lock changes.

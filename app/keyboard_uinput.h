@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include <libevdev/libevdev-uinput.h>
@@ -17,6 +18,10 @@ constexpr const char* UINPUT_DEVICE_PATH = "/dev/uinput";
 constexpr const char* UINPUT_KEYBOARD_NAME = "Quarnel keyboard";
 // Time a compositor takes to find a new input device and start reading it; keys sent before that are lost.
 constexpr std::chrono::milliseconds UINPUT_SETTLE_TIME{1000};
+// Pause between two reports (a press or a release and its sync). The kernel keeps only 64 events of
+// the device for the compositor; sent back to back, a line longer than about 16 characters would
+// overflow it whenever the compositor reads late, and it drops the rest of the report stream.
+constexpr std::chrono::milliseconds UINPUT_REPORT_GAP{2};
 
 // Owners of a file descriptor and of a uinput device.
 struct FileDescriptor {
@@ -41,7 +46,8 @@ struct UinputKeyboard {
   KeyLocks locks;
   KeyLayoutTable table;                          // for keymap with locks
   bool locksStale = true;                        // read the lights again before the next line
-  std::chrono::steady_clock::time_point readyAt;  // no key before this time
+  std::chrono::steady_clock::time_point readyAt;  // no report before this time
+  std::chrono::steady_clock::duration reportGap = UINPUT_REPORT_GAP;
   bool failed = false;                           // the kernel refused an event; nothing more is sent
 };
 
@@ -50,6 +56,11 @@ bool writeInputEvent(int fd, unsigned type, unsigned code, int value);
 
 // The lock states after the lock-key light events waiting on fd, read without waiting.
 KeyLocks readReportedLocks(int fd, KeyLocks locks);
+
+// The keys the device declares up front, as the kernel drops events of any other: every key and
+// modifier the layout table may pick under any lock state, and the keys Escape to D, with which the
+// system classes the device as a full keyboard, the kind compositors take key input from.
+std::set<int> keysToDeclare(xkb_keymap* keymap);
 
 // The keyboard port over a virtual keyboard: keyScan looks the byte up in the layout table, keyEvent
 // writes a press or release followed by a sync event.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,7 @@ struct SocketKeyboard {
     keyboard->keymap = compileKeymap(names);
     EXPECT_TRUE(keyboard->keymap);
     keyboard->readyAt = std::chrono::steady_clock::now();
+    keyboard->reportGap = std::chrono::steady_clock::duration::zero();
     port = uinputKeyboardPort(keyboard);
   }
   ~SocketKeyboard() { close(kernelEnd); }
@@ -134,13 +136,46 @@ TEST(UinputKeyboard, CapsLockLightFromTheCompositorKeepsTheCaseOfTheText) {
   EXPECT_EQ(device.events(), joined({typed(KEY_1), typed(KEY_A), typed(KEY_ENTER)}));
 }
 
-TEST(UinputKeyboard, FirstKeyWaitsUntilTheCompositorHadTimeToTakeTheDevice) {
+TEST(UinputKeyboard, EveryKeyTheDeviceWritesIsDeclaredSoTheKernelPassesIt) {
+  for (const char* layout : {"us", "de", "fr", "gb"}) {
+    SocketKeyboard device(layout);
+    const std::set<int> declared = keysToDeclare(device.keyboard->keymap.get());
+    // The system classes a device as a full keyboard only with all of Escape to D.
+    for (int key = KEY_ESC; key <= KEY_D; ++key) EXPECT_EQ(declared.count(key), 1u) << layout << " key " << key;
+
+    std::vector<Event> written;
+    for (bool capsLock : {false, true}) {
+      for (bool numLock : {false, true}) {
+        device.setLight(LED_CAPSL, capsLock);
+        device.setLight(LED_NUML, numLock);
+        // Every byte, a few per line so that the socket never fills while nobody reads it.
+        for (int first = 1; first < 256; first += 8) {
+          std::string bytes;
+          for (int byte = first; byte < first + 8 && byte < 256; ++byte) bytes += static_cast<char>(byte);
+          typeLine(device.port, bytes.c_str());
+          const std::vector<Event> line = device.events();
+          written.insert(written.end(), line.begin(), line.end());
+        }
+      }
+    }
+    EXPECT_GT(written.size(), 4u * 2 * 2 * 95) << layout;
+    for (const Event& event : written) {
+      if (event.type == EV_KEY) {
+        EXPECT_EQ(declared.count(static_cast<int>(event.code)), 1u) << layout << " " << event;
+      }
+    }
+  }
+}
+
+TEST(UinputKeyboard, FirstKeyWaitsForTheCompositorAndReportsArePacedSoItsQueueNeverOverflows) {
   SocketKeyboard device("us");
-  const auto readyAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-  device.keyboard->readyAt = readyAt;
-  typeLine(device.port, "a");
-  EXPECT_GE(std::chrono::steady_clock::now(), readyAt);
-  EXPECT_EQ(device.events(), joined({typed(KEY_A), typed(KEY_ENTER)}));
+  const auto start = std::chrono::steady_clock::now();
+  device.keyboard->readyAt = start + std::chrono::milliseconds(300);
+  device.keyboard->reportGap = std::chrono::milliseconds(20);
+  typeLine(device.port, "aB");
+  // Eight reports: the first at the ready time, each further one a gap after the one before.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300 + 7 * 20));
+  EXPECT_EQ(device.events(), joined({typed(KEY_A), typed(KEY_B, {KEY_LEFTSHIFT}), typed(KEY_ENTER)}));
 }
 
 TEST(UinputKeyboard, RefusedEventStopsTypingWithOneLineOnStandardError) {
