@@ -61,12 +61,16 @@ void keyEventUinput(UinputKeyboard& keyboard, int key, unsigned flags) {
   std::fprintf(stderr, "quarnel: the virtual keyboard refused a key event (%s); read symbols will not be typed\n",
                std::strerror(errno));
   keyboard.failed = true;
+  // Gone, the device can hold no key down: the kernel releases what it had pressed, a Shift too.
+  keyboard.device.reset();
+  keyboard.eventFd.reset();
 }
 
 }  // namespace
 
-FileDescriptor::~FileDescriptor() {
+void FileDescriptor::reset() {
   if (fd >= 0) close(fd);
+  fd = -1;
 }
 
 bool writeInputEvent(int fd, unsigned type, unsigned code, int value) {

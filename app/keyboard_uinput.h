@@ -30,7 +30,8 @@ struct FileDescriptor {
   explicit FileDescriptor(int owned) : fd(owned) {}
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor();
+  ~FileDescriptor() { reset(); }
+  void reset();
 };
 struct UinputDeviceRelease {
   void operator()(libevdev_uinput* device) const { libevdev_uinput_destroy(device); }
@@ -48,7 +49,7 @@ struct UinputKeyboard {
   bool locksStale = true;                        // read the lights again before the next line
   std::chrono::steady_clock::time_point readyAt;  // no report before this time
   std::chrono::steady_clock::duration reportGap = UINPUT_REPORT_GAP;
-  bool failed = false;                           // the kernel refused an event; nothing more is sent
+  bool failed = false;                           // the kernel refused an event; the device is gone
 };
 
 // Writes one input event; false when the kernel refused it.

@@ -189,6 +189,8 @@ TEST(UinputKeyboard, RefusedEventStopsTypingWithOneLineOnStandardError) {
   typeLine(device.port, "cd");
   const std::string error = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(device.keyboard->failed);
+  // The device is destroyed, so that no key it pressed stays down.
+  EXPECT_EQ(device.keyboard->eventFd.fd, -1);
   EXPECT_EQ(error, "quarnel: the virtual keyboard refused a key event (Bad file descriptor); read symbols will "
                    "not be typed\n");
 }
