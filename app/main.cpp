@@ -1,5 +1,6 @@
 // Process entry of quarnel: the main window on the user-interface thread, and the scanner worker on a
-// thread of its own reading capture device 0 through V4L2, typing through X and beeping through SDL.
+// thread of its own reading capture device 0 through V4L2, typing through X or a uinput virtual keyboard
+// and beeping through SDL.
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -16,7 +17,7 @@ namespace {
 
 // Runs on the user-interface thread once the window exists; the worker runs until the process ends.
 void startScannerThread(const PreviewPort& preview) {
-  const AppPorts ports{openX11Keyboard(), openSdlSound(), monotonicClock(), preview};
+  const AppPorts ports{openKeyboard(), openSdlSound(), monotonicClock(), preview};
   std::thread([ports] {
     const std::unique_ptr<CaptureBackend> backend = makeV4l2Backend();
     runScannerWorker(*backend, ports);
