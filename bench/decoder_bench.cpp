@@ -321,7 +321,7 @@ void printFrameReport(const FrameSet& set) {
   std::printf("\n");
   for (const Frame& frame : set.frames) {
     const testsupport::RenderOptions& o = frame.recipe->options;
-    std::printf("| %s | %.1f | %.0f | %.0f | %.0f | %.2f | %.1f | %d/%d | %d |", frame.recipe->name.c_str(), o.moduleSize,
+    std::printf("| %s | %.1f | %.0f | %.0f | %.0f | %.2f | %.1f | %d/%d | %d |", frame.recipe->name.c_str(), frame.modulePixels,
                 o.rotationDeg, o.tiltXDeg, o.tiltYDeg, o.blurSigma, o.noiseSigma, o.dark, o.light, o.clutter);
     for (Reader reader : benchreaders::ALL_READERS) {
       const std::vector<std::string> texts = benchreaders::readFrame(reader, frame.grey);

@@ -470,6 +470,7 @@ Frame renderFrame(const FrameRecipe& recipe, const FrameSize& size) {
 
   Frame frame;
   frame.recipe = &recipe;
+  frame.modulePixels = options.moduleSize;
   if (!recipe.symbol.modules.empty()) {
     frame.grey = testsupport::renderSymbol(recipe.symbol, options).grey;
   } else {

@@ -52,7 +52,8 @@ struct FrameRecipe {
 
 struct Frame {
   const FrameRecipe* recipe = nullptr;
-  cv::Mat grey;  // CV_8UC1
+  cv::Mat grey;               // CV_8UC1
+  double modulePixels = 0.0;  // module size as drawn: a pixel-exact picture may have shrunk to fit
 };
 
 // framesPerSize frames for each of the 30 ECC 200 sizes, then as many frames of clutter alone; then per

@@ -86,8 +86,8 @@ TEST_F(DecoderOutputs, FixtureHoldsEveryFrameAndOnlyTheEncodedMessages) {
   EXPECT_GT(textsSeen, 0);
 }
 
-// Pixel-exact frames are what an encoder writes: two grey levels only, and the dark pixels cover exactly
-// the dark modules at a whole module size of at least three pixels, axis-aligned.
+// Pixel-exact frames are what an encoder writes: two grey levels only, the dark pixels cover exactly the
+// dark modules at a whole module size of at least three pixels, axis-aligned, and the quiet zone fits.
 TEST_F(DecoderOutputs, PixelExactFramesHoldWholeModulesOfTwoLevels) {
   int exactFrames = 0;
   for (const benchframes::FrameRecipe& recipe : recipes()) {
@@ -101,11 +101,16 @@ TEST_F(DecoderOutputs, PixelExactFramesHoldWholeModulesOfTwoLevels) {
     const cv::Rect box = cv::boundingRect(dark);
     const long darkModules = std::count(recipe.symbol.modules.begin(), recipe.symbol.modules.end(), 1);
     const bool turned = box.width < box.height;  // rectangles lie with their long side across
-    const int module = box.width / (turned ? recipe.rows : recipe.cols);
+    const int module = static_cast<int>(frame.modulePixels);
+    EXPECT_EQ(module, frame.modulePixels);
     EXPECT_GE(module, 3);
     EXPECT_EQ(box.width, module * (turned ? recipe.rows : recipe.cols));
     EXPECT_EQ(box.height, module * (turned ? recipe.cols : recipe.rows));
     EXPECT_EQ(cv::countNonZero(dark), darkModules * module * module);
+    const int quietZone = recipe.options.quietZone * module;  // light all round, inside the frame
+    EXPECT_GE(std::min(box.x, box.y), quietZone);
+    EXPECT_LE(box.x + box.width + quietZone, frame.grey.cols);
+    EXPECT_LE(box.y + box.height + quietZone, frame.grey.rows);
   }
   EXPECT_GT(exactFrames, 0);
 }
