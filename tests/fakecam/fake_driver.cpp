@@ -105,15 +105,28 @@ void resetFormat(Device& camera) {
   camera.fps = camera.config.defaultFps;
 }
 
-void configure(Device& camera) {
-  camera.config = readCameraConfig();
-  camera.pictures.clear();
-  for (const std::string& path : camera.config.picturePaths) {
+// The settings and pictures, read without holding the device lock: reading a picture goes through the
+// C library calls this camera answers (a codec may list directories or open files).
+struct LoadedSettings {
+  CameraConfig config;
+  std::vector<cv::Mat> pictures;
+};
+
+LoadedSettings loadSettings() {
+  LoadedSettings loaded;
+  loaded.config = readCameraConfig();
+  for (const std::string& path : loaded.config.picturePaths) {
     cv::Mat picture = cv::imread(path, cv::IMREAD_COLOR);
     if (picture.empty()) std::fprintf(stderr, "quarnel fakecam: cannot read picture %s\n", path.c_str());
-    camera.pictures.push_back(picture);
+    loaded.pictures.push_back(picture);
   }
-  if (camera.pictures.empty()) camera.pictures.emplace_back();
+  if (loaded.pictures.empty()) loaded.pictures.emplace_back();
+  return loaded;
+}
+
+void install(Device& camera, LoadedSettings loaded) {
+  camera.config = std::move(loaded.config);
+  camera.pictures = std::move(loaded.pictures);
   camera.cachedFrames.clear();
   camera.present = true;
   camera.framesSincePlug = 0;
@@ -121,10 +134,19 @@ void configure(Device& camera) {
   camera.configured = true;
 }
 
+// Reads the settings at the first use of the camera; called before the device lock is taken.
+void ensureConfigured() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    LoadedSettings loaded = loadSettings();
+    std::lock_guard<std::mutex> guard(deviceLock());
+    if (!device().configured) install(device(), std::move(loaded));
+  });
+}
+
 // The device with its settings read and its presence brought up to date; the lock must be held.
 Device& camera() {
   Device& camera = device();
-  if (!camera.configured) configure(camera);
   if (!camera.present && Clock::now() >= camera.backAt) {
     camera.present = true;
     camera.framesSincePlug = 0;
@@ -532,6 +554,7 @@ std::string fakeNodeName(int node) {
 }
 
 bool fakeNodePresent(int node) {
+  ensureConfigured();
   std::lock_guard<std::mutex> guard(deviceLock());
   return node >= 0 && node < FAKECAM_NODE_COUNT && camera().present;
 }
@@ -539,6 +562,7 @@ bool fakeNodePresent(int node) {
 dev_t fakeNodeDevice(int node) { return makedev(FAKECAM_VIDEO_MAJOR, static_cast<unsigned>(node)); }
 
 void fakeAttachHandle(int fd, int node, bool nonBlocking) {
+  ensureConfigured();
   std::lock_guard<std::mutex> guard(deviceLock());
   Device& camera = ::camera();
   camera.handles[fd] = Handle{node, camera.generation, nonBlocking};
@@ -579,6 +603,7 @@ bool fakeHasMappings() {
 }
 
 int fakeIoctl(int fd, unsigned long request, void* argument) {
+  ensureConfigured();
   if (request == VIDIOC_DQBUF) {
     // A blocking DQBUF waits for the frame clock without holding the lock.
     for (;;) {
@@ -610,6 +635,7 @@ int fakeIoctl(int fd, unsigned long request, void* argument) {
 }
 
 short fakePollEvents(int fd, short requested, std::chrono::milliseconds& untilChange) {
+  ensureConfigured();
   std::lock_guard<std::mutex> guard(deviceLock());
   Device& camera = ::camera();
   untilChange = std::chrono::milliseconds(1000);
@@ -626,6 +652,7 @@ short fakePollEvents(int fd, short requested, std::chrono::milliseconds& untilCh
 }
 
 void* fakeMapBuffer(int fd, void* address, std::size_t length, int protection, int flags, off_t offset, int& error) {
+  ensureConfigured();
   std::lock_guard<std::mutex> guard(deviceLock());
   Device& camera = ::camera();
   const auto found = camera.handles.find(fd);
@@ -665,6 +692,8 @@ void fakeForgetMapping(void* address, std::size_t length) {
 }
 
 int fakeReconfigure() {
+  ensureConfigured();
+  LoadedSettings loaded = loadSettings();
   std::lock_guard<std::mutex> guard(deviceLock());
   Device& camera = device();
   if (!camera.handles.empty()) return -1;
@@ -672,11 +701,12 @@ int fakeReconfigure() {
   freeQueue(camera);
   camera.stats = FakecamStats{};
   ++camera.generation;
-  configure(camera);
+  install(camera, std::move(loaded));
   return 0;
 }
 
 void fakeReadStats(FakecamStats& stats) {
+  ensureConfigured();
   std::lock_guard<std::mutex> guard(deviceLock());
   Device& camera = ::camera();
   stats = camera.stats;

@@ -62,13 +62,22 @@ bool isFakeName(const char* name) {
   return false;
 }
 
-// The next entry of a /dev listing after the real ones run out: a present node, or null at the end.
+// The next entry of a /dev listing after the real ones run out: a present node, or null at the end. The
+// listing lock is not held while the camera is asked, since the camera's first use reads pictures.
 template <typename Entry>
-Entry* nextFakeEntry(DevListing& listing, Entry& entry) {
-  while (!listing.nodesLeft.empty()) {
-    const int node = listing.nodesLeft.front();
-    listing.nodesLeft.erase(listing.nodesLeft.begin());
+Entry* nextFakeEntry(DIR* directory, Entry DevListing::*slot) {
+  for (;;) {
+    int node = 0;
+    {
+      std::lock_guard<std::mutex> guard(listingLock());
+      DevListing& listing = listings()[directory];
+      if (listing.nodesLeft.empty()) return nullptr;
+      node = listing.nodesLeft.front();
+      listing.nodesLeft.erase(listing.nodesLeft.begin());
+    }
     if (!fakeNodePresent(node)) continue;
+    std::lock_guard<std::mutex> guard(listingLock());
+    Entry& entry = listings()[directory].*slot;
     entry = Entry{};
     entry.d_ino = 0x51A00000u + static_cast<unsigned>(node);
     entry.d_type = DT_CHR;
@@ -76,7 +85,6 @@ Entry* nextFakeEntry(DevListing& listing, Entry& entry) {
     std::snprintf(entry.d_name, sizeof entry.d_name, "%s", fakeNodeName(node).c_str());
     return &entry;
   }
-  return nullptr;
 }
 
 template <typename Entry, typename Next>
@@ -95,9 +103,7 @@ Entry* readListing(DIR* directory, Next next, Entry DevListing::*slot) {
     }
     if (!isFakeName(entry->d_name)) return entry;
   }
-  std::lock_guard<std::mutex> guard(listingLock());
-  DevListing& listing = listings()[directory];
-  return nextFakeEntry(listing, listing.*slot);
+  return nextFakeEntry(directory, slot);
 }
 
 void fillStat(int node, struct stat& status) {
