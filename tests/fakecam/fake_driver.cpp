@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -89,10 +90,33 @@ struct Device {
   FakecamStats stats;
 };
 
+// Counts readable without the lock: the C library replacements skip the camera when both are 0, and a
+// sanitizer's own calls (mmap while it symbolises a report) must not wait for a lock its thread holds.
+std::atomic<std::size_t> handlesOpen{0};
+std::atomic<std::size_t> mappingsLive{0};
+// Which descriptors are the camera's, also readable without the lock.
+constexpr int FAKECAM_MAX_FD = 65536;
+std::atomic<bool> cameraDescriptors[FAKECAM_MAX_FD];
+
 std::mutex& deviceLock() {
   static std::mutex* lock = new std::mutex;  // never destroyed: calls may come during exit
   return *lock;
 }
+
+// Set while this thread holds the device lock: calls the camera itself makes then (or a sanitizer makes
+// while it reports on the camera's code) go straight to the C library.
+thread_local bool insideDriver = false;
+
+class DriverLock {
+ public:
+  DriverLock() : guard(deviceLock()) { insideDriver = true; }
+  ~DriverLock() { insideDriver = false; }
+  DriverLock(const DriverLock&) = delete;
+  DriverLock& operator=(const DriverLock&) = delete;
+
+ private:
+  std::lock_guard<std::mutex> guard;
+};
 
 Device& device() {
   static Device* instance = new Device;
@@ -139,7 +163,7 @@ void ensureConfigured() {
   static std::once_flag once;
   std::call_once(once, [] {
     LoadedSettings loaded = loadSettings();
-    std::lock_guard<std::mutex> guard(deviceLock());
+    DriverLock guard;
     if (!device().configured) install(device(), std::move(loaded));
   });
 }
@@ -555,7 +579,7 @@ std::string fakeNodeName(int node) {
 
 bool fakeNodePresent(int node) {
   ensureConfigured();
-  std::lock_guard<std::mutex> guard(deviceLock());
+  DriverLock guard;
   return node >= 0 && node < FAKECAM_NODE_COUNT && camera().present;
 }
 
@@ -563,23 +587,26 @@ dev_t fakeNodeDevice(int node) { return makedev(FAKECAM_VIDEO_MAJOR, static_cast
 
 void fakeAttachHandle(int fd, int node, bool nonBlocking) {
   ensureConfigured();
-  std::lock_guard<std::mutex> guard(deviceLock());
+  DriverLock guard;
   Device& camera = ::camera();
   camera.handles[fd] = Handle{node, camera.generation, nonBlocking};
+  if (fd < FAKECAM_MAX_FD) cameraDescriptors[fd] = true;
   camera.stats.openHandles = static_cast<std::uint32_t>(camera.handles.size());
+  handlesOpen = camera.handles.size();
 }
 
-bool fakeIsHandle(int fd) { return fakeHandleNode(fd) >= 0; }
+bool fakeIsHandle(int fd) { return fd >= 0 && fd < FAKECAM_MAX_FD && cameraDescriptors[fd].load(); }
 
 int fakeHandleNode(int fd) {
-  std::lock_guard<std::mutex> guard(deviceLock());
+  if (!fakeIsHandle(fd)) return -1;
+  DriverLock guard;
   const Device& camera = device();
   const auto found = camera.handles.find(fd);
   return found == camera.handles.end() ? -1 : found->second.node;
 }
 
 void fakeDetachHandle(int fd) {
-  std::lock_guard<std::mutex> guard(deviceLock());
+  DriverLock guard;
   Device& camera = device();
   const auto found = camera.handles.find(fd);
   if (found == camera.handles.end()) return;
@@ -589,18 +616,14 @@ void fakeDetachHandle(int fd) {
     freeQueue(camera);
   }
   camera.handles.erase(found);
+  if (fd < FAKECAM_MAX_FD) cameraDescriptors[fd] = false;
   camera.stats.openHandles = static_cast<std::uint32_t>(camera.handles.size());
+  handlesOpen = camera.handles.size();
 }
 
-bool fakeHasHandles() {
-  std::lock_guard<std::mutex> guard(deviceLock());
-  return !device().handles.empty();
-}
+bool fakeHasHandles() { return handlesOpen.load() > 0; }
 
-bool fakeHasMappings() {
-  std::lock_guard<std::mutex> guard(deviceLock());
-  return !device().mappings.empty();
-}
+bool fakeHasMappings() { return mappingsLive.load() > 0 && !insideDriver; }
 
 int fakeIoctl(int fd, unsigned long request, void* argument) {
   ensureConfigured();
@@ -609,7 +632,7 @@ int fakeIoctl(int fd, unsigned long request, void* argument) {
     for (;;) {
       std::chrono::milliseconds wait(0);
       {
-        std::lock_guard<std::mutex> guard(deviceLock());
+        DriverLock guard;
         Device& camera = ::camera();
         const auto found = camera.handles.find(fd);
         if (found == camera.handles.end()) return -EBADF;
@@ -623,7 +646,7 @@ int fakeIoctl(int fd, unsigned long request, void* argument) {
       std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(wait, FAKECAM_BLOCKING_STEP));
     }
   }
-  std::lock_guard<std::mutex> guard(deviceLock());
+  DriverLock guard;
   Device& camera = ::camera();
   const auto found = camera.handles.find(fd);
   if (found == camera.handles.end()) return -EBADF;
@@ -636,7 +659,7 @@ int fakeIoctl(int fd, unsigned long request, void* argument) {
 
 short fakePollEvents(int fd, short requested, std::chrono::milliseconds& untilChange) {
   ensureConfigured();
-  std::lock_guard<std::mutex> guard(deviceLock());
+  DriverLock guard;
   Device& camera = ::camera();
   untilChange = std::chrono::milliseconds(1000);
   const auto found = camera.handles.find(fd);
@@ -653,7 +676,7 @@ short fakePollEvents(int fd, short requested, std::chrono::milliseconds& untilCh
 
 void* fakeMapBuffer(int fd, void* address, std::size_t length, int protection, int flags, off_t offset, int& error) {
   ensureConfigured();
-  std::lock_guard<std::mutex> guard(deviceLock());
+  DriverLock guard;
   Device& camera = ::camera();
   const auto found = camera.handles.find(fd);
   error = 0;
@@ -674,11 +697,12 @@ void* fakeMapBuffer(int fd, void* address, std::size_t length, int protection, i
   }
   camera.mappings.push_back(Mapping{mapped, length});
   camera.stats.liveMappings = static_cast<std::uint32_t>(camera.mappings.size());
+  mappingsLive = camera.mappings.size();
   return mapped;
 }
 
 void fakeForgetMapping(void* address, std::size_t length) {
-  std::lock_guard<std::mutex> guard(deviceLock());
+  DriverLock guard;
   Device& camera = device();
   auto& mappings = camera.mappings;
   mappings.erase(std::remove_if(mappings.begin(), mappings.end(),
@@ -689,12 +713,13 @@ void fakeForgetMapping(void* address, std::size_t length) {
                                 }),
                  mappings.end());
   camera.stats.liveMappings = static_cast<std::uint32_t>(mappings.size());
+  mappingsLive = mappings.size();
 }
 
 int fakeReconfigure() {
   ensureConfigured();
   LoadedSettings loaded = loadSettings();
-  std::lock_guard<std::mutex> guard(deviceLock());
+  DriverLock guard;
   Device& camera = device();
   if (!camera.handles.empty()) return -1;
   stopStreaming(camera);
@@ -707,7 +732,7 @@ int fakeReconfigure() {
 
 void fakeReadStats(FakecamStats& stats) {
   ensureConfigured();
-  std::lock_guard<std::mutex> guard(deviceLock());
+  DriverLock guard;
   Device& camera = ::camera();
   stats = camera.stats;
   stats.openHandles = static_cast<std::uint32_t>(camera.handles.size());

@@ -236,8 +236,8 @@ int realClose(int fd) {
 
 extern "C" {
 
-int fakecamReconfigure() { return fakeReconfigure(); }
-void fakecamStats(FakecamStats* stats) {
+__attribute__((visibility("default"))) int fakecamReconfigure() { return fakeReconfigure(); }
+__attribute__((visibility("default"))) void fakecamStats(FakecamStats* stats) {
   if (stats != nullptr) fakeReadStats(*stats);
 }
 
@@ -434,7 +434,7 @@ int __openat64_2(int directoryFd, const char* path, int flags) {
 
 int close(int fd) {
   FAKECAM_NEXT(close);
-  if (fakeHasHandles()) fakeDetachHandle(fd);
+  if (fakeIsHandle(fd)) fakeDetachHandle(fd);
   return next(fd);
 }
 
@@ -445,13 +445,13 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
   va_start(arguments, request);
   void* argument = va_arg(arguments, void*);
   va_end(arguments);
-  if (fakeHasHandles() && fakeIsHandle(fd)) return answer(fakeIoctl(fd, request, argument));
+  if (fakeIsHandle(fd)) return answer(fakeIoctl(fd, request, argument));
   return next(fd, request, argument);
 }
 
 ssize_t read(int fd, void* buffer, size_t length) {
   FAKECAM_NEXT(read);
-  if (fakeHasHandles() && fakeIsHandle(fd)) {
+  if (fakeIsHandle(fd)) {
     errno = EINVAL;  // streaming I/O only, as the capabilities say
     return -1;
   }
@@ -461,7 +461,7 @@ ssize_t read(int fd, void* buffer, size_t length) {
 ssize_t __read_chk(int fd, void* buffer, size_t length, size_t bufferLength) {
   using Function = ssize_t (*)(int, void*, size_t, size_t);
   static const auto next = nextDefinition<Function>("__read_chk");
-  if (fakeHasHandles() && fakeIsHandle(fd)) {
+  if (fakeIsHandle(fd)) {
     errno = EINVAL;
     return -1;
   }
@@ -470,7 +470,7 @@ ssize_t __read_chk(int fd, void* buffer, size_t length, size_t bufferLength) {
 
 void* mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset) noexcept {
   FAKECAM_NEXT(mmap);
-  if (fd >= 0 && fakeHasHandles() && fakeIsHandle(fd)) {
+  if (fakeIsHandle(fd)) {
     int error = 0;
     void* mapped = fakeMapBuffer(fd, address, length, protection, flags, offset, error);
     if (mapped == MAP_FAILED) errno = error;
