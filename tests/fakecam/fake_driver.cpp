@@ -402,7 +402,7 @@ int getFormat(Device& camera, v4l2_format& format) {
 }
 
 // TRY_FMT and S_FMT: the request adjusted to what the device offers.
-int setFormat(Device& camera, int fd, v4l2_format& format, bool apply) {
+int setFormat(Device& camera, v4l2_format& format, bool apply) {
   if (format.type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return refuse(camera, EINVAL);
   if (apply && (camera.streaming || (camera.queue.owner >= 0 && !camera.queue.places.empty()))) {
     return refuse(camera, EBUSY);  // the format cannot change under allocated buffers, also not the owner's
@@ -417,7 +417,6 @@ int setFormat(Device& camera, int fd, v4l2_format& format, bool apply) {
     camera.pixelFormat = adjusted.pixelFormat;
     camera.size = adjusted.size;
   }
-  (void)fd;
   return 0;
 }
 
@@ -429,10 +428,9 @@ int getParameters(Device& camera, v4l2_streamparm& parameters) {
   return 0;
 }
 
-int setParameters(Device& camera, int fd, v4l2_streamparm& parameters) {
+int setParameters(Device& camera, v4l2_streamparm& parameters) {
   if (parameters.type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return refuse(camera, EINVAL);
-  if (camera.streaming && camera.queue.owner != fd) return refuse(camera, EBUSY);
-  if (camera.streaming) return refuse(camera, EBUSY);
+  if (camera.streaming) return refuse(camera, EBUSY);  // the interval cannot change mid-stream
   camera.fps = nearestFps(camera, parameters.parm.capture.timeperframe);
   return getParameters(camera, parameters);
 }
@@ -549,10 +547,10 @@ int captureIoctl(Device& camera, int fd, unsigned long request, void* argument) 
     case VIDIOC_ENUM_FRAMESIZES: return enumerateFrameSizes(camera, *static_cast<v4l2_frmsizeenum*>(argument));
     case VIDIOC_ENUM_FRAMEINTERVALS: return enumerateFrameIntervals(camera, *static_cast<v4l2_frmivalenum*>(argument));
     case VIDIOC_G_FMT: return getFormat(camera, *static_cast<v4l2_format*>(argument));
-    case VIDIOC_TRY_FMT: return setFormat(camera, fd, *static_cast<v4l2_format*>(argument), false);
-    case VIDIOC_S_FMT: return setFormat(camera, fd, *static_cast<v4l2_format*>(argument), true);
+    case VIDIOC_TRY_FMT: return setFormat(camera, *static_cast<v4l2_format*>(argument), false);
+    case VIDIOC_S_FMT: return setFormat(camera, *static_cast<v4l2_format*>(argument), true);
     case VIDIOC_G_PARM: return getParameters(camera, *static_cast<v4l2_streamparm*>(argument));
-    case VIDIOC_S_PARM: return setParameters(camera, fd, *static_cast<v4l2_streamparm*>(argument));
+    case VIDIOC_S_PARM: return setParameters(camera, *static_cast<v4l2_streamparm*>(argument));
     case VIDIOC_REQBUFS: return requestBuffers(camera, fd, *static_cast<v4l2_requestbuffers*>(argument));
     case VIDIOC_QUERYBUF: return queryBuffer(camera, fd, *static_cast<v4l2_buffer*>(argument));
     case VIDIOC_QBUF: return queueBuffer(camera, fd, *static_cast<v4l2_buffer*>(argument));
