@@ -92,6 +92,11 @@ void expectTypedOnceThenAfterTheHoldOff(Display* display, const Scenario& scenar
   ChildProcess program(QUARNEL_PROGRAM, {}, env);
   const Window window = waitForWindow(display, "Quarnel", program.pid(), milliseconds(20000));
   ASSERT_NE(window, 0u) << program.err();
+  // The window took the focus when it was shown; once the camera streams, the test's window takes it back,
+  // before the empty scene at the start of the stream has passed.
+  ASSERT_TRUE(waitUntil([&] { return program.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
+                        milliseconds(20000)))
+      << program.out();
   KeyRecorder keys;
   Window focus = 0;
   int revert = 0;
