@@ -13,6 +13,9 @@
 #include <cmath>
 #include <cstdint>
 #include <vector>
+#include <cstdio>
+#include <cstdlib>
+static bool dbg() { static bool d = std::getenv("PERSP_DEBUG") != nullptr; return d; }
 
 #include "ecc200/ecc200.h"
 #include "homography_sampling.h"
@@ -52,7 +55,51 @@ struct FinderFrame {
   CvPoint2D64f verticalEnd;    // top-left outer corner
   CvPoint2D64f horizontalEnd;  // bottom-right outer corner
   CvPoint2D64f polygonFourth;  // the polygon's own vertex farthest out towards the timing corner
+  CvPoint2D64f edgeCorner;     // where the outer supporting lines of the two timing edges meet
 };
+
+// In the leg frame a point is vertex + u * (verticalEnd - vertex) + v * (horizontalEnd - vertex): the
+// vertical leg end is (1, 0), the horizontal one (0, 1) and the timing corner near (1, 1).
+struct LegCoordinates {
+  double u, v;
+};
+
+LegCoordinates legCoordinates(const FinderFrame& frame, CvPoint2D64f p) {
+  const CvPoint2D64f up = sub(frame.verticalEnd, frame.vertex), right = sub(frame.horizontalEnd, frame.vertex);
+  const CvPoint2D64f rel = sub(p, frame.vertex);
+  const double det = cross(up, right);
+  return {cross(rel, right) / det, cross(up, rel) / det};
+}
+
+CvPoint2D64f fromLegCoordinates(const FinderFrame& frame, double u, double v) {
+  return add(frame.vertex, add(scale(sub(frame.verticalEnd, frame.vertex), u),
+                               scale(sub(frame.horizontalEnd, frame.vertex), v)));
+}
+
+// Two seeds for the timing corner from the polygon. The dark timing modules' outer edges lie on the
+// symbol's true top and right edges, straight under any perspective, so the outermost polygon
+// vertices seen from each leg end give those edges and their crossing is the corner. The polygon
+// vertex farthest out towards the corner is the other seed.
+void findPolygonCorners(const std::vector<CvPoint>& polygon, FinderFrame* frame) {
+  double farthest = -1.0;
+  double topSlope = -1e9, rightSlope = -1e9;  // du/dv of the top edge from (1, 0), dv/du of the right edge from (0, 1)
+  for (const CvPoint& p : polygon) {
+    const LegCoordinates c = legCoordinates(*frame, toDouble(p));
+    if (c.u + c.v > farthest) {
+      farthest = c.u + c.v;
+      frame->polygonFourth = toDouble(p);
+    }
+    if (c.v > 0.25 && c.u > 0.5) topSlope = std::max(topSlope, (c.u - 1.0) / c.v);
+    if (c.u > 0.25 && c.v > 0.5) rightSlope = std::max(rightSlope, (c.v - 1.0) / c.u);
+  }
+  if (topSlope < -0.5 || rightSlope < -0.5) return;
+  // u = 1 + topSlope * v and v = 1 + rightSlope * u.
+  const double denominator = 1.0 - topSlope * rightSlope;
+  if (denominator < 0.2) return;
+  const double u = (1.0 + topSlope) / denominator;
+  const double v = 1.0 + rightSlope * u;
+  frame->edgeCorner = fromLegCoordinates(*frame, u, v);
+}
 
 // The locator moved each leg end inward by 1 + floor(length / 100) pixels along its leg. The end itself
 // is a polygon vertex; one within reach of that step is taken, else the step is undone by arithmetic.
@@ -80,6 +127,7 @@ void moveToOuterEdges(FinderFrame* frame) {
   frame->vertex = sub(frame->vertex, scale(add(up, right), 0.5));
   frame->verticalEnd = add(frame->verticalEnd, scale(sub(up, right), 0.5));
   frame->horizontalEnd = add(frame->horizontalEnd, scale(sub(right, up), 0.5));
+  frame->edgeCorner = add(frame->edgeCorner, scale(add(up, right), 0.5));
 }
 
 bool buildFinderFrame(const LocatedCandidate& candidate, FinderFrame* frame) {
@@ -95,20 +143,9 @@ bool buildFinderFrame(const LocatedCandidate& candidate, FinderFrame* frame) {
   frame->horizontalEnd = endB;
   if (distance(vertex, endA) < MIN_LEG_LENGTH || distance(vertex, endB) < MIN_LEG_LENGTH) return false;
 
-  // The polygon vertex farthest out in the leg frame (u along the vertical leg, v along the horizontal).
-  const CvPoint2D64f up = sub(endA, vertex), right = sub(endB, vertex);
-  const double det = cross(up, right);
-  double best = -1.0;
-  frame->polygonFourth = add(endA, right);
-  for (const CvPoint& p : candidate.polygon) {
-    const CvPoint2D64f rel = sub(toDouble(p), vertex);
-    const double u = cross(rel, right) / det;
-    const double v = cross(up, rel) / det;
-    if (u + v > best) {
-      best = u + v;
-      frame->polygonFourth = toDouble(p);
-    }
-  }
+  frame->polygonFourth = add(endA, sub(endB, vertex));
+  frame->edgeCorner = frame->polygonFourth;
+  findPolygonCorners(candidate.polygon, frame);
   moveToOuterEdges(frame);
   return true;
 }
@@ -151,6 +188,23 @@ double barThickness(const IplImage* binary, CvPoint2D64f from, CvPoint2D64f to, 
     if (agree - i >= quorum) return sum / static_cast<double>(agree - i);
   }
   return -1.0;
+}
+
+// Dark runs met on the binary image along the segment from `from` to `to`, moved by `offset` pixels in
+// direction `inward`. Along a timing edge every second module is dark, so twice the runs is the
+// module count of that edge.
+int countDarkRuns(const IplImage* binary, CvPoint2D64f from, CvPoint2D64f to, CvPoint2D64f inward, double offset) {
+  const CvPoint2D64f start = add(from, scale(inward, offset));
+  const double length = distance(from, to);
+  const CvPoint2D64f along = unit(sub(to, from));
+  int runs = 0;
+  bool inDark = false;
+  for (double s = 0.0; s <= length; s += 0.5) {
+    const bool dark = isDark(binary, add(start, scale(along, s)));
+    if (dark && !inDark) ++runs;
+    inDark = dark;
+  }
+  return runs;
 }
 
 struct GreyLevels {
@@ -281,7 +335,7 @@ SizeFit fitSize(const IplImage* grey, const FinderFrame& frame, const Ecc200Symb
   const CvPoint2D64f rowStep = scale(sub(frame.verticalEnd, frame.vertex), 1.0 / rows);  // upward
   SymbolQuad quad = {frame.verticalEnd, add(frame.verticalEnd, sub(frame.horizontalEnd, frame.vertex)),
                      frame.horizontalEnd, frame.vertex};
-  const CvPoint2D64f seeds[2] = {quad.topRight, frame.polygonFourth};
+  const CvPoint2D64f seeds[3] = {frame.edgeCorner, quad.topRight, frame.polygonFourth};
   const double contrast = levels.contrast();
   auto timing = [&]() { return timingScore(grey, quad, columns, rows, contrast); };
 
@@ -436,6 +490,8 @@ bool decodeFit(const IplImage* grey, const SizeFit& fit, std::vector<std::uint8_
   if (!sampleGrid(grey, fit.quad, columns, rows, &grid)) return false;
   const ShadeModel shades = fitShades(grid);
   const EdgeShares shares = measureEdges(grid, shades);
+  if (dbg()) std::printf("      quad T %.1f,%.1f Q %.1f,%.1f R %.1f,%.1f V %.1f,%.1f\n", fit.quad.topLeft.x, fit.quad.topLeft.y, fit.quad.topRight.x, fit.quad.topRight.y, fit.quad.bottomRight.x, fit.quad.bottomRight.y, fit.quad.bottomLeft.x, fit.quad.bottomLeft.y);
+  if (dbg()) std::printf("      size %dx%d score %.2f shares top %.2f right %.2f finder %.2f\n", rows, columns, fit.score, shares.top, shares.right, shares.finder);
   if (shares.top < MIN_TIMING_SHARE || shares.right < MIN_TIMING_SHARE || shares.finder < MIN_FINDER_SHARE) {
     return false;
   }
@@ -443,15 +499,21 @@ bool decodeFit(const IplImage* grey, const SizeFit& fit, std::vector<std::uint8_
   Ecc200ReadLimits limits;
   limits.allowDmre = true;
   limits.maxCorrectionShare = MAX_CORRECTION_SHARE;
-  return decodeEcc200WithLimits(matrix.data(), columns, rows, limits, message);
+  Ecc200ReadReport report;
+  const bool ok = decodeEcc200WithLimits(matrix.data(), columns, rows, limits, message, &report);
+  if (dbg()) { Ecc200ReadLimits l2; l2.allowDmre = true; std::vector<std::uint8_t> m2; Ecc200ReadReport r2; bool ok2 = decodeEcc200WithLimits(matrix.data(), columns, rows, l2, &m2, &r2); std::printf("      decode %d share %.2f; unlimited %d share %.2f\n", ok, report.mostCorrectionShare, ok2, r2.mostCorrectionShare); }
+  return ok;
 }
 
-// Sizes whose module counts lie within the tolerance of the estimate: the 30 sizes and the extensions.
-std::vector<const Ecc200Symbol*> plausibleSizes(double columns, double rows) {
+// Sizes whose module counts lie within the tolerance of the bar-thickness estimate, or close to the
+// counts of the timing runs: the 30 sizes and the extensions.
+std::vector<const Ecc200Symbol*> plausibleSizes(double columns, double rows, int countedColumns, int countedRows) {
   std::vector<const Ecc200Symbol*> sizes;
+  auto near = [](int size, int counted) { return std::abs(size - counted) <= std::max(2, counted / 10); };
   auto fits = [&](const Ecc200Symbol& s) {
-    return std::fabs(s.columns - columns) <= SIZE_TOLERANCE * columns &&
-           std::fabs(s.rows - rows) <= SIZE_TOLERANCE * rows;
+    return (std::fabs(s.columns - columns) <= SIZE_TOLERANCE * columns &&
+            std::fabs(s.rows - rows) <= SIZE_TOLERANCE * rows) ||
+           (near(s.columns, countedColumns) && near(s.rows, countedRows));
   };
   for (int i = 0; i < ECC200_SYMBOL_COUNT; ++i) {
     if (fits(ecc200SymbolAt(i))) sizes.push_back(&ecc200SymbolAt(i));
@@ -490,11 +552,20 @@ bool readByPerspective(const IplImage* grey, const IplImage* binary, const Locat
   const double rowHeight = barThickness(binary, frame.vertex, frame.horizontalEnd, up, 0.5 * verticalLength);
   if (columnWidth < MIN_MODULE_PIXELS || rowHeight < MIN_MODULE_PIXELS) return false;
 
+  if (dbg()) std::printf("    frame V %.1f,%.1f T %.1f,%.1f R %.1f,%.1f F %.1f,%.1f\n", frame.vertex.x, frame.vertex.y, frame.verticalEnd.x, frame.verticalEnd.y, frame.horizontalEnd.x, frame.horizontalEnd.y, frame.polygonFourth.x, frame.polygonFourth.y); if (dbg()) std::printf("    edge corner %.1f,%.1f\n", frame.edgeCorner.x, frame.edgeCorner.y);
+  if (dbg()) std::printf("    candidate: legs %.1f %.1f module %.2f %.2f est %.1f x %.1f\n", verticalLength, horizontalLength, columnWidth, rowHeight, verticalLength / rowHeight, horizontalLength / columnWidth);
   GreyLevels levels;
-  if (!measureLevels(grey, frame, columnWidth, rowHeight, &levels)) return false;
+  if (!measureLevels(grey, frame, columnWidth, rowHeight, &levels)) { if (dbg()) std::printf("    levels fail %.1f %.1f\n", levels.dark, levels.light); return false; }
 
   std::vector<SizeFit> fits;
-  for (const Ecc200Symbol* size : plausibleSizes(horizontalLength / columnWidth, verticalLength / rowHeight)) {
+  const double moduleScale = std::min(columnWidth, rowHeight);
+  const int countedColumns = 2 * countDarkRuns(binary, frame.verticalEnd, frame.edgeCorner,
+                                               unit(sub(frame.vertex, frame.verticalEnd)), 0.5 * moduleScale);
+  const int countedRows = 2 * countDarkRuns(binary, frame.horizontalEnd, frame.edgeCorner,
+                                            unit(sub(frame.vertex, frame.horizontalEnd)), 0.5 * moduleScale);
+  if (dbg()) std::printf("    counted %d x %d\n", countedRows, countedColumns);
+  for (const Ecc200Symbol* size : plausibleSizes(horizontalLength / columnWidth, verticalLength / rowHeight,
+                                                 countedColumns, countedRows)) {
     if (horizontalLength / size->columns < MIN_MODULE_PIXELS || verticalLength / size->rows < MIN_MODULE_PIXELS) {
       continue;
     }

@@ -6,7 +6,7 @@
 //
 //   perspective_read_study [pictures-per-size]
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +28,13 @@ namespace {
 
 using testsupport::SymbolMatrix;
 
+// CPU time of this thread in milliseconds: other programs on the machine do not count.
+double cpuMilliseconds() {
+  timespec now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return now.tv_sec * 1e3 + now.tv_nsec * 1e-6;
+}
+
 struct Picture {
   cv::Mat grey;
   std::vector<std::string> messages;  // texts of the symbols in it; any other read is wrong
@@ -39,6 +46,9 @@ struct Outcome {
   bool read = false;
   bool wrong = false;
   double milliseconds = 0.0;
+  int candidates = 0;
+  double worstCall = 0.0;   // slowest single candidate
+  double readCallMs = 0.0;  // the candidate that read
 };
 
 Outcome examine(const Picture& picture) {
@@ -56,20 +66,26 @@ Outcome examine(const Picture& picture) {
   const LocatedPass passes[2] = {locatePass(picture.grey, -1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP),
                                  locatePass(picture.grey, 15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP)};
   IplImage grey = cvIplImage(picture.grey);
-  const auto start = std::chrono::steady_clock::now();
+  const double start = cpuMilliseconds();
   DecodedSymbol symbol;
   for (const LocatedPass& pass : passes) {
     if (pass.binary.empty()) continue;
     IplImage binary = cvIplImage(pass.binary);
     for (const LocatedCandidate& candidate : pass.candidates) {
-      if (readByPerspective(&grey, &binary, candidate, &symbol)) {
+      const double callStart = cpuMilliseconds();
+      const bool ok = readByPerspective(&grey, &binary, candidate, &symbol);
+      const double callMs = cpuMilliseconds() - callStart;
+      ++outcome.candidates;
+      outcome.worstCall = std::max(outcome.worstCall, callMs);
+      if (ok) {
+        outcome.readCallMs = callMs;
         outcome.read = true;
         break;
       }
     }
     if (outcome.read) break;
   }
-  outcome.milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  outcome.milliseconds = cpuMilliseconds() - start;
   if (outcome.read) {
     const std::string text(symbol.message.begin(), symbol.message.end());
     outcome.wrong = std::find(picture.messages.begin(), picture.messages.end(), text) == picture.messages.end();
@@ -191,6 +207,7 @@ int main(int argc, char** argv) {
       const Picture picture = {pixelExact(symbol, modulePixels, 2), {text}, sizeName(size.first, size.second)};
       const Outcome o = examine(picture);
       if (!o.read) std::printf("  pixel-exact %s at %d px: not read (passes %s)\n", picture.size.c_str(), modulePixels, o.passesRead ? "read" : "miss");
+      if (std::getenv("STUDY_VERBOSE")) std::printf("    %s at %d px: %d candidates, total %.2f ms, worst %.2f, read call %.2f\n", picture.size.c_str(), modulePixels, o.candidates, o.milliseconds, o.worstCall, o.readCallMs);
       exact.add(o);
       exactAll.add(o);
     }
@@ -209,7 +226,9 @@ int main(int argc, char** argv) {
       const double moduleSize = uniform(random, 3.0, size.first >= 88 ? 5.0 : 8.0);
       const auto rendered = testsupport::renderSymbol(symbol, cameraLook(random, symbol, moduleSize));
       if (rendered.grey.empty()) continue;
+      if (std::getenv("STUDY_VERBOSE")) { const auto& c = rendered.corners; std::printf("  tilted %dx%d module %.2f truth V %.1f,%.1f T %.1f,%.1f R %.1f,%.1f Q %.1f,%.1f\n", size.first, size.second, moduleSize, c.finderVertex.x, c.finderVertex.y, c.verticalLegEnd.x, c.verticalLegEnd.y, c.horizontalLegEnd.x, c.horizontalLegEnd.y, c.timingCorner.x, c.timingCorner.y); }
       const Outcome o = examine({rendered.grey, {text}, sizeName(size.first, size.second)});
+      if (std::getenv("STUDY_VERBOSE")) std::printf("   -> passes %d read %d\n", o.passesRead, o.read);
       tilted.add(o);
       tiltedAll.add(o);
     }
