@@ -30,7 +30,10 @@ constexpr double MIN_FINDER_SHARE = 0.9;
 constexpr double MAX_CORRECTION_SHARE = 0.5;
 
 constexpr double SIZE_TOLERANCE = 0.25;     // module counts within +-25 % of the bar-thickness estimate
-constexpr int MAX_SIZES_DECODED = 3;        // sizes sampled and handed to Reed-Solomon, best timing first
+constexpr size_t MAX_SIZES_DECODED = 3;     // sizes refined, sampled and handed to Reed-Solomon, best timing first
+// A placed size whose timing edges alternate this little (mean contrast step over both edges, at most
+// 1) is not worth refining; the timing guard below would refuse it anyway.
+constexpr double MIN_PLACED_SCORE = 0.25;
 constexpr double MIN_CONTRAST = 24.0;       // grey levels between finder and quiet zone
 constexpr double MIN_LEG_LENGTH = 8.0;      // pixels
 constexpr double MIN_MODULE_PIXELS = 1.5;   // finer grids cannot be sampled on the grey image
@@ -327,44 +330,59 @@ void searchCorner(CvPoint2D64f* corner, CvPoint2D64f columnStep, CvPoint2D64f ro
   }
 }
 
-// Fits the quad of one size: the timing corner from two seeds within +-2 modules, coarse to fine, then
-// each leg end within half a module, then the timing corner once more.
-SizeFit fitSize(const IplImage* grey, const FinderFrame& frame, const Ecc200Symbol& symbol, const GreyLevels& levels) {
-  const int columns = symbol.columns, rows = symbol.rows;
-  const CvPoint2D64f columnStep = scale(sub(frame.horizontalEnd, frame.vertex), 1.0 / columns);
-  const CvPoint2D64f rowStep = scale(sub(frame.verticalEnd, frame.vertex), 1.0 / rows);  // upward
+// Directions of one module step at the timing corner, for the searches below.
+struct ModuleSteps {
+  CvPoint2D64f column, row;  // row points upward, from the bottom row towards the top
+};
+
+ModuleSteps moduleSteps(const FinderFrame& frame, const Ecc200Symbol& symbol) {
+  return {scale(sub(frame.horizontalEnd, frame.vertex), 1.0 / symbol.columns),
+          scale(sub(frame.verticalEnd, frame.vertex), 1.0 / symbol.rows)};
+}
+
+// Places the timing corner of one size: from each seed within +-2 modules in half-module steps.
+SizeFit placeTimingCorner(const IplImage* grey, const FinderFrame& frame, const Ecc200Symbol& symbol,
+                          const GreyLevels& levels) {
+  const ModuleSteps steps = moduleSteps(frame, symbol);
   SymbolQuad quad = {frame.verticalEnd, add(frame.verticalEnd, sub(frame.horizontalEnd, frame.vertex)),
                      frame.horizontalEnd, frame.vertex};
   const CvPoint2D64f seeds[3] = {frame.edgeCorner, quad.topRight, frame.polygonFourth};
-  const double contrast = levels.contrast();
-  auto timing = [&]() { return timingScore(grey, quad, columns, rows, contrast); };
-
+  auto timing = [&]() { return timingScore(grey, quad, symbol.columns, symbol.rows, levels.contrast()); };
   SizeFit fit;
   fit.symbol = &symbol;
   for (const CvPoint2D64f& seed : seeds) {
     quad.topRight = seed;
     double score = timing();
-    searchCorner(&quad.topRight, columnStep, rowStep, 2.0, 0.5, &score, timing);
+    searchCorner(&quad.topRight, steps.column, steps.row, 2.0, 0.5, &score, timing);
     if (score > fit.score) {
       fit.score = score;
       fit.quad = quad;
     }
   }
-  quad = fit.quad;
-  double score = fit.score;
-  searchCorner(&quad.topRight, columnStep, rowStep, 0.5, 0.25, &score, timing);
-  searchCorner(&quad.topRight, columnStep, rowStep, 0.125, 0.125, &score, timing);
-
-  auto outline = [&]() { return outlineScore(grey, quad, columns, rows, levels); };
-  score = outline();
-  searchCorner(&quad.topLeft, columnStep, rowStep, 0.5, 0.25, &score, outline);
-  searchCorner(&quad.bottomRight, columnStep, rowStep, 0.5, 0.25, &score, outline);
-  searchCorner(&quad.bottomLeft, columnStep, rowStep, 0.25, 0.25, &score, outline);
-  searchCorner(&quad.topRight, columnStep, rowStep, 0.125, 0.125, &score, outline);
-
-  fit.quad = quad;
-  fit.score = timing() / (columns + rows - 2);
+  fit.score /= symbol.columns + symbol.rows - 2;
   return fit;
+}
+
+// Refines a placed quad: the timing corner to an eighth of a module, then each leg end and the vertex
+// by how well the timing edges and the finder L together fit, then the timing corner once more.
+void refineFit(const IplImage* grey, const FinderFrame& frame, const GreyLevels& levels, SizeFit* fit) {
+  const Ecc200Symbol& symbol = *fit->symbol;
+  const ModuleSteps steps = moduleSteps(frame, symbol);
+  SymbolQuad quad = fit->quad;
+  auto timing = [&]() { return timingScore(grey, quad, symbol.columns, symbol.rows, levels.contrast()); };
+  double score = timing();
+  searchCorner(&quad.topRight, steps.column, steps.row, 0.5, 0.25, &score, timing);
+  searchCorner(&quad.topRight, steps.column, steps.row, 0.125, 0.125, &score, timing);
+
+  auto outline = [&]() { return outlineScore(grey, quad, symbol.columns, symbol.rows, levels); };
+  score = outline();
+  searchCorner(&quad.topLeft, steps.column, steps.row, 0.5, 0.25, &score, outline);
+  searchCorner(&quad.bottomRight, steps.column, steps.row, 0.5, 0.25, &score, outline);
+  searchCorner(&quad.bottomLeft, steps.column, steps.row, 0.25, 0.25, &score, outline);
+  searchCorner(&quad.topRight, steps.column, steps.row, 0.125, 0.125, &score, outline);
+
+  fit->quad = quad;
+  fit->score = timing() / (symbol.columns + symbol.rows - 2);
 }
 
 // Module values of a whole symbol and the shade each one is read as.
@@ -569,11 +587,17 @@ bool readByPerspective(const IplImage* grey, const IplImage* binary, const Locat
     if (horizontalLength / size->columns < MIN_MODULE_PIXELS || verticalLength / size->rows < MIN_MODULE_PIXELS) {
       continue;
     }
-    fits.push_back(fitSize(grey, frame, *size, levels));
+    const SizeFit fit = placeTimingCorner(grey, frame, *size, levels);
+    if (fit.score >= MIN_PLACED_SCORE) fits.push_back(fit);
   }
-  std::stable_sort(fits.begin(), fits.end(), [](const SizeFit& a, const SizeFit& b) { return a.score > b.score; });
+  // Only the best placed sizes are refined and decoded.
+  auto better = [](const SizeFit& a, const SizeFit& b) { return a.score > b.score; };
+  std::stable_sort(fits.begin(), fits.end(), better);
+  if (fits.size() > MAX_SIZES_DECODED) fits.resize(MAX_SIZES_DECODED);
+  for (SizeFit& fit : fits) refineFit(grey, frame, levels, &fit);
+  std::stable_sort(fits.begin(), fits.end(), better);
 
-  const int tries = std::min(static_cast<int>(fits.size()), MAX_SIZES_DECODED);
+  const int tries = static_cast<int>(fits.size());
   for (int k = 0; k < tries; ++k) {
     std::vector<std::uint8_t> message;
     if (!decodeFit(grey, fits[k], &message)) continue;
