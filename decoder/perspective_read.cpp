@@ -13,9 +13,6 @@
 #include <cmath>
 #include <cstdint>
 #include <vector>
-#include <cstdio>
-#include <cstdlib>
-static bool dbg() { static bool d = std::getenv("PERSP_DEBUG") != nullptr; return d; }
 
 #include "ecc200/ecc200.h"
 #include "homography_sampling.h"
@@ -23,11 +20,12 @@ static bool dbg() { static bool d = std::getenv("PERSP_DEBUG") != nullptr; retur
 namespace {
 
 // Share of each timing edge's modules, and of the finder L's modules, that must show the expected
-// shade; and the share of each block's correction capacity a read may spend. See the read study in
-// the perspective tests for the data behind these figures.
+// shade. The read study (tests/decoder/perspective_study.cpp) gives the data behind these figures.
 constexpr double MIN_TIMING_SHARE = 0.8;
 constexpr double MIN_FINDER_SHARE = 0.9;
-constexpr double MAX_CORRECTION_SHARE = 0.5;
+// A block with few check codewords would decode many garbled blocks at its full capacity: it may spend
+// only as many corrections as keep the chance that random codewords decode below this.
+constexpr double MAX_MISCORRECTION_CHANCE = 1e-8;
 
 constexpr double SIZE_TOLERANCE = 0.25;     // module counts within +-25 % of the bar-thickness estimate
 constexpr size_t MAX_SIZES_DECODED = 3;     // sizes refined, sampled and handed to Reed-Solomon, best timing first
@@ -502,25 +500,40 @@ std::vector<std::uint8_t> thresholdMatrix(const SampledGrid& grid, const ShadeMo
   return matrix;
 }
 
+// Corrections per block a read may spend: the code's capacity floor(check / 2), lowered while the
+// share of all possible blocks within that many codeword errors of some code block,
+// V(n, c) / 256^check with V(n, c) the number of words within c errors of one block, exceeds
+// MAX_MISCORRECTION_CHANCE. Only the smallest sizes (10 x 10, 12 x 12, 18 x 8) are lowered.
+int correctionAllowance(const Ecc200Symbol& symbol) {
+  const int check = ecc200BlockEccLength(symbol);
+  const int length = ecc200BlockDataLength(symbol, 0) + check;
+  int allowance = check / 2;
+  for (; allowance > 0; --allowance) {
+    double words = 0.0, term = 1.0;  // term = C(length, i) * 255^i
+    for (int i = 0; i <= allowance; ++i) {
+      words += term;
+      term *= 255.0 * (length - i) / (i + 1);
+    }
+    if (std::log(words) - check * std::log(256.0) <= std::log(MAX_MISCORRECTION_CHANCE)) break;
+  }
+  return allowance;
+}
+
 bool decodeFit(const IplImage* grey, const SizeFit& fit, std::vector<std::uint8_t>* message) {
   const int columns = fit.symbol->columns, rows = fit.symbol->rows;
   SampledGrid grid;
   if (!sampleGrid(grey, fit.quad, columns, rows, &grid)) return false;
   const ShadeModel shades = fitShades(grid);
   const EdgeShares shares = measureEdges(grid, shades);
-  if (dbg()) std::printf("      quad T %.1f,%.1f Q %.1f,%.1f R %.1f,%.1f V %.1f,%.1f\n", fit.quad.topLeft.x, fit.quad.topLeft.y, fit.quad.topRight.x, fit.quad.topRight.y, fit.quad.bottomRight.x, fit.quad.bottomRight.y, fit.quad.bottomLeft.x, fit.quad.bottomLeft.y);
-  if (dbg()) std::printf("      size %dx%d score %.2f shares top %.2f right %.2f finder %.2f\n", rows, columns, fit.score, shares.top, shares.right, shares.finder);
   if (shares.top < MIN_TIMING_SHARE || shares.right < MIN_TIMING_SHARE || shares.finder < MIN_FINDER_SHARE) {
     return false;
   }
   const std::vector<std::uint8_t> matrix = thresholdMatrix(grid, shades);
   Ecc200ReadLimits limits;
   limits.allowDmre = true;
-  limits.maxCorrectionShare = MAX_CORRECTION_SHARE;
   Ecc200ReadReport report;
-  const bool ok = decodeEcc200WithLimits(matrix.data(), columns, rows, limits, message, &report);
-  if (dbg()) { Ecc200ReadLimits l2; l2.allowDmre = true; std::vector<std::uint8_t> m2; Ecc200ReadReport r2; bool ok2 = decodeEcc200WithLimits(matrix.data(), columns, rows, l2, &m2, &r2); std::printf("      decode %d share %.2f; unlimited %d share %.2f\n", ok, report.mostCorrectionShare, ok2, r2.mostCorrectionShare); }
-  return ok;
+  if (!decodeEcc200WithLimits(matrix.data(), columns, rows, limits, message, &report)) return false;
+  return report.mostCorrections <= correctionAllowance(*fit.symbol);
 }
 
 // Sizes whose module counts lie within the tolerance of the bar-thickness estimate, or close to the
@@ -570,10 +583,7 @@ bool readByPerspective(const IplImage* grey, const IplImage* binary, const Locat
   const double rowHeight = barThickness(binary, frame.vertex, frame.horizontalEnd, up, 0.5 * verticalLength);
   if (columnWidth < MIN_MODULE_PIXELS || rowHeight < MIN_MODULE_PIXELS) return false;
 
-  if (dbg()) std::printf("    frame V %.1f,%.1f T %.1f,%.1f R %.1f,%.1f F %.1f,%.1f\n", frame.vertex.x, frame.vertex.y, frame.verticalEnd.x, frame.verticalEnd.y, frame.horizontalEnd.x, frame.horizontalEnd.y, frame.polygonFourth.x, frame.polygonFourth.y); if (dbg()) std::printf("    edge corner %.1f,%.1f\n", frame.edgeCorner.x, frame.edgeCorner.y);
-  if (dbg()) std::printf("    candidate: legs %.1f %.1f module %.2f %.2f est %.1f x %.1f\n", verticalLength, horizontalLength, columnWidth, rowHeight, verticalLength / rowHeight, horizontalLength / columnWidth);
   GreyLevels levels;
-  if (!measureLevels(grey, frame, columnWidth, rowHeight, &levels)) { if (dbg()) std::printf("    levels fail %.1f %.1f\n", levels.dark, levels.light); return false; }
 
   std::vector<SizeFit> fits;
   const double moduleScale = std::min(columnWidth, rowHeight);
@@ -581,7 +591,6 @@ bool readByPerspective(const IplImage* grey, const IplImage* binary, const Locat
                                                unit(sub(frame.vertex, frame.verticalEnd)), 0.5 * moduleScale);
   const int countedRows = 2 * countDarkRuns(binary, frame.horizontalEnd, frame.edgeCorner,
                                             unit(sub(frame.vertex, frame.horizontalEnd)), 0.5 * moduleScale);
-  if (dbg()) std::printf("    counted %d x %d\n", countedRows, countedColumns);
   for (const Ecc200Symbol* size : plausibleSizes(horizontalLength / columnWidth, verticalLength / rowHeight,
                                                  countedColumns, countedRows)) {
     if (horizontalLength / size->columns < MIN_MODULE_PIXELS || verticalLength / size->rows < MIN_MODULE_PIXELS) {

@@ -19,6 +19,7 @@
 #include <opencv2/core/core_c.h>
 
 #include "decoder.h"
+#include "ecc200/ecc200.h"
 #include "located_candidates.h"
 #include "perspective_read.h"
 #include "symbol_encoder.h"
@@ -264,6 +265,29 @@ int main(int argc, char** argv) {
     damaged.add(examine({rendered.grey, {text}, sizeName(size.first, size.second)}));
   }
   printTally("damaged", damaged);
+
+  // Module flips spread over the data area, up to what the code can mend.
+  Tally mendable;
+  for (int k = 0; k < perSize * 60; ++k) {
+    const auto& size = sizes[random() % sizes.size()];
+    if (size.first > 52) continue;
+    SymbolMatrix symbol;
+    std::string text;
+    if (!makeSymbol(random, size.first, size.second, &symbol, &text)) continue;
+    auto rendered = testsupport::renderSymbol(symbol, cameraLook(random, symbol, uniform(random, 3.0, 7.0)));
+    if (rendered.grey.empty()) continue;
+    const Ecc200Symbol* table = findEcc200Symbol(size.second, size.first);
+    const int capacity = table->eccCodewords / 2;
+    const int flips = 1 + static_cast<int>(random() % static_cast<unsigned>(capacity));
+    for (int f = 0; f < flips; ++f) {
+      const int row = 1 + static_cast<int>(random() % static_cast<unsigned>(symbol.rows - 2));
+      const int col = 1 + static_cast<int>(random() % static_cast<unsigned>(symbol.cols - 2));
+      testsupport::occludeModules(rendered.grey, rendered.corners, symbol.rows, symbol.cols, cv::Rect2d(col, row, 1, 1),
+                                  symbol.at(row, col) != 0 ? 220 : 30);
+    }
+    mendable.add(examine({rendered.grey, {text}, sizeName(size.first, size.second)}));
+  }
+  printTally("flips within capacity", mendable);
 
   // Clutter alone.
   Tally empty;
