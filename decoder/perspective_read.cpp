@@ -584,6 +584,7 @@ bool readByPerspective(const IplImage* grey, const IplImage* binary, const Locat
   if (columnWidth < MIN_MODULE_PIXELS || rowHeight < MIN_MODULE_PIXELS) return false;
 
   GreyLevels levels;
+  if (!measureLevels(grey, frame, columnWidth, rowHeight, &levels)) return false;
 
   std::vector<SizeFit> fits;
   const double moduleScale = std::min(columnWidth, rowHeight);
