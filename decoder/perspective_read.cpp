@@ -152,9 +152,10 @@ bool buildFinderFrame(const LocatedCandidate& candidate, FinderFrame* frame) {
 }
 
 bool isDark(const IplImage* binary, CvPoint2D64f p) {
-  const int x = static_cast<int>(std::floor(p.x + 0.5));
-  const int y = static_cast<int>(std::floor(p.y + 0.5));
-  if (x < 0 || y < 0 || x >= binary->width || y >= binary->height) return false;
+  // Written so that a non-finite coordinate counts as off the image too.
+  if (!(p.x >= -0.5 && p.y >= -0.5 && p.x < binary->width - 0.5 && p.y < binary->height - 0.5)) return false;
+  const int x = static_cast<int>(p.x + 0.5);
+  const int y = static_cast<int>(p.y + 0.5);
   return reinterpret_cast<const unsigned char*>(binary->imageData + static_cast<long>(y) * binary->widthStep)[x] != 0;
 }
 

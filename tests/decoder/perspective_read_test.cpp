@@ -344,6 +344,77 @@ TEST(PerspectiveReadInput, MalformedInputIsRefused) {
   EXPECT_EQ(textOf(read), text);
 }
 
+// Candidates the locator could never make, on pictures of noise and of symbols: no read may come of
+// them and nothing may reach outside an image (the sanitizers watch the walks and samples).
+TEST(PerspectiveReadInput, ArbitraryCandidatesNeverReadOutsideTheImages) {
+  std::mt19937 random(0xF00Du);
+  auto coordinate = [&random](int limit) { return static_cast<float>(static_cast<int>(random() % (3 * limit)) - limit); };
+  for (int k = 0; k < 300; ++k) {
+    const int width = 20 + static_cast<int>(random() % 200), height = 20 + static_cast<int>(random() % 200);
+    cv::Mat grey(height, width, CV_8UC1);
+    cv::randu(grey, 0, 256);
+    cv::Mat binary = grey < 128;
+    LocatedCandidate candidate;
+    for (CvPoint2D32f& corner : candidate.corners) corner = cvPoint2D32f(coordinate(width), coordinate(height));
+    const int vertices = 4 + static_cast<int>(random() % 40);
+    for (int v = 0; v < vertices; ++v) {
+      candidate.polygon.push_back(cvPoint(static_cast<int>(coordinate(width)), static_cast<int>(coordinate(height))));
+    }
+    IplImage greyImage = cvIplImage(grey);
+    IplImage binaryImage = cvIplImage(binary);
+    DecodedSymbol symbol;
+    EXPECT_FALSE(readByPerspective(&greyImage, &binaryImage, candidate, &symbol)) << "case " << k;
+  }
+}
+
+// A real candidate pulled about, near the image edge. Pulled far (corners and some outline vertices by
+// up to 12 pixels), the searches run on wrong geometry and whatever reads must still be the symbol's own
+// text; pulled by up to 2 pixels (the L vertex's share of a blurred edge), the searches must absorb it.
+struct DistortionCase {
+  int reach;               // pixels, either way on each axis
+  bool moveOutline;        // a quarter of the outline vertices move too
+  int minReads;            // of 200
+};
+constexpr DistortionCase DISTORTIONS[] = {{12, true, 0}, {2, false, 190}};
+
+TEST(PerspectiveReadInput, DistortedCandidatesReadTheirOwnTextOrNothing) {
+  SymbolMatrix symbol;
+  const std::string text = encodeFilling(24, 24, 99, &symbol);
+  testsupport::RenderOptions look;
+  look.moduleSize = 5.0;
+  look.rotationDeg = 15.0;
+  look.imageWidth = 170;
+  look.imageHeight = 170;
+  look.quietZone = 1;
+  const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(symbol, look);
+  ASSERT_FALSE(rendered.grey.empty());
+  const LocatedPass pass = locatePass(rendered.grey, -1, GLOBAL_PASS_FLAGS);
+  ASSERT_FALSE(pass.candidates.empty());
+  IplImage greyImage = cvIplImage(rendered.grey);
+  IplImage binary = cvIplImage(pass.binary);
+  std::mt19937 random(0xD15Cu);
+  for (const DistortionCase& distortion : DISTORTIONS) {
+    auto pull = [&]() { return static_cast<int>(random() % (2 * distortion.reach + 1)) - distortion.reach; };
+    int reads = 0;
+    for (int k = 0; k < 200; ++k) {
+      LocatedCandidate candidate = pass.candidates[0];
+      for (CvPoint2D32f& corner : candidate.corners) {
+        corner.x += static_cast<float>(pull());
+        corner.y += static_cast<float>(pull());
+      }
+      for (CvPoint& vertex : candidate.polygon) {
+        if (distortion.moveOutline && random() % 4 == 0) vertex = cvPoint(vertex.x + pull(), vertex.y + pull());
+      }
+      DecodedSymbol read;
+      if (readByPerspective(&greyImage, &binary, candidate, &read)) {
+        ++reads;
+        EXPECT_EQ(textOf(read), text) << "reach " << distortion.reach << ", case " << k;
+      }
+    }
+    EXPECT_GE(reads, distortion.minReads) << "reach " << distortion.reach;
+  }
+}
+
 TEST(HomographySampling, ModuleCornersLandOnTheQuadCorners) {
   const SymbolQuad quads[] = {
       {{10, 10}, {110, 10}, {110, 60}, {10, 60}},        // upright rectangle
