@@ -166,6 +166,32 @@ TEST(PerspectiveReadTilted, TiltedSymbolsOfEverySpanReadWithTheirOutline) {
   }
 }
 
+// Every ECC 200 size, turned and tilted a little, at 4 pixels per module (6 for the sizes whose outline
+// at 4 pixels is too plain for the locator to offer a candidate).
+TEST(PerspectiveReadTilted, EverySizeReads) {
+  int index = 0;
+  for (const auto& size : testsupport::ecc200Sizes()) {
+    ++index;
+    SCOPED_TRACE(std::to_string(size.first) + "x" + std::to_string(size.second));
+    SymbolMatrix symbol;
+    const std::string text = encodeFilling(size.first, size.second, static_cast<std::uint32_t>(index), &symbol);
+    ASSERT_FALSE(text.empty());
+    testsupport::RenderOptions look;
+    look.moduleSize = size.first * size.second < 300 ? 6.0 : 4.0;
+    look.rotationDeg = 23.0 * index;
+    look.tiltXDeg = 12.0;
+    look.tiltYDeg = -8.0;
+    look.blurSigma = 0.4;
+    look.noiseSigma = 2.0;
+    const int side = static_cast<int>(std::hypot(size.first + 4, size.second + 4) * look.moduleSize * 1.4) + 40;
+    look.imageWidth = std::max(320, side);
+    look.imageHeight = std::max(320, side);
+    const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(symbol, look);
+    ASSERT_FALSE(rendered.grey.empty());
+    expectReadRightly(rendered.grey, text, outlineOf(rendered.corners), 1.5 * look.moduleSize);
+  }
+}
+
 // Damage the guards must stop: a symbol whose data is past mending, one whose timing edge is torn
 // off, and two symbols side by side. A read may be missed, but what is read must be a text in the
 // picture.
