@@ -1,12 +1,14 @@
 // Perspective recovery: from a finder candidate's polygon to a read through a plane homography.
 //
 // The L vertex and the two leg ends come from the polygon itself (the locator's inward step undone).
-// The thicknesses of the two finder bars give the module size across each leg and with it a short list
-// of symbol sizes. For each size the corner facing the L vertex is searched, coarse to fine, by how
-// well the top row and the right column follow the alternating timing pattern; the leg ends are then
-// nudged the same way. The best sizes are sampled on the grey image and Reed-Solomon decides among
-// them. Every read passes three guards before it is handed out: both timing edges alternate, the
-// finder L is dark, and each block spent at most a part of its correction capacity.
+// The thicknesses of the two finder bars and the dark runs along the two timing edges give a short
+// list of symbol sizes. For each size the corner facing the L vertex is searched, coarse to fine, by
+// how well the top row and the right column follow the alternating timing pattern, starting where the
+// outer edges of the timing modules cross, at the parallelogram point and at the polygon's own far
+// vertex. The best sizes are refined (leg ends and vertex too), sampled on the grey image, and
+// Reed-Solomon decides among them. Every read passes three guards before it is handed out: both
+// timing edges alternate, the finder L is dark, and no block spent more corrections than its size
+// can bear without garbled blocks decoding too often.
 #include "perspective_read.h"
 
 #include <algorithm>

@@ -226,6 +226,10 @@ int main(int argc, char** argv) {
       const auto rendered = testsupport::renderSymbol(symbol, cameraLook(random, symbol, moduleSize));
       if (rendered.grey.empty()) continue;
       const Outcome o = examine({rendered.grey, {text}, sizeName(size.first, size.second)});
+      if (!o.read && !o.passesRead) {
+        std::printf("  tilted %s at %.1f px: not read (%d candidates)\n", sizeName(size.first, size.second).c_str(),
+                    moduleSize, o.candidates);
+      }
       tilted.add(o);
       tiltedAll.add(o);
     }
