@@ -64,7 +64,7 @@ const MeaningCase MEANING_CASES[] = {
     {"reader programming", {234, 66}, "programming; "},
     {"macro 05", {236, 66}, "macro 05; "},
     {"macro 06", {237, 66}, "macro 06; "},
-    {"eci offset counts the macro header", {236, 241, 27, 66}, "eci 26@7; "},
+    {"eci offset counts the macro header", {236, 241, 27, 66}, "eci 26@7; macro 05; "},
     {"eci after a c40 segment", {230, 91, 11, 254, 241, 27, 66}, "eci 26@3; "},
 };
 
