@@ -1,0 +1,175 @@
+// Character sets by ECI designator, converted with iconv. A byte iconv refuses is reported and skipped,
+// so the rest of the message still converts.
+#include "charset.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+namespace {
+
+constexpr int ECI_DEFAULT = 3;  // ISO 8859-1 is the default interpretation of ECC 200 data
+
+struct EciCharset {
+  int designator;
+  const char* name;       // as reported to the user
+  const char* iconvName;  // as glibc's iconv knows it
+  int unitSize;           // bytes per code unit: a refused unit is skipped whole
+};
+
+// The ECI assignments of the AIM register for character sets.
+constexpr EciCharset ECI_CHARSETS[] = {
+    {0, "IBM437", "IBM437", 1},
+    {1, "ISO-8859-1", "ISO-8859-1", 1},
+    {2, "IBM437", "IBM437", 1},
+    {3, "ISO-8859-1", "ISO-8859-1", 1},
+    {4, "ISO-8859-2", "ISO-8859-2", 1},
+    {5, "ISO-8859-3", "ISO-8859-3", 1},
+    {6, "ISO-8859-4", "ISO-8859-4", 1},
+    {7, "ISO-8859-5", "ISO-8859-5", 1},
+    {8, "ISO-8859-6", "ISO-8859-6", 1},
+    {9, "ISO-8859-7", "ISO-8859-7", 1},
+    {10, "ISO-8859-8", "ISO-8859-8", 1},
+    {11, "ISO-8859-9", "ISO-8859-9", 1},
+    {12, "ISO-8859-10", "ISO-8859-10", 1},
+    {13, "ISO-8859-11", "ISO-8859-11", 1},
+    {15, "ISO-8859-13", "ISO-8859-13", 1},
+    {16, "ISO-8859-14", "ISO-8859-14", 1},
+    {17, "ISO-8859-15", "ISO-8859-15", 1},
+    {18, "ISO-8859-16", "ISO-8859-16", 1},
+    {20, "Shift_JIS", "SHIFT_JIS", 1},
+    {21, "windows-1250", "CP1250", 1},
+    {22, "windows-1251", "CP1251", 1},
+    {23, "windows-1252", "CP1252", 1},
+    {24, "windows-1256", "CP1256", 1},
+    {25, "UTF-16BE", "UTF-16BE", 2},
+    {26, "UTF-8", "UTF-8", 1},
+    {27, "US-ASCII", "ASCII", 1},
+    {28, "Big5", "BIG5", 1},
+    // GB 2312 is read through GB 18030, its superset, so that encoders that write GBK characters under
+    // this designator are read too; every GB 2312 sequence means the same in both.
+    {29, "GB2312", "GB18030", 1},
+    {30, "EUC-KR", "EUC-KR", 1},
+    {31, "GBK", "GBK", 1},
+    {32, "GB18030", "GB18030", 1},
+    {33, "UTF-16LE", "UTF-16LE", 2},
+    {34, "UTF-32BE", "UTF-32BE", 4},
+    {35, "UTF-32LE", "UTF-32LE", 4},
+    // ISO 646 invariant: the characters every national ASCII variant shares, read as ASCII.
+    {170, "ISO-646-INV", "ASCII", 1},
+};
+
+const EciCharset* findCharset(int designator) {
+  for (const EciCharset& charset : ECI_CHARSETS) {
+    if (charset.designator == designator) return &charset;
+  }
+  return nullptr;
+}
+
+struct IconvCloser {
+  void operator()(void* handle) const { iconv_close(static_cast<iconv_t>(handle)); }
+};
+using IconvHandle = std::unique_ptr<void, IconvCloser>;
+
+void markUnconverted(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to, MessageText* text) {
+  for (std::size_t i = from; i < to; ++i) text->unconverted.push_back({i, bytes[i], text->utf8.size()});
+}
+
+// Converts bytes[from, to) and appends the characters to text->utf8. A refused code unit is reported
+// byte by byte and conversion resumes after it; a sequence cut off by the end of the run is reported too.
+void convertRun(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to, const EciCharset* charset,
+                MessageText* text) {
+  if (from == to) return;
+  IconvHandle converter;
+  if (charset != nullptr) {
+    iconv_t opened = iconv_open("UTF-8", charset->iconvName);
+    if (opened != reinterpret_cast<iconv_t>(-1)) converter.reset(opened);
+  }
+  if (!converter) {
+    markUnconverted(bytes, from, to, text);
+    return;
+  }
+  iconv_t handle = static_cast<iconv_t>(converter.get());
+  const std::size_t unit = static_cast<std::size_t>(charset->unitSize);
+  std::size_t at = from;
+  char buffer[256];
+  while (at < to) {
+    char* input = reinterpret_cast<char*>(const_cast<std::uint8_t*>(bytes.data() + at));
+    std::size_t inputLeft = to - at;
+    char* output = buffer;
+    std::size_t outputLeft = sizeof buffer;
+    const std::size_t result = iconv(handle, &input, &inputLeft, &output, &outputLeft);
+    const int error = errno;
+    text->utf8.append(buffer, static_cast<std::size_t>(output - buffer));
+    at = to - inputLeft;
+    if (result != static_cast<std::size_t>(-1) || error == E2BIG) continue;
+    iconv(handle, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    const std::size_t skip = error == EILSEQ ? std::min(unit, to - at) : to - at;  // EINVAL: cut off
+    markUnconverted(bytes, at, at + skip, text);
+    at += skip;
+  }
+}
+
+std::string charsetLabel(int designator) {
+  const EciCharset* charset = findCharset(designator);
+  return charset != nullptr ? charset->name : "ECI " + std::to_string(designator);
+}
+
+void noteCharset(const std::string& name, MessageText* text) {
+  if (text->charsets.empty() || text->charsets.back() != name) text->charsets.push_back(name);
+}
+
+std::string hexByte(unsigned value) {
+  static const char* HEX = "0123456789ABCDEF";
+  return {HEX[(value >> 4) & 15], HEX[value & 15]};
+}
+
+}  // namespace
+
+std::string eciCharsetName(int designator) {
+  const EciCharset* charset = findCharset(designator);
+  return charset != nullptr ? charset->name : std::string();
+}
+
+MessageText messageText(const std::vector<std::uint8_t>& bytes, const std::vector<Ecc200EciMark>& ecis) {
+  MessageText text;
+  std::size_t runStart = 0;
+  int designator = ECI_DEFAULT;
+  for (std::size_t i = 0; i <= ecis.size(); ++i) {
+    const std::size_t runEnd = i < ecis.size() ? std::min(ecis[i].byteOffset, bytes.size()) : bytes.size();
+    if (runEnd > runStart) {
+      noteCharset(charsetLabel(designator), &text);
+      convertRun(bytes, runStart, runEnd, findCharset(designator), &text);
+      runStart = runEnd;
+    }
+    if (i < ecis.size()) designator = ecis[i].designator;
+  }
+  if (text.charsets.empty()) noteCharset(charsetLabel(designator), &text);
+  return text;
+}
+
+std::string escapedLine(const MessageText& text) {
+  std::string line;
+  std::size_t next = 0;  // next unconverted byte to place
+  for (std::size_t i = 0; i <= text.utf8.size(); ++i) {
+    while (next < text.unconverted.size() && text.unconverted[next].textOffset == i) {
+      line += "\\x" + hexByte(text.unconverted[next++].value);
+    }
+    if (i == text.utf8.size()) break;
+    const unsigned char byte = static_cast<unsigned char>(text.utf8[i]);
+    if (byte == '\\') {
+      line += "\\\\";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      line += "\\u00" + hexByte(byte);
+    } else if (byte == 0xC2 && i + 1 < text.utf8.size() &&
+               static_cast<unsigned char>(text.utf8[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text.utf8[i + 1]) <= 0x9F) {
+      line += "\\u00" + hexByte(static_cast<unsigned char>(text.utf8[++i]));  // C1 control, U+0080-U+009F
+    } else {
+      line += static_cast<char>(byte);
+    }
+  }
+  return line;
+}
