@@ -94,8 +94,7 @@ TEST(ReadingOrder, FourteenLabelsInTwoRows) {
 }
 
 // A picture of nine symbols at uneven heights, each turned a little more, read by the decoder in its own
-// candidate order, comes out
-// row by row once sorted by the corners it reports.
+// candidate order, comes out row by row once sorted by the corners it reports.
 TEST(ReadingOrder, SortsDecodedSymbolsOfAPicture) {
   std::vector<testsupport::PlacedSymbol> placed;
   std::vector<std::string> expected;
