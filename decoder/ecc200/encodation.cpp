@@ -242,6 +242,7 @@ bool decodeBase256(Stream& stream) {
   return true;
 }
 
+// Always true, so a designator's check and its note read as one condition.
 bool noteEci(Stream& stream, int designator) {
   if (stream.meaning != nullptr) stream.meaning->ecis.push_back({designator, stream.out->size()});
   return true;
@@ -353,10 +354,6 @@ bool decodeAscii(Stream& stream) {
   }
   return true;
 }
-
-}  // namespace
-
-namespace {
 
 bool decodeStream(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>* message,
                   Ecc200Meaning* meaning) {
