@@ -4,38 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "utf8.h"
+
 namespace {
 
 const char HEX_DIGITS[] = "0123456789ABCDEF";
-
-// Length of the well-formed UTF-8 sequence at text[at], or 0 when the byte there does not begin one.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
-  const auto byte = [&text](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-  const std::uint8_t lead = byte(at);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  std::uint8_t low = 0x80;  // the second byte's range narrows to exclude overlongs, surrogates and > U+10FFFF
-  std::uint8_t high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() - at < length) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  }
-  return length;
-}
 
 void appendHexByte(std::string* out, std::uint8_t value) {
   *out += HEX_DIGITS[value >> 4];
@@ -50,15 +23,6 @@ int hexValue(char digit) {
 }
 
 }  // namespace
-
-bool isValidUtf8(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = utf8SequenceLength(text, at);
-    if (length == 0) return false;
-    at += length;
-  }
-  return true;
-}
 
 std::string jsonString(std::string_view utf8Text) {
   std::string literal = "\"";

@@ -7,9 +7,6 @@
 #include <string>
 #include <string_view>
 
-// True when text is well-formed UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(std::string_view text);
-
 // The JSON string literal, quotes included, of a UTF-8 text. Quote, backslash and the control characters
 // (U+0000-U+001F, U+007F) are escaped; every other character is written as it is. Text should be UTF-8
 // (MessageText::utf8 always is); a byte that is not part of a well-formed sequence is written as U+FFFD

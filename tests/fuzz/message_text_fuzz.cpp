@@ -15,6 +15,7 @@
 #include "fuzz_input.h"
 #include "gs1.h"
 #include "json_string.h"
+#include "utf8.h"
 
 namespace {
 

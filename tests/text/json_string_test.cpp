@@ -9,6 +9,7 @@
 #include <string>
 
 #include "json_string.h"
+#include "utf8.h"
 
 namespace {
 
