@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -17,48 +18,50 @@ struct EciCharset {
   const char* name;       // as reported to the user
   const char* iconvName;  // as glibc's iconv knows it
   int unitSize;           // bytes per code unit: a refused unit is skipped whole
+  const char* undefined;  // bytes the set leaves undefined although iconv's set defines them; may be null
 };
 
 // The ECI assignments of the AIM register for character sets.
 constexpr EciCharset ECI_CHARSETS[] = {
-    {0, "IBM437", "IBM437", 1},
-    {1, "ISO-8859-1", "ISO-8859-1", 1},
-    {2, "IBM437", "IBM437", 1},
-    {3, "ISO-8859-1", "ISO-8859-1", 1},
-    {4, "ISO-8859-2", "ISO-8859-2", 1},
-    {5, "ISO-8859-3", "ISO-8859-3", 1},
-    {6, "ISO-8859-4", "ISO-8859-4", 1},
-    {7, "ISO-8859-5", "ISO-8859-5", 1},
-    {8, "ISO-8859-6", "ISO-8859-6", 1},
-    {9, "ISO-8859-7", "ISO-8859-7", 1},
-    {10, "ISO-8859-8", "ISO-8859-8", 1},
-    {11, "ISO-8859-9", "ISO-8859-9", 1},
-    {12, "ISO-8859-10", "ISO-8859-10", 1},
-    {13, "ISO-8859-11", "ISO-8859-11", 1},
-    {15, "ISO-8859-13", "ISO-8859-13", 1},
-    {16, "ISO-8859-14", "ISO-8859-14", 1},
-    {17, "ISO-8859-15", "ISO-8859-15", 1},
-    {18, "ISO-8859-16", "ISO-8859-16", 1},
-    {20, "Shift_JIS", "SHIFT_JIS", 1},
-    {21, "windows-1250", "CP1250", 1},
-    {22, "windows-1251", "CP1251", 1},
-    {23, "windows-1252", "CP1252", 1},
-    {24, "windows-1256", "CP1256", 1},
-    {25, "UTF-16BE", "UTF-16BE", 2},
-    {26, "UTF-8", "UTF-8", 1},
-    {27, "US-ASCII", "ASCII", 1},
-    {28, "Big5", "BIG5", 1},
+    {0, "IBM437", "IBM437", 1, nullptr},
+    {1, "ISO-8859-1", "ISO-8859-1", 1, nullptr},
+    {2, "IBM437", "IBM437", 1, nullptr},
+    {3, "ISO-8859-1", "ISO-8859-1", 1, nullptr},
+    {4, "ISO-8859-2", "ISO-8859-2", 1, nullptr},
+    {5, "ISO-8859-3", "ISO-8859-3", 1, nullptr},
+    {6, "ISO-8859-4", "ISO-8859-4", 1, nullptr},
+    {7, "ISO-8859-5", "ISO-8859-5", 1, nullptr},
+    {8, "ISO-8859-6", "ISO-8859-6", 1, nullptr},
+    {9, "ISO-8859-7", "ISO-8859-7", 1, nullptr},
+    {10, "ISO-8859-8", "ISO-8859-8", 1, nullptr},
+    {11, "ISO-8859-9", "ISO-8859-9", 1, nullptr},
+    {12, "ISO-8859-10", "ISO-8859-10", 1, nullptr},
+    {13, "ISO-8859-11", "ISO-8859-11", 1, nullptr},
+    {15, "ISO-8859-13", "ISO-8859-13", 1, nullptr},
+    {16, "ISO-8859-14", "ISO-8859-14", 1, nullptr},
+    {17, "ISO-8859-15", "ISO-8859-15", 1, nullptr},
+    {18, "ISO-8859-16", "ISO-8859-16", 1, nullptr},
+    {20, "Shift_JIS", "SHIFT_JIS", 1, nullptr},
+    {21, "windows-1250", "CP1250", 1, nullptr},
+    {22, "windows-1251", "CP1251", 1, nullptr},
+    {23, "windows-1252", "CP1252", 1, nullptr},
+    {24, "windows-1256", "CP1256", 1, nullptr},
+    {25, "UTF-16BE", "UTF-16BE", 2, nullptr},
+    {26, "UTF-8", "UTF-8", 1, nullptr},
+    {27, "US-ASCII", "ASCII", 1, nullptr},
+    {28, "Big5", "BIG5", 1, nullptr},
     // GB 2312 is read through GB 18030, its superset, so that encoders that write GBK characters under
     // this designator are read too; every GB 2312 sequence means the same in both.
-    {29, "GB2312", "GB18030", 1},
-    {30, "EUC-KR", "EUC-KR", 1},
-    {31, "GBK", "GBK", 1},
-    {32, "GB18030", "GB18030", 1},
-    {33, "UTF-16LE", "UTF-16LE", 2},
-    {34, "UTF-32BE", "UTF-32BE", 4},
-    {35, "UTF-32LE", "UTF-32LE", 4},
-    // ISO 646 invariant: the characters every national ASCII variant shares, read as ASCII.
-    {170, "ISO-646-INV", "ASCII", 1},
+    {29, "GB2312", "GB18030", 1, nullptr},
+    {30, "EUC-KR", "EUC-KR", 1, nullptr},
+    {31, "GBK", "GBK", 1, nullptr},
+    {32, "GB18030", "GB18030", 1, nullptr},
+    {33, "UTF-16LE", "UTF-16LE", 2, nullptr},
+    {34, "UTF-32BE", "UTF-32BE", 4, nullptr},
+    {35, "UTF-32LE", "UTF-32LE", 4, nullptr},
+    // ISO 646 invariant: the characters every national ASCII variant shares, read as ASCII. The twelve
+    // positions the variants assign differently ('#' may be a pound sign) are no character of it.
+    {170, "ISO-646-INV", "ASCII", 1, "#$@[\\]^`{|}~"},
 };
 
 const EciCharset* findCharset(int designator) {
@@ -117,6 +120,24 @@ std::string charsetLabel(int designator) {
   return charset != nullptr ? charset->name : "ECI " + std::to_string(designator);
 }
 
+// convertRun for a set with undefined bytes: the runs between them are converted, they are reported.
+void convertRunWithout(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to,
+                       const EciCharset* charset, MessageText* text) {
+  if (charset == nullptr || charset->undefined == nullptr) {
+    convertRun(bytes, from, to, charset, text);
+    return;
+  }
+  const std::string_view undefined(charset->undefined);
+  std::size_t runStart = from;
+  for (std::size_t i = from; i < to; ++i) {
+    if (undefined.find(static_cast<char>(bytes[i])) == std::string_view::npos) continue;
+    convertRun(bytes, runStart, i, charset, text);
+    markUnconverted(bytes, i, i + 1, text);
+    runStart = i + 1;
+  }
+  convertRun(bytes, runStart, to, charset, text);
+}
+
 void noteCharset(const std::string& name, MessageText* text) {
   if (text->charsets.empty() || text->charsets.back() != name) text->charsets.push_back(name);
 }
@@ -141,7 +162,7 @@ MessageText messageText(const std::vector<std::uint8_t>& bytes, const std::vecto
     const std::size_t runEnd = i < ecis.size() ? std::min(ecis[i].byteOffset, bytes.size()) : bytes.size();
     if (runEnd > runStart) {
       noteCharset(charsetLabel(designator), &text);
-      convertRun(bytes, runStart, runEnd, findCharset(designator), &text);
+      convertRunWithout(bytes, runStart, runEnd, findCharset(designator), &text);
       runStart = runEnd;
     }
     if (i < ecis.size()) designator = ecis[i].designator;
