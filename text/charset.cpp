@@ -9,6 +9,8 @@
 #include <memory>
 #include <string_view>
 
+#include "utf8.h"
+
 namespace {
 
 constexpr int ECI_DEFAULT = 3;  // ISO 8859-1 is the default interpretation of ECC 200 data
@@ -16,7 +18,7 @@ constexpr int ECI_DEFAULT = 3;  // ISO 8859-1 is the default interpretation of E
 struct EciCharset {
   int designator;
   const char* name;       // as reported to the user
-  const char* iconvName;  // as glibc's iconv knows it
+  const char* iconvName;  // as glibc's iconv knows it; null: read by the project's own UTF-8 rule
   int unitSize;           // bytes per code unit: a refused unit is skipped whole
   const char* undefined;  // bytes the set leaves undefined although iconv's set defines them; may be null
 };
@@ -47,7 +49,9 @@ constexpr EciCharset ECI_CHARSETS[] = {
     {23, "windows-1252", "CP1252", 1, nullptr},
     {24, "windows-1256", "CP1256", 1, nullptr},
     {25, "UTF-16BE", "UTF-16BE", 2, nullptr},
-    {26, "UTF-8", "UTF-8", 1, nullptr},
+    // glibc's iconv lets five-byte forms and code points above U+10FFFF through from UTF-8, so UTF-8
+    // is read by the same rule every other text function here checks against.
+    {26, "UTF-8", nullptr, 1, nullptr},
     {27, "US-ASCII", "ASCII", 1, nullptr},
     {28, "Big5", "BIG5", 1, nullptr},
     // GB 2312 is read through GB 18030, its superset, so that encoders that write GBK characters under
@@ -80,11 +84,30 @@ void markUnconverted(const std::vector<std::uint8_t>& bytes, std::size_t from, s
   for (std::size_t i = from; i < to; ++i) text->unconverted.push_back({i, bytes[i], text->utf8.size()});
 }
 
+// Copies the well-formed UTF-8 sequences of bytes[from, to) and reports every other byte.
+void copyUtf8Run(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to, MessageText* text) {
+  const std::string_view run(reinterpret_cast<const char*>(bytes.data()) + from, to - from);
+  for (std::size_t at = 0; at < run.size();) {
+    const std::size_t length = utf8SequenceLength(run, at);
+    if (length == 0) {
+      markUnconverted(bytes, from + at, from + at + 1, text);
+      ++at;
+    } else {
+      text->utf8.append(run.substr(at, length));
+      at += length;
+    }
+  }
+}
+
 // Converts bytes[from, to) and appends the characters to text->utf8. A refused code unit is reported
 // byte by byte and conversion resumes after it; a sequence cut off by the end of the run is reported too.
 void convertRun(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to, const EciCharset* charset,
                 MessageText* text) {
   if (from == to) return;
+  if (charset != nullptr && charset->iconvName == nullptr) {
+    copyUtf8Run(bytes, from, to, text);
+    return;
+  }
   IconvHandle converter;
   if (charset != nullptr) {
     iconv_t opened = iconv_open("UTF-8", charset->iconvName);
