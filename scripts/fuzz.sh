@@ -15,7 +15,7 @@ cd "$top"
 
 build=${QUARNEL_FUZZ_BUILD:-build/fuzz}
 seconds=${QUARNEL_FUZZ_SECONDS:-30}
-targets=${QUARNEL_FUZZ_TARGETS:-"decode_image ecc200_matrix ecc200_codewords pixel_conversion load_image"}
+targets=${QUARNEL_FUZZ_TARGETS:-"decode_image ecc200_matrix ecc200_codewords message_text pixel_conversion load_image"}
 seed=${QUARNEL_FUZZ_SEED:-1}
 
 # The project's own code gets the fuzzer's coverage instrumentation; -O1 keeps runs fast, and assertions

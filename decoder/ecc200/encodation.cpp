@@ -19,8 +19,10 @@
 //           ASCII (the unlatch may be left out there).
 //  Base256  a length field or a field length that runs past the end of the data.
 #include <cstddef>
+#include <utility>
 
 #include "ecc200.h"
+#include "ecc200_message.h"
 
 namespace {
 
@@ -52,6 +54,7 @@ struct Stream {
   std::size_t messageStart;  // first codeword after any structured append header
   std::vector<std::uint8_t>* out;
   bool macro;  // a 05/06 macro header was written; its trailer closes the message
+  Ecc200Meaning* meaning;  // null when the caller wants the bytes alone
 };
 
 std::size_t remaining(const Stream& stream) { return stream.count - stream.pos; }
@@ -239,12 +242,19 @@ bool decodeBase256(Stream& stream) {
   return true;
 }
 
-// The designator only selects how the following bytes are to be read; they are passed on unchanged.
-bool skipEciDesignator(Stream& stream) {
+// Always true, so a designator's check and its note read as one condition.
+bool noteEci(Stream& stream, int designator) {
+  if (stream.meaning != nullptr) stream.meaning->ecis.push_back({designator, stream.out->size()});
+  return true;
+}
+
+// The designator only selects how the following bytes are to be read; they are passed on unchanged,
+// and the designator is noted with the offset of the first byte it applies to.
+bool readEciDesignator(Stream& stream) {
   if (remaining(stream) < 1) return false;
   const int first = stream.data[stream.pos++];
   if (first == 0 || first == 255) return false;
-  if (first <= 127) return true;
+  if (first <= 127) return noteEci(stream, first - 1);
   const std::size_t more = first <= 191 ? 1 : 2;
   if (remaining(stream) < more) return false;
   int designator = 0;
@@ -254,7 +264,7 @@ bool skipEciDesignator(Stream& stream) {
     designator = designator * 254 + next - 1;
   }
   designator += first <= 191 ? (first - 128) * 254 + 127 : (first - 192) * 64516 + 16383;
-  return designator <= ECI_MAX;
+  return designator <= ECI_MAX && noteEci(stream, designator);
 }
 
 void putMacroHeader(Stream& stream, std::uint8_t macro) {
@@ -262,6 +272,35 @@ void putMacroHeader(Stream& stream, std::uint8_t macro) {
   put(stream, macro == CW_MACRO_05 ? '5' : '6');
   put(stream, BYTE_GROUP_SEPARATOR);
   stream.macro = true;
+  if (stream.meaning != nullptr) {
+    stream.meaning->macro = macro == CW_MACRO_05 ? Ecc200Macro::Macro05 : Ecc200Macro::Macro06;
+  }
+}
+
+// An AIM application indicator is one letter or one digit pair, in a single ASCII codeword.
+bool isApplicationIndicator(std::uint8_t codeword) {
+  const int value = codeword - 1;
+  return (value >= 'A' && value <= 'Z') || (value >= 'a' && value <= 'z') || (codeword >= 130 && codeword <= 229);
+}
+
+// FNC1 first marks GS1 data; FNC1 right after an application indicator marks AIM-registered data.
+void noteFnc1(Stream& stream, std::size_t at) {
+  if (stream.meaning == nullptr || stream.meaning->fnc1 != Ecc200Fnc1::None) return;
+  if (at == stream.messageStart) {
+    stream.meaning->fnc1 = Ecc200Fnc1::FirstPosition;
+  } else if (at == stream.messageStart + 1 && isApplicationIndicator(stream.data[stream.messageStart])) {
+    stream.meaning->fnc1 = Ecc200Fnc1::SecondPosition;
+  }
+}
+
+// The sequence indicator holds the position less one in its upper 4 bits and 17 less the symbol count
+// in its lower 4; two file identification codewords follow.
+void noteStructuredAppend(Stream& stream) {
+  if (stream.meaning == nullptr) return;
+  const int sequence = stream.data[stream.pos];
+  stream.meaning->structuredAppend =
+      Ecc200StructuredAppend{(sequence >> 4) + 1, 17 - (sequence & 0x0F), stream.data[stream.pos + 1],
+                             stream.data[stream.pos + 2]};
 }
 
 bool decodeAscii(Stream& stream) {
@@ -286,6 +325,7 @@ bool decodeAscii(Stream& stream) {
       segmentOk = decodeBase256(stream);
     } else if (codeword == CW_FNC1) {
       // A leading FNC1 only flags the data as GS1; elsewhere it separates fields.
+      noteFnc1(stream, at);
       if (at != stream.messageStart) put(stream, BYTE_GROUP_SEPARATOR);
     } else if (codeword == CW_UPPER_SHIFT) {
       if (remaining(stream) < 1) return false;
@@ -296,15 +336,17 @@ bool decodeAscii(Stream& stream) {
       // Sequence indicator and two file identification codewords; they place this symbol among
       // others and are not part of its message.
       if (at != 0 || remaining(stream) < 3) return false;
+      noteStructuredAppend(stream);
       stream.pos += 3;
       stream.messageStart = stream.pos;
     } else if (codeword == CW_READER_PROGRAMMING) {
       if (at != 0) return false;
+      if (stream.meaning != nullptr) stream.meaning->readerProgramming = true;
     } else if (codeword == CW_MACRO_05 || codeword == CW_MACRO_06) {
       if (at != stream.messageStart) return false;
       putMacroHeader(stream, codeword);
     } else if (codeword == CW_ECI) {
-      segmentOk = skipEciDesignator(stream);
+      segmentOk = readEciDesignator(stream);
     } else {
       return false;  // 0, 242-255
     }
@@ -313,16 +355,29 @@ bool decodeAscii(Stream& stream) {
   return true;
 }
 
-}  // namespace
-
-bool decodeEcc200Codewords(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>* message) {
+bool decodeStream(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>* message,
+                  Ecc200Meaning* meaning) {
   if (message == nullptr || (data == nullptr && count > 0)) return false;
   message->clear();
-  Stream stream{data, count, 0, 0, message, false};
+  Stream stream{data, count, 0, 0, message, false, meaning};
   if (!decodeAscii(stream)) return false;
   if (stream.macro) {
     put(stream, BYTE_RECORD_SEPARATOR);
     put(stream, BYTE_END_OF_TRANSMISSION);
   }
+  return true;
+}
+
+}  // namespace
+
+bool decodeEcc200Codewords(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>* message) {
+  return decodeStream(data, count, message, nullptr);
+}
+
+bool decodeEcc200CodewordsWithMeaning(const std::uint8_t* data, std::size_t count, Ecc200Message* message) {
+  if (message == nullptr) return false;
+  Ecc200Message decoded;
+  if (!decodeStream(data, count, &decoded.bytes, &decoded.meaning)) return false;
+  *message = std::move(decoded);
   return true;
 }

@@ -106,6 +106,9 @@ std::optional<SymbolWithCodewords> encodeWithDmtx(const std::vector<std::uint8_t
   return SymbolWithCodewords{std::move(symbol), std::move(codewords)};
 }
 
+// Zint's module rows, one bit per module, as a SymbolMatrix.
+SymbolMatrix matrixOf(const zint_symbol& encoder);
+
 std::optional<SymbolMatrix> encodeWithZint(const std::vector<std::uint8_t>& message, int index,
                                            const ZintFeatures& features) {
   std::unique_ptr<zint_symbol, void (*)(zint_symbol*)> encoder(ZBarcode_Create(), ZBarcode_Delete);
@@ -113,7 +116,7 @@ std::optional<SymbolMatrix> encodeWithZint(const std::vector<std::uint8_t>& mess
   encoder->symbology = BARCODE_DATAMATRIX;
   encoder->option_2 = index >= 0 ? index + 1 : 0;
   if (index >= ECC200_SIZE_COUNT || (index < 0 && features.dmre)) encoder->option_3 = DM_DMRE;
-  encoder->input_mode = features.gs1 ? GS1_MODE : DATA_MODE;
+  encoder->input_mode = features.gs1 ? GS1_MODE : features.utf8Input ? UNICODE_MODE : DATA_MODE;
   encoder->eci = features.eci;
   if (features.readerProgramming) encoder->output_options |= READER_INIT;
   if (features.appendCount > 0) {
@@ -124,13 +127,37 @@ std::optional<SymbolMatrix> encodeWithZint(const std::vector<std::uint8_t>& mess
   if (ZBarcode_Encode(encoder.get(), message.data(), static_cast<int>(message.size())) >= ZINT_ERROR) {
     return std::nullopt;
   }
+  return matrixOf(*encoder);
+}
+
+std::optional<SymbolMatrix> encodeSegmentsWithZint(const std::vector<ZintSegment>& segments) {
+  std::unique_ptr<zint_symbol, void (*)(zint_symbol*)> encoder(ZBarcode_Create(), ZBarcode_Delete);
+  if (!encoder || segments.empty()) return std::nullopt;
+  encoder->symbology = BARCODE_DATAMATRIX;
+  encoder->input_mode = UNICODE_MODE;
+  std::vector<std::vector<unsigned char>> texts;
+  std::vector<zint_seg> zintSegments;
+  for (const ZintSegment& segment : segments) {
+    texts.emplace_back(segment.utf8Text.begin(), segment.utf8Text.end());
+  }
+  for (size_t i = 0; i < segments.size(); ++i) {
+    zintSegments.push_back({texts[i].data(), static_cast<int>(texts[i].size()), segments[i].eci});
+  }
+  if (ZBarcode_Encode_Segs(encoder.get(), zintSegments.data(), static_cast<int>(zintSegments.size())) >=
+      ZINT_ERROR) {
+    return std::nullopt;
+  }
+  return matrixOf(*encoder);
+}
+
+SymbolMatrix matrixOf(const zint_symbol& encoder) {
   SymbolMatrix symbol;
-  symbol.rows = encoder->rows;
-  symbol.cols = encoder->width;
+  symbol.rows = encoder.rows;
+  symbol.cols = encoder.width;
   symbol.modules.resize(static_cast<size_t>(symbol.rows) * symbol.cols);
   for (int r = 0; r < symbol.rows; ++r) {
     for (int c = 0; c < symbol.cols; ++c) {
-      const bool dark = (encoder->encoded_data[r][c >> 3] & (1 << (c & 7))) != 0;
+      const bool dark = (encoder.encoded_data[r][c >> 3] & (1 << (c & 7))) != 0;
       symbol.modules[static_cast<size_t>(r) * symbol.cols + c] = dark ? 1 : 0;
     }
   }
@@ -165,6 +192,10 @@ std::optional<SymbolMatrix> encodeSymbol(const std::vector<std::uint8_t>& messag
 std::optional<SymbolMatrix> encodeSymbol(std::string_view message, int rows, int cols, EncodeScheme scheme,
                                          EncoderLib lib) {
   return encodeSymbol(std::vector<std::uint8_t>(message.begin(), message.end()), rows, cols, scheme, lib);
+}
+
+std::optional<SymbolMatrix> encodeZintSegments(const std::vector<ZintSegment>& segments) {
+  return checked(encodeSegmentsWithZint(segments), 0, 0);
 }
 
 std::optional<SymbolWithCodewords> encodeDmtxWithCodewords(const std::vector<std::uint8_t>& message, int rows,

@@ -56,11 +56,22 @@ struct ZintFeatures {
   int appendCount = 0;       // appendCount 0 for none
   bool readerProgramming = false;
   bool dmre = false;         // with rows = cols = 0: the extension sizes compete for the smallest fitting size
+  bool utf8Input = false;    // message is UTF-8 text that Zint converts to the ECI's character set
 };
 
 // Zint at exactly rows x cols (0, 0: smallest fitting) with the features above. Empty when refused.
 std::optional<SymbolMatrix> encodeZintSymbol(const std::vector<std::uint8_t>& message, int rows, int cols,
                                              const ZintFeatures& features);
+
+// One run of a message in its own character set: Zint converts the UTF-8 text to the charset of eci
+// and writes the designator before it.
+struct ZintSegment {
+  std::string_view utf8Text;
+  int eci;
+};
+
+// Zint at its smallest fitting size with one ECI designator per segment. Empty when refused.
+std::optional<SymbolMatrix> encodeZintSegments(const std::vector<ZintSegment>& segments);
 
 }  // namespace testsupport
 
