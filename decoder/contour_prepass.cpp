@@ -22,10 +22,11 @@ struct Component {
 };
 
 // The runs of one image, row by row. In every row the frame pixel makes the first run background, and
-// colours alternate, so run k of a row is dark when k is odd.
+// colours alternate, so run k of a row is dark when k is odd. Each row's starts end with the width, so
+// run k always ends where entry k + 1 starts.
 struct RunTable {
   std::vector<std::int32_t> starts;
-  std::vector<std::int32_t> labels;
+  std::vector<std::int32_t> labels;    // label of each run when it was met; the closing entry has none
   std::vector<std::int32_t> rowFirst;  // index of each row's first run; one entry more than rows
 };
 
@@ -72,8 +73,12 @@ void loadRow(const IplImage* binary, int y, std::uint8_t* row) {
 // The 1-pixel filter: fills background pixels whose four side neighbours are dark, clears dark pixels
 // with no dark pixel among their eight neighbours. Both are a one-pixel hole or region, which the
 // region pass below would remove too; doing it here first spares that pass most of its runs.
-// Returns whether the binary image has a dark pixel off its frame.
-bool filterSinglePixels(const IplImage* binary, IplImage* cleaned) {
+struct FilterSummary {
+  bool anyDark = false;    // the binary image has a dark pixel off its frame
+  size_t runEntries = 0;   // runs of the cleaned image plus one closing entry per row
+};
+
+FilterSummary filterSinglePixels(const IplImage* binary, IplImage* cleaned) {
   const int width = binary->width;
   const int height = binary->height;
   std::vector<std::uint8_t> rows(3 * static_cast<size_t>(width));
@@ -83,6 +88,7 @@ bool filterSinglePixels(const IplImage* binary, IplImage* cleaned) {
   loadRow(binary, 0, current);
   loadRow(binary, 1, below);
   std::uint8_t anyDark = 0;
+  size_t changes = 0;
   for (int y = 0; y < height; ++y) {
     std::swap(above, current);
     std::swap(current, below);  // current is row y, above row y - 1
@@ -103,61 +109,96 @@ bool filterSinglePixels(const IplImage* binary, IplImage* cleaned) {
       const unsigned dark = (centre & around) | (sides & (centre ^ 1u));
       out[x] = static_cast<std::uint8_t>(0u - dark);  // 1 -> 255
     }
+    unsigned rowChanges = 0;
+    for (int x = 1; x < width; ++x) rowChanges += out[x] != out[x - 1];
+    changes += rowChanges;
   }
-  return anyDark != 0;
+  FilterSummary summary;
+  summary.anyDark = anyDark != 0;
+  summary.runEntries = changes + 2 * static_cast<size_t>(height);
+  return summary;
+}
+
+// Writes the starts of the runs of one row, then the width, from `starts` on; returns the entries written.
+// Runs are found eight pixels at a time: the first byte that differs from the run's colour ends it.
+std::int32_t findRowRuns(const std::uint8_t* row, int width, std::int32_t* starts) {
+  std::int32_t count = 0;
+  std::uint64_t colour = 0;  // the frame pixel makes every row start light
+  starts[count++] = 0;
+  int x = 1;
+  for (;;) {
+    while (x + 8 <= width) {
+      std::uint64_t word;
+      std::memcpy(&word, row + x, sizeof(word));
+      word ^= colour;
+      if (word != 0) {
+        x += __builtin_ctzll(word) >> 3;  // little-endian: the lowest set byte is the first pixel
+        break;
+      }
+      x += 8;
+    }
+    while (x < width && row[x] == static_cast<std::uint8_t>(colour)) ++x;
+    if (x >= width) break;
+    starts[count++] = x;
+    colour = ~colour;
+    ++x;
+  }
+  starts[count++] = width;
+  return count;
 }
 
 // Labels the runs of the cleaned image in one forward pass: dark runs join dark runs of the row above
 // that touch them at a corner or side (8-connected), background runs join background runs above that
 // share a column (4-connected).
-void labelRuns(const IplImage* image, RunTable* table, std::vector<Component>* components) {
+void labelRuns(const IplImage* image, size_t runEntries, RunTable* table, std::vector<Component>* components) {
   const int width = image->width;
   const int height = image->height;
-  table->rowFirst.assign(1, 0);
+  table->starts.resize(runEntries);
+  table->labels.resize(runEntries);
+  table->rowFirst.resize(static_cast<size_t>(height) + 1);
+  std::int32_t* starts = table->starts.data();
+  std::int32_t* labels = table->labels.data();
+  std::int32_t* rowFirst = table->rowFirst.data();
   // Row 0 is all frame: one background run, the outside.
-  table->starts.push_back(0);
-  table->labels.push_back(OUTSIDE_LABEL);
+  rowFirst[0] = 0;
+  starts[0] = 0;
+  starts[1] = width;
+  labels[0] = OUTSIDE_LABEL;
+  rowFirst[1] = 2;
   components->push_back(Component{OUTSIDE_LABEL, -1, 0, width - 1, 0, 0, false});
-  table->rowFirst.push_back(1);
 
   for (int y = 1; y < height; ++y) {
     const auto* row = reinterpret_cast<const std::uint8_t*>(image->imageData + y * image->widthStep);
-    const std::int32_t previousFirst = table->rowFirst[y - 1];
-    const std::int32_t previousEnd = table->rowFirst[y];
-    std::int32_t above = previousFirst;  // first run of the row above that may still touch
-    const std::int32_t rowStart = static_cast<std::int32_t>(table->starts.size());
-    int x = 0;
-    for (std::int32_t k = 0; x < width; ++k) {
-      const std::uint8_t colour = row[x];
-      const int start = x;
-      while (x < width && row[x] == colour) ++x;
-      const int end = x;
-      const int reach = colour != 0 ? 1 : 0;  // dark runs also touch diagonally
-      const int low = start - reach, high = end + reach;
-      auto aboveEnd = [&](std::int32_t j) { return j + 1 < previousEnd ? table->starts[j + 1] : width; };
-      while (above < previousEnd && aboveEnd(above) <= low) ++above;
-      std::int32_t label = -1;
+    const std::int32_t aboveFirst = rowFirst[y - 1];
+    const std::int32_t aboveLast = rowFirst[y] - 1;  // the closing entry of the row above
+    const std::int32_t first = rowFirst[y];
+    const std::int32_t entries = findRowRuns(row, width, starts + first);
+    rowFirst[y + 1] = first + entries;
+    std::int32_t above = aboveFirst;  // first run of the row above that may still touch
+    for (std::int32_t k = 0; k + 1 < entries; ++k) {
+      const std::int32_t start = starts[first + k];
+      const std::int32_t end = starts[first + k + 1];
+      const std::int32_t reach = k & 1;  // dark runs also touch diagonally
+      const std::int32_t low = start - reach, high = end + reach;
+      while (starts[above + 1] <= low) ++above;
       // Runs of the same colour sit two apart; start from the first of this run's colour.
-      std::int32_t j = above;
-      if (((j - previousFirst) & 1) != (k & 1)) ++j;
-      for (; j < previousEnd && table->starts[j] < high; j += 2) {
-        label = label < 0 ? findRoot(*components, table->labels[j])
-                          : joinComponents(*components, label, table->labels[j]);
+      std::int32_t j = above + (((above - aboveFirst) ^ k) & 1);
+      std::int32_t label = -1;
+      for (; j < aboveLast && starts[j] < high; j += 2) {
+        label = label < 0 ? findRoot(*components, labels[j]) : joinComponents(*components, label, labels[j]);
       }
       if (label < 0) {
         label = static_cast<std::int32_t>(components->size());
-        const std::int32_t enclosing = table->labels[rowStart + k - 1];  // k > 0: run 0 always joins above
-        components->push_back(Component{label, enclosing, start, end - 1, y, y, colour != 0});
+        const std::int32_t enclosing = labels[first + k - 1];  // k > 0: run 0 always joins the row above
+        components->push_back(Component{label, enclosing, start, end - 1, y, y, reach != 0});
       } else {
         Component& component = (*components)[label];
         component.minX = std::min(component.minX, start);
         component.maxX = std::max(component.maxX, end - 1);
         component.maxY = y;
       }
-      table->starts.push_back(start);
-      table->labels.push_back(label);
+      labels[first + k] = label;
     }
-    table->rowFirst.push_back(static_cast<std::int32_t>(table->starts.size()));
   }
 }
 
@@ -198,18 +239,16 @@ std::vector<std::uint8_t> decideValues(std::vector<Component>& components) {
 
 // Rewrites every run whose component changes colour.
 void paintRuns(const RunTable& table, const std::vector<std::uint8_t>& values, IplImage* image) {
-  const int width = image->width;
   const int height = image->height;
   for (int y = 1; y < height - 1; ++y) {
     auto* row = reinterpret_cast<std::uint8_t*>(image->imageData + y * image->widthStep);
     const std::int32_t first = table.rowFirst[y];
-    const std::int32_t end = table.rowFirst[y + 1];
-    for (std::int32_t k = first; k < end; ++k) {
+    const std::int32_t last = table.rowFirst[y + 1] - 1;
+    for (std::int32_t k = first; k < last; ++k) {
       const std::uint8_t value = values[table.labels[k]];
       const std::uint8_t colour = ((k - first) & 1) ? 255 : 0;
       if (value == colour) continue;
-      const std::int32_t runEnd = k + 1 < end ? table.starts[k + 1] : width;
-      std::memset(row + table.starts[k], value, runEnd - table.starts[k]);
+      std::memset(row + table.starts[k], value, table.starts[k + 1] - table.starts[k]);
     }
   }
 }
@@ -225,11 +264,11 @@ bool cleanContourInput(const IplImage* binary, IplImage* cleaned) {
     for (int y = 0; y < height; ++y) std::memset(cleaned->imageData + y * cleaned->widthStep, 0, width);
     return false;
   }
-  const bool anyDark = filterSinglePixels(binary, cleaned);
-  if (!anyDark) return false;
+  const FilterSummary summary = filterSinglePixels(binary, cleaned);
+  if (!summary.anyDark) return false;
   RunTable table;
   std::vector<Component> components;
-  labelRuns(cleaned, &table, &components);
+  labelRuns(cleaned, summary.runEntries, &table, &components);
   const std::vector<std::uint8_t> values = decideValues(components);
   paintRuns(table, values, cleaned);
   return true;
