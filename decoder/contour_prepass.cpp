@@ -13,11 +13,16 @@
 
 namespace {
 
+// Positions are kept in 16 bits, which halves the tables on frames of a hundred thousand runs; larger
+// images get the 1-pixel filter alone.
+using Position = std::uint16_t;
+constexpr int PREPASS_MAX_SIDE = 65535;
+
 // One connected component (dark region or background area), labelled in raster order of its first run.
 struct Component {
   std::int32_t root;       // union-find link; a root points at itself and is its component's first label
   std::int32_t enclosing;  // label of the component left of the first run: the one that surrounds it
-  std::int32_t minX, maxX, minY, maxY;
+  Position minX, maxX, minY, maxY;
   bool dark;
 };
 
@@ -25,7 +30,7 @@ struct Component {
 // colours alternate, so run k of a row is dark when k is odd. Each row's starts end with the width, so
 // run k always ends where entry k + 1 starts.
 struct RunTable {
-  std::vector<std::int32_t> starts;
+  std::vector<Position> starts;
   std::vector<std::int32_t> labels;    // label of each run when it was met; the closing entry has none
   std::vector<std::int32_t> rowFirst;  // index of each row's first run; one entry more than rows
 };
@@ -121,7 +126,7 @@ FilterSummary filterSinglePixels(const IplImage* binary, IplImage* cleaned) {
 
 // Writes the starts of the runs of one row, then the width, from `starts` on; returns the entries written.
 // Runs are found eight pixels at a time: the first byte that differs from the run's colour ends it.
-std::int32_t findRowRuns(const std::uint8_t* row, int width, std::int32_t* starts) {
+std::int32_t findRowRuns(const std::uint8_t* row, int width, Position* starts) {
   std::int32_t count = 0;
   std::uint64_t colour = 0;  // the frame pixel makes every row start light
   starts[count++] = 0;
@@ -139,11 +144,11 @@ std::int32_t findRowRuns(const std::uint8_t* row, int width, std::int32_t* start
     }
     while (x < width && row[x] == static_cast<std::uint8_t>(colour)) ++x;
     if (x >= width) break;
-    starts[count++] = x;
+    starts[count++] = static_cast<Position>(x);
     colour = ~colour;
     ++x;
   }
-  starts[count++] = width;
+  starts[count++] = static_cast<Position>(width);
   return count;
 }
 
@@ -156,16 +161,18 @@ void labelRuns(const IplImage* image, size_t runEntries, RunTable* table, std::v
   table->starts.resize(runEntries);
   table->labels.resize(runEntries);
   table->rowFirst.resize(static_cast<size_t>(height) + 1);
-  std::int32_t* starts = table->starts.data();
+  Position* starts = table->starts.data();
   std::int32_t* labels = table->labels.data();
   std::int32_t* rowFirst = table->rowFirst.data();
   // Row 0 is all frame: one background run, the outside.
   rowFirst[0] = 0;
   starts[0] = 0;
-  starts[1] = width;
+  starts[1] = static_cast<Position>(width);
   labels[0] = OUTSIDE_LABEL;
   rowFirst[1] = 2;
-  components->push_back(Component{OUTSIDE_LABEL, -1, 0, width - 1, 0, 0, false});
+  // About one component for every six runs on camera frames: reserved so the table is not doubled past need.
+  components->reserve(runEntries / 5 + 1);
+  components->push_back(Component{OUTSIDE_LABEL, -1, 0, static_cast<Position>(width - 1), 0, 0, false});
 
   for (int y = 1; y < height; ++y) {
     const auto* row = reinterpret_cast<const std::uint8_t*>(image->imageData + y * image->widthStep);
@@ -176,10 +183,10 @@ void labelRuns(const IplImage* image, size_t runEntries, RunTable* table, std::v
     rowFirst[y + 1] = first + entries;
     std::int32_t above = aboveFirst;  // first run of the row above that may still touch
     for (std::int32_t k = 0; k + 1 < entries; ++k) {
-      const std::int32_t start = starts[first + k];
-      const std::int32_t end = starts[first + k + 1];
+      const int start = starts[first + k];
+      const int end = starts[first + k + 1];
       const std::int32_t reach = k & 1;  // dark runs also touch diagonally
-      const std::int32_t low = start - reach, high = end + reach;
+      const int low = start - reach, high = end + reach;
       while (starts[above + 1] <= low) ++above;
       // Runs of the same colour sit two apart; start from the first of this run's colour.
       std::int32_t j = above + (((above - aboveFirst) ^ k) & 1);
@@ -190,12 +197,13 @@ void labelRuns(const IplImage* image, size_t runEntries, RunTable* table, std::v
       if (label < 0) {
         label = static_cast<std::int32_t>(components->size());
         const std::int32_t enclosing = labels[first + k - 1];  // k > 0: run 0 always joins the row above
-        components->push_back(Component{label, enclosing, start, end - 1, y, y, reach != 0});
+        components->push_back(Component{label, enclosing, static_cast<Position>(start), static_cast<Position>(end - 1),
+                                        static_cast<Position>(y), static_cast<Position>(y), reach != 0});
       } else {
         Component& component = (*components)[label];
-        component.minX = std::min(component.minX, start);
-        component.maxX = std::max(component.maxX, end - 1);
-        component.maxY = y;
+        component.minX = std::min(component.minX, static_cast<Position>(start));
+        component.maxX = std::max(component.maxX, static_cast<Position>(end - 1));
+        component.maxY = static_cast<Position>(y);
       }
       labels[first + k] = label;
     }
@@ -266,6 +274,7 @@ bool cleanContourInput(const IplImage* binary, IplImage* cleaned) {
   }
   const FilterSummary summary = filterSinglePixels(binary, cleaned);
   if (!summary.anyDark) return false;
+  if (width > PREPASS_MAX_SIDE || height > PREPASS_MAX_SIDE) return true;
   RunTable table;
   std::vector<Component> components;
   labelRuns(cleaned, summary.runEntries, &table, &components);

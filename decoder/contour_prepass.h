@@ -16,7 +16,8 @@ constexpr int PREPASS_MIN_HOLE_EXTENT = MIN_POLYGON_EXTENT - 2;
 // Writes into `cleaned` (same size, 8-bit, one channel) the binary image `binary` (nonzero dark) with its
 // one-pixel frame cleared, as the contour search clears it, and with every dark region (8-connected)
 // and every hole (4-connected) too small to give a contour that passes the extent filter removed
-// together with all that lies inside it. Every contour that passes the filter is traced from the
+// together with all that lies inside it (on an image with a side above 65535 pixels, only the one-pixel
+// regions and holes). Every contour that passes the filter is traced from the
 // result exactly as from `binary`, point by point and in the same order. Returns whether `binary` held
 // a dark pixel off its frame, that is whether the search over `binary` would have found any contour.
 bool cleanContourInput(const IplImage* binary, IplImage* cleaned);

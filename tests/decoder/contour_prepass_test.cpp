@@ -210,6 +210,12 @@ TEST(ContourPrepass, EveryCandidateContourIsTracedAsBefore) {
       }
     }
   }
+  // Wider than the run table's positions reach: single pixels alone are cleaned, traces still agree.
+  cv::Mat wide = pixelNoise(rng, 0.2);
+  cv::resize(wide, wide, cv::Size(66000, 12), 0, 0, cv::INTER_NEAREST);
+  cv::rectangle(wide, cv::Rect(65990, 2, 9, 8), cv::Scalar(0), cv::FILLED);
+  for (int x = 65991; x < 65998; x += 2) wide.at<std::uint8_t>(5, x) = 255;
+  expectSameTraces(wide, "66000 pixels wide", &coverage);
   // The scenes must give the filters something to keep and the cleaning something to remove.
   EXPECT_GT(coverage.contours, 500u);
   EXPECT_GT(coverage.changedPixels, 100000u);
