@@ -2,16 +2,19 @@
 # The program's footprint without a camera, under a private Xvfb: time until its window is up, then,
 # idle, its resident memory, its share of one core and the shared libraries it has loaded.
 # Usage: bench/footprint.sh [IDLE_SECONDS]   (default 20)
+# QUARNEL_FOOTPRINT_PROGRAM names a program already built (another version, say) to measure instead.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 build=${QUARNEL_FOOTPRINT_BUILD:-build/release}
 idle_seconds=${1:-20}
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUARNEL_TESTS=OFF -DQUARNEL_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target quarnel >/dev/null
-program="$build/app/quarnel"
-[ -x "$program" ] || program=$(find "$build" -type f -name quarnel -perm -u+x | head -n 1)
+program=${QUARNEL_FOOTPRINT_PROGRAM:-}
+if [ -z "$program" ]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUARNEL_TESTS=OFF -DQUARNEL_SANITIZE=OFF >/dev/null
+  cmake --build "$build" -j "$(nproc)" --target quarnel >/dev/null
+  program="$build/app/quarnel"
+fi
 
 display=:$((100 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
