@@ -1,5 +1,5 @@
 // Main window on SDL2 video: a fixed-size, always-on-top window painted as one preview control with a
-// sunken edge, a polling message loop, and the start-up error reports.
+// sunken edge, a message loop that sleeps until something happens, and the start-up error reports.
 #include "app/main_window.h"
 
 #include <SDL.h>
@@ -23,6 +23,9 @@ constexpr SDL_Color PREVIEW_FACE = {240, 240, 240, 255};
 constexpr SDL_Color PREVIEW_EDGE_SHADOW = {160, 160, 160, 255};
 constexpr SDL_Color PREVIEW_EDGE_LIGHT = {255, 255, 255, 255};
 constexpr int PREVIEW_EDGE_WIDTH = 1;
+// The message loop sleeps until an event comes or the worker hands a bitmap over; this bounds the sleep
+// should a wake-up ever be lost.
+constexpr int MESSAGE_WAIT_MS = 50;
 
 // Everything the user-interface thread and the worker share. It is made once and never freed: the
 // worker may use it until the very end of the process.
@@ -195,6 +198,9 @@ int runMainWindow(const WorkerStart& startWorker) {
   // Interrupt and termination signals keep their default action and end the process at once, also
   // while an error box is up; SDL would otherwise turn them into a quit event the box never reads.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  // The window surface is drawn in software and shown as a plain X image: a 640 x 480 picture ten times
+  // a second needs no accelerated renderer, which would load the whole GL stack.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     showStartupError(MAIN_ERROR_NO_DISPLAY);
     return MAIN_EXIT_NO_WINDOW;
@@ -210,6 +216,11 @@ int runMainWindow(const WorkerStart& startWorker) {
   auto* main = new MainWindow;
   main->window = window;
   main->port = makePreviewPort(main->layout, main->handOff);
+  main->handOff.wake = [] {
+    SDL_Event wake{};
+    wake.type = SDL_USEREVENT;
+    SDL_PushEvent(&wake);
+  };
   relayout(*main);
   if (startWorker) startWorker(main->port);
 
@@ -218,20 +229,16 @@ int runMainWindow(const WorkerStart& startWorker) {
   paintPreview(*main);
 
   for (;;) {
-    bool handledAny = false;
     SDL_Event event;
-    while (SDL_PollEvent(&event)) {
-      handledAny = true;
-      if (!handleEvent(*main, event)) {
-        SDL_DestroyWindow(window);
-        return MAIN_EXIT_CLOSED;
-      }
+    if (SDL_WaitEventTimeout(&event, MESSAGE_WAIT_MS)) {
+      do {
+        if (!handleEvent(*main, event)) {
+          SDL_DestroyWindow(window);
+          return MAIN_EXIT_CLOSED;
+        }
+      } while (SDL_PollEvent(&event));
     }
-    if (takeHandedBitmap(main->handOff, main->shown)) {
-      handledAny = true;
-      paintPreview(*main);
-    }
-    if (!handledAny) SDL_Delay(1);
+    if (takeHandedBitmap(main->handOff, main->shown)) paintPreview(*main);
   }
 }
 

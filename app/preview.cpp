@@ -107,6 +107,7 @@ void handOverBitmap(BitmapHandOff& handOff, std::unique_ptr<PreviewBitmap> bitma
   handOff.bitmap = std::move(bitmap);
   handOff.waiting = true;
   const std::uint64_t ticket = ++handOff.handedCount;
+  if (handOff.wake) handOff.wake();
   handOff.takenSignal.wait(lock, [&] { return handOff.takenCount >= ticket; });
 }
 

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -79,6 +80,9 @@ struct BitmapHandOff {
   std::unique_ptr<PreviewBitmap> bitmap;  // the waiting bitmap
   std::uint64_t handedCount = 0;          // bitmaps handed over so far
   std::uint64_t takenCount = 0;           // bitmaps taken so far
+  // Called on the worker's thread once a bitmap waits, so that a user-interface thread asleep in its
+  // message loop wakes and takes it. Set before the worker starts.
+  std::function<void()> wake;
 };
 
 // Worker side: hands the bitmap over (null clears the preview) and returns once it has been taken.

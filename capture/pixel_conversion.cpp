@@ -1,13 +1,15 @@
-// Frame conversion to bottom-up BGR through OpenCV's colour conversions and its JPEG decoder.
+// Frame conversion to bottom-up BGR through OpenCV's colour conversions and libjpeg-turbo's TurboJPEG API.
 #include "pixel_conversion.h"
 
 #include <linux/videodev2.h>
 
+#include <turbojpeg.h>
+
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace {
@@ -84,6 +86,32 @@ bool jpegFrameSize(const std::uint8_t* data, std::size_t length, int& width, int
   return false;
 }
 
+struct TurboJpegRelease {
+  void operator()(void* handle) const { tjDestroy(handle); }
+};
+using TurboJpegDecoder = std::unique_ptr<void, TurboJpegRelease>;
+
+// Decodes a JPEG frame of exactly width x height into top-down BGR; an empty image otherwise. Frames
+// of many cameras carry no Huffman tables; the library then uses the standard ones, as such streams
+// expect. Damaged data that still yields a whole picture (a warning, not an error) is accepted.
+cv::Mat decodeJpegFrame(const std::uint8_t* data, std::size_t length, int width, int height) {
+  const TurboJpegDecoder decoder(tjInitDecompress());
+  if (!decoder) return cv::Mat();
+  int streamWidth = 0, streamHeight = 0, subsampling = 0, colourspace = 0;
+  if (tjDecompressHeader3(decoder.get(), data, static_cast<unsigned long>(length), &streamWidth, &streamHeight,
+                          &subsampling, &colourspace) != 0 ||
+      streamWidth != width || streamHeight != height) {
+    return cv::Mat();
+  }
+  cv::Mat decoded(height, width, CV_8UC3);
+  if (tjDecompress2(decoder.get(), data, static_cast<unsigned long>(length), decoded.data, width,
+                    static_cast<int>(decoded.step), height, TJPF_BGR, 0) != 0 &&
+      tjGetErrorCode(decoder.get()) != TJERR_WARNING) {
+    return cv::Mat();
+  }
+  return decoded;
+}
+
 // Copies rows of rowBytes from a strided source into a packed destination.
 void packRows(const std::uint8_t* source, std::size_t stride, std::size_t rowBytes, std::size_t rows,
               std::uint8_t* destination) {
@@ -105,12 +133,7 @@ cv::Mat convertTopDown(const std::uint8_t* data, std::size_t length, const Forma
     // Checked before decoding, so a stream never makes the decoder allocate more than this frame.
     if (!jpegFrameSize(data, length, declaredWidth, declaredHeight)) return cv::Mat();
     if (declaredWidth != width || declaredHeight != height) return cv::Mat();
-    const cv::Mat encoded(1, static_cast<int>(length), CV_8UC1, source);
-    cv::Mat decoded = cv::imdecode(encoded, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
-    if (decoded.empty() || decoded.cols != width || decoded.rows != height || decoded.type() != CV_8UC3) {
-      return cv::Mat();
-    }
-    return decoded;
+    return decodeJpegFrame(data, length, width, height);
   }
 
   const std::size_t rowBytes = w * static_cast<std::size_t>(rule.bytesPerPixel);

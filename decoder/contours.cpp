@@ -1,6 +1,7 @@
 // Contours of the binary image, their polygons, and the cheap filters in front of the finder test.
 #include <opencv2/imgproc/imgproc_c.h>
 
+#include "contour_prepass.h"
 #include "locator.h"
 #include "stage_timing.h"
 
@@ -8,34 +9,41 @@ namespace {
 
 constexpr double POLYGON_ACCURACY = 5.0;  // pixels
 constexpr int MIN_POLYGON_VERTICES = 20;   // a symbol's ragged timing sides keep many vertices
-constexpr int MIN_POLYGON_EXTENT = 10;     // pixels, bounding width and height
 
 }  // namespace
 
-void findPolygons(SymbolDecoder* ctx) {
-  QUARNEL_STAGE_TIMER(STAGE_POLYGONS);
-  // The contour search overwrites its input; the grid stage still needs the binary image intact.
-  IplImage* scratch = cvCreateImage(cvGetSize(ctx->binary), ctx->binary->depth, ctx->binary->nChannels);
-  CvContourScanner scanner = nullptr;
+CvSeq* traceCandidateContours(IplImage* image, CvMemStorage* storage) {
+  CvContourScanner scanner =
+      cvStartFindContours(image, storage, sizeof(CvContour), CV_RETR_LIST, CV_CHAIN_APPROX_SIMPLE, cvPoint(0, 0));
   try {
-    cvCopy(ctx->binary, scratch);
-    scanner = cvStartFindContours(scratch, ctx->storage, sizeof(CvContour), CV_RETR_LIST, CV_CHAIN_APPROX_SIMPLE,
-                                  cvPoint(0, 0));
     // The approximation keeps a subset of a contour's points, so its polygon has no more vertices and
     // no larger bounding rectangle (which the tracing stores with the contour). A contour that fails
     // the filters below on either count can never become a candidate: dropping it as the scanner meets
-    // it hands its storage back at once (noise makes tens of thousands of them), spares it the
-    // approximation, and leaves the order of the others as it was.
-    bool anyContour = false;
+    // it hands its storage back at once, spares it the approximation, and leaves the order of the
+    // others as it was.
     while (CvSeq* contour = cvFindNextContour(scanner)) {
-      anyContour = true;
       const CvRect bounds = cvBoundingRect(contour, 0);
       if (contour->total < MIN_POLYGON_VERTICES || bounds.width < MIN_POLYGON_EXTENT ||
           bounds.height < MIN_POLYGON_EXTENT) {
         cvSubstituteContour(scanner, nullptr);
       }
     }
-    CvSeq* contours = cvEndFindContours(&scanner);
+  } catch (...) {
+    cvEndFindContours(&scanner);
+    throw;
+  }
+  return cvEndFindContours(&scanner);
+}
+
+void findPolygons(SymbolDecoder* ctx) {
+  QUARNEL_STAGE_TIMER(STAGE_POLYGONS);
+  // The contour search overwrites its input; the grid stage still needs the binary image intact.
+  IplImage* scratch = cvCreateImage(cvGetSize(ctx->binary), ctx->binary->depth, ctx->binary->nChannels);
+  try {
+    // The pre-pass writes the scratch image in place of a plain copy. A frame whose contours were all
+    // too small still had contours, and yields an empty list rather than the error of none at all.
+    const bool anyContour = cleanContourInput(ctx->binary, scratch);
+    CvSeq* contours = traceCandidateContours(scratch, ctx->storage);
     if (anyContour && contours == nullptr) {
       ctx->polygons = nullptr;
     } else {
@@ -44,7 +52,6 @@ void findPolygons(SymbolDecoder* ctx) {
           cvApproxPoly(contours, sizeof(CvContour), ctx->storage, CV_POLY_APPROX_DP, POLYGON_ACCURACY, 1);
     }
   } catch (...) {
-    if (scanner != nullptr) cvEndFindContours(&scanner);
     cvReleaseImage(&scratch);
     throw;
   }

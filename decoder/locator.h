@@ -25,6 +25,10 @@ int autoThreshold(IplImage* grey);
 // Creates ctx->binary from grey as threshold and flags ask, and sets adaptiveMode and cropMode.
 void binarizeImage(SymbolDecoder* ctx, IplImage* grey, int threshold, int flags);
 
+// Traces the contours of `image` (which the search overwrites) into `storage`, dropping those too small
+// or too simple to become a candidate polygon, and returns the first of the rest.
+CvSeq* traceCandidateContours(IplImage* image, CvMemStorage* storage);
+
 // Traces the contours of ctx->binary and approximates them into ctx->polygons.
 void findPolygons(SymbolDecoder* ctx);
 

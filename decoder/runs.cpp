@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-RunTrace runTrace;
-
 namespace {
 
 // A walk whose stepping coordinates lie further out than this comes from degenerate geometry; it is
@@ -13,8 +11,9 @@ constexpr double RUN_WALK_MAX_COORDINATE = 1e12;
 
 }  // namespace
 
-void traceRuns(const IplImage* image, double x0, double y0, double x1, double y1, const EdgeLine& line) {
-  runTrace.runCount = 0;
+void traceRuns(RunTrace* trace, const IplImage* image, double x0, double y0, double x1, double y1,
+               const EdgeLine& line) {
+  trace->runCount = 0;
   if (image == nullptr || (line.kind != LINE_Y_FROM_X && line.kind != LINE_X_FROM_Y)) return;
   const bool stepsX = line.kind == LINE_Y_FROM_X;
   const double from = stepsX ? x0 : y0;
@@ -38,8 +37,8 @@ void traceRuns(const IplImage* image, double x0, double y0, double x1, double y1
   // than re-read after every pixel.
   const char* pixels = image->imageData;
   const int rowStep = image->widthStep;
-  std::int32_t* lengths = runTrace.runLengths;
-  std::uint8_t* colours = runTrace.runColours;
+  std::int32_t* lengths = trace->runLengths;
+  std::uint8_t* colours = trace->runColours;
   int count = 0;
   std::uint8_t openColour = 0;
   std::int32_t openLength = 0;
@@ -69,7 +68,7 @@ void traceRuns(const IplImage* image, double x0, double y0, double x1, double y1
     if (count >= RUN_TRACE_CAPACITY) break;  // the table is full: the walk ends on a new run
   }
   if (openLength > 0) lengths[count - 1] = openLength;
-  runTrace.runCount = count;
+  trace->runCount = count;
 }
 
 double runVariance(int n, double mean, const std::int32_t* lengths) {
@@ -81,11 +80,12 @@ double runVariance(int n, double mean, const std::int32_t* lengths) {
   return sum / n;
 }
 
-int countTimingModules(const IplImage* image, const EdgeLine& line, double x0, double y0, double x1, double y1) {
-  traceRuns(image, x0, y0, x1, y1, line);
-  int count = runTrace.runCount;
-  if (count > 0 && runTrace.runColours[0] == 1) --count;  // light before the first dark module
-  if (count > 0 && runTrace.runColours[runTrace.runCount - 1] == 1) --count;  // light past the last one
+int countTimingModules(RunTrace* trace, const IplImage* image, const EdgeLine& line, double x0, double y0, double x1,
+                       double y1) {
+  traceRuns(trace, image, x0, y0, x1, y1, line);
+  int count = trace->runCount;
+  if (count > 0 && trace->runColours[0] == 1) --count;  // light before the first dark module
+  if (count > 0 && trace->runColours[trace->runCount - 1] == 1) --count;  // light past the last one
   return count;
 }
 
@@ -119,18 +119,19 @@ int measureSymbolSize(SymbolDecoder* ctx, int index, SymbolMeasure* measure) {
   const SymbolCandidate& candidate = ctx->candidates[index];
   const CvPoint2D32f* corners = candidate.corners;
 
-  measure->columns = countTimingModules(ctx->workImage, candidate.oppositeB, corners[0].x, corners[0].y,
+  RunTrace& trace = ctx->runTrace;
+  measure->columns = countTimingModules(&trace, ctx->workImage, candidate.oppositeB, corners[0].x, corners[0].y,
                                         corners[1].x, corners[1].y) + 1;
   if (measure->columns > SYMBOL_MAX_MODULES) return MEASURE_STATUS_BAD_SIZE;
   // The model is fitted on this very trace, from the first dark run on.
-  int firstRun = runTrace.runCount > 0 && runTrace.runColours[0] == 1 ? 1 : 0;
-  measure->columnModel = fitRunModel(runTrace.runLengths + firstRun, measure->columns - 1);
+  int firstRun = trace.runCount > 0 && trace.runColours[0] == 1 ? 1 : 0;
+  measure->columnModel = fitRunModel(trace.runLengths + firstRun, measure->columns - 1);
 
-  measure->rows = countTimingModules(ctx->workImage, candidate.oppositeA, corners[2].x, corners[2].y,
+  measure->rows = countTimingModules(&trace, ctx->workImage, candidate.oppositeA, corners[2].x, corners[2].y,
                                      corners[1].x, corners[1].y) + 1;
   if (measure->rows > SYMBOL_MAX_MODULES) return MEASURE_STATUS_BAD_SIZE;
-  firstRun = runTrace.runCount > 0 && runTrace.runColours[0] == 1 ? 1 : 0;
-  measure->rowModel = fitRunModel(runTrace.runLengths + firstRun, measure->rows - 1);
+  firstRun = trace.runCount > 0 && trace.runColours[0] == 1 ? 1 : 0;
+  measure->rowModel = fitRunModel(trace.runLengths + firstRun, measure->rows - 1);
 
   return isSymbolSize(measure->columns, measure->rows) ? MEASURE_STATUS_OK : MEASURE_STATUS_BAD_SIZE;
 }

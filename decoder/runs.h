@@ -8,21 +8,9 @@
 #include <opencv2/core/core_c.h>
 
 #include "geometry.h"
+#include "run_trace.h"
 #include "symbol_decoder.h"
 
-constexpr int RUN_TRACE_CAPACITY = 1280;
-
-// The runs of equal pixels met by the most recent traceRuns call.
-struct RunTrace {
-  std::int32_t runLengths[RUN_TRACE_CAPACITY];
-  std::uint8_t runColours[RUN_TRACE_CAPACITY];  // 1: a run of light (0) pixels, 0: a run of dark pixels
-  std::int32_t runCount;
-};
-
-// The one process-wide run table. The timing-edge sweep traces up to 81 lines per edge and scores
-// each from this table, so it is kept fixed rather than allocated per trace; in exchange tracing is not
-// re-entrant and only one decoder call may run at a time.
-extern RunTrace runTrace;
 
 // Width of the module with index i along an edge: intercept + slope * i.
 struct RunModel {
@@ -50,17 +38,17 @@ constexpr int SYMBOL_MAX_MODULES = 144;
 constexpr int MEASURE_STATUS_OK = 0;
 constexpr int MEASURE_STATUS_BAD_SIZE = 3;
 
-// Records in runTrace the runs of pixels along `line` from (x0, y0) to (x1, y1). A y-from-x line steps
+// Records in `trace` the runs of pixels along `line` from (x0, y0) to (x1, y1). A y-from-x line steps
 // x and takes y from the line, an x-from-y line the other way round. The walk starts one pixel before
 // the start point, skips pixels outside the image and stops after RUN_TRACE_CAPACITY runs.
-void traceRuns(const IplImage* image, double x0, double y0, double x1, double y1, const EdgeLine& line);
+void traceRuns(RunTrace* trace, const IplImage* image, double x0, double y0, double x1, double y1, const EdgeLine& line);
 
 // (1/n) * sum of (lengths[i] - mean)^2 over i < n.
 double runVariance(int n, double mean, const std::int32_t* lengths);
 
 // Number of dark-light alternations along the segment: the runs of one trace without a leading and a
-// trailing light run.
-int countTimingModules(const IplImage* image, const EdgeLine& line, double x0, double y0, double x1, double y1);
+// trailing light run. The runs stay in `trace`.
+int countTimingModules(RunTrace* trace, const IplImage* image, const EdgeLine& line, double x0, double y0, double x1, double y1);
 
 // Least-squares line through (i, lengths[i]) for i < n; valid is 0 when n is too small for a line.
 RunModel fitRunModel(const std::int32_t* lengths, int n);

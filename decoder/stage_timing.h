@@ -11,6 +11,7 @@
 
 enum DecoderStage {
   STAGE_BINARISATION,
+  STAGE_CONTOUR_PREPASS,  // removal of regions and holes too small for a candidate
   STAGE_POLYGONS,     // contour search and polygon approximation
   STAGE_CANDIDATES,   // polygon filters, corner estimation and finder test
   STAGE_CROP,         // per-candidate crop and pixel doubling
@@ -21,7 +22,7 @@ enum DecoderStage {
 };
 
 constexpr const char* STAGE_NAMES[STAGE_COUNT] = {
-    "binarisation", "contours and polygons", "candidates", "crop", "edge sweeps", "sampling", "data decoding",
+    "binarisation", "contour pre-pass", "contours and polygons", "candidates", "crop", "edge sweeps", "sampling", "data decoding",
 };
 
 // Accumulated exclusive time per stage since the last reset.
@@ -41,8 +42,8 @@ struct StageClock {
   std::int64_t mark = 0;     // when the running stage last started or resumed
 };
 
-// One clock for the process: the decoder runs on one thread at a time.
-inline StageClock stageClock;
+// One clock per thread: decoder calls on several threads each time their own stages.
+inline thread_local StageClock stageClock;
 
 inline std::int64_t nowNanoseconds() {
   timespec now;

@@ -9,6 +9,7 @@
 
 #include "decoder.h"
 #include "geometry.h"
+#include "run_trace.h"
 
 // A polygon accepted as a possible symbol: the two solid finder legs, the sides facing them, and the
 // corners [0] L vertex, [1] far end of leg A, [2] far end of leg B, [3] corner facing the L vertex.
@@ -34,6 +35,7 @@ struct SymbolDecoder {
   int resultCount = 0;
   int adaptiveMode = 0;
   int cropMode = 0;
+  RunTrace runTrace;  // the grid stage's line traces
   // When set, every decoded symbol is also recorded here with its complete message.
   std::vector<DecodedSymbol>* fullMessages = nullptr;
 };

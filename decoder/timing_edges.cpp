@@ -200,12 +200,11 @@ SweepState startSweep(int stepsPerSide) {
   return state;
 }
 
-bool scoreSweepStep(SweepState* state, int step, double edgeLength) {
+bool scoreSweepStep(SweepState* state, const RunTrace& trace, int step, double edgeLength) {
   if (state->stopCounter > 0) {
     ++state->stopCounter;
     if (state->stopCounter >= state->stopAt) return false;  // traced, not scored
   }
-  const RunTrace& trace = runTrace;
   if (trace.runCount == 0) return true;
   const int leadingLight = trace.runColours[0] == 1 ? 1 : 0;
   if (trace.runCount <= (leadingLight ? 7 : 6)) return true;
@@ -247,8 +246,8 @@ EdgeLine sweepLine(const EdgeLine& line, int step, int stepsPerSide, double star
   return rotateLineAbout(line, angle, pivot.x, pivot.y);
 }
 
-EdgeLine refineTimingEdge(const IplImage* workImage, const EdgeLine& line, int stepsPerSide, CvPoint2D32f pivot,
-                          CvPoint2D32f far, double startAngle) {
+EdgeLine refineTimingEdge(RunTrace* trace, const IplImage* workImage, const EdgeLine& line, int stepsPerSide,
+                          CvPoint2D32f pivot, CvPoint2D32f far, double startAngle) {
   const double edgeLength = pointDistance(pivot, far);
   const float length = static_cast<float>(edgeLength);
   SweepState state = startSweep(stepsPerSide);
@@ -268,8 +267,8 @@ EdgeLine refineTimingEdge(const IplImage* workImage, const EdgeLine& line, int s
       y1 = pivot.y < far.y ? pivot.y + reach : pivot.y - reach;
       x1 = trial.slope * y1 + trial.intercept;
     }
-    traceRuns(workImage, x0, y0, x1, y1, trial);
-    if (!scoreSweepStep(&state, step, edgeLength)) break;
+    traceRuns(trace, workImage, x0, y0, x1, y1, trial);
+    if (!scoreSweepStep(&state, *trace, step, edgeLength)) break;
   }
   if (state.varianceSeen > SWEEP_MAX_VARIANCE) return EdgeLine{LINE_NOT_FOUND, 0.0f, 0.0f};
   return sweepLine(line, state.bestStep, stepsPerSide, startAngle, pivot);
@@ -299,12 +298,14 @@ int orientCandidate(SymbolDecoder* ctx, int index) {
 
   // First timing edge: the side facing leg A, turned about the end of leg B.
   double startAngle = chooseStartAngle(candidate->oppositeA, endB, candidate->oppositeB, endA, range);
-  candidate->oppositeA = refineTimingEdge(workImage, candidate->oppositeA, stepsPerSide, endB, corners[3], startAngle);
+  candidate->oppositeA =
+      refineTimingEdge(&ctx->runTrace, workImage, candidate->oppositeA, stepsPerSide, endB, corners[3], startAngle);
   if (candidate->oppositeA.kind == LINE_NOT_FOUND) return REFINE_STATUS_FIRST_EDGE;
 
   // Second timing edge about the end of leg A, against the first one as already re-aimed.
   startAngle = chooseStartAngle(candidate->oppositeB, endA, candidate->oppositeA, endB, range);
-  candidate->oppositeB = refineTimingEdge(workImage, candidate->oppositeB, stepsPerSide, endA, corners[3], startAngle);
+  candidate->oppositeB =
+      refineTimingEdge(&ctx->runTrace, workImage, candidate->oppositeB, stepsPerSide, endA, corners[3], startAngle);
   if (candidate->oppositeB.kind == LINE_NOT_FOUND) return REFINE_STATUS_SECOND_EDGE;
 
   intersectLines(candidate->oppositeA, candidate->oppositeB, &corners[3]);

@@ -58,7 +58,7 @@ CvRect cropWindow(int minX, int maxX, int minY, int maxY, int imageWidth, int im
 // (toward zero) and moved by the crop origin.
 CvPoint resultCorner(CvPoint2D32f corner, int cropMode, CvRect cropRect);
 
-// State of one angular sweep, scored step by step from runTrace.
+// State of one angular sweep, scored step by step from the run table.
 struct SweepState {
   double varianceSeen = 1000.0;
   double bestScore = 0.0;
@@ -70,9 +70,9 @@ struct SweepState {
 
 SweepState startSweep(int stepsPerSide);
 
-// Scores the trace now in runTrace as sweep step `step` along an edge of length edgeLength. Returns
+// Scores the trace now in `trace` as sweep step `step` along an edge of length edgeLength. Returns
 // false when the sweep ends at this step.
-bool scoreSweepStep(SweepState* state, int step, double edgeLength);
+bool scoreSweepStep(SweepState* state, const RunTrace& trace, int step, double edgeLength);
 
 // The trial line of sweep step `step`: turned by h - step*h/N before the middle step, not turned at it,
 // and by -(step - N)*h/N after it.
@@ -81,8 +81,8 @@ EdgeLine sweepLine(const EdgeLine& line, int step, int stepsPerSide, double star
 // Re-aims a timing edge by sweeping it about pivot (its finder-side corner) from startAngle to
 // -startAngle; far is the corner where it meets the other timing edge. Returns a line of kind
 // LINE_NOT_FOUND when no angle showed a regular run pattern.
-EdgeLine refineTimingEdge(const IplImage* workImage, const EdgeLine& line, int stepsPerSide, CvPoint2D32f pivot,
-                          CvPoint2D32f far, double startAngle);
+EdgeLine refineTimingEdge(RunTrace* trace, const IplImage* workImage, const EdgeLine& line, int stepsPerSide,
+                          CvPoint2D32f pivot, CvPoint2D32f far, double startAngle);
 
 // Every step of refineCandidate before sampling: crop, re-aimed timing edges, the result outline and
 // the orientation. REFINE_STATUS_OK leaves candidates[index] oriented for sampleSymbol.

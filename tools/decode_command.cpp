@@ -4,13 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <new>
 #include <ostream>
+#include <thread>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -38,12 +44,19 @@ constexpr const char* USAGE =
     "  --json     one JSON document: per file its symbols (text, bytes as hex, the four corners\n"
     "             in outline order) or its error\n"
     "  --raw      exactly the bytes of the first symbol of a single FILE, nothing added\n"
+    "  -j N       decode N files at once (default: the number of processors); the output is\n"
+    "             the same, in the same order, as with one\n"
     "  --help     this text\n"
     "\n"
     "Exit status: 0 when every file gave at least one symbol, 1 when some file gave none,\n"
     "2 on a usage error or an unreadable file (a message naming the file goes to standard error).\n";
 
 enum class OutputMode { Text, Json, Raw };
+
+// The image codecs run one at a time: while they run, the process's standard error is muted and the
+// default image allocator is swapped, and both belong to the whole process. The command's own messages
+// to standard error are written under the same lock, so none falls into a muted moment.
+std::mutex codecMutex;
 
 struct FileReport {
   std::string path;
@@ -224,6 +237,7 @@ int usageError(std::ostream& err, const std::string& message) {
 }  // namespace
 
 cv::Mat decodeGreyImage(const std::vector<std::uint8_t>& bytes, std::string* error) {
+  const std::lock_guard<std::mutex> codecsOnlyHere(codecMutex);
   cv::Mat colour;
   // Three bytes a pixel: the colour picture the codecs are asked for.
   CappedImageAllocator capped(MAX_IMAGE_PIXELS * 3, cv::Mat::getDefaultAllocator());
@@ -274,12 +288,76 @@ std::string escapeMessage(const std::vector<std::uint8_t>& message) {
   return text;
 }
 
+namespace {
+
+// Parses the count of -j: a whole number from 1 on.
+bool parseJobCount(const std::string& text, unsigned* jobs) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
+  if (value < 1) return false;
+  *jobs = static_cast<unsigned>(value);
+  return true;
+}
+
+FileReport readFileReport(const std::string& path) {
+  FileReport report;
+  report.path = path;
+  cv::Mat grey = loadGreyImage(path, &report.error);
+  if (!grey.empty()) report.symbols = decodeGrey(grey);
+  return report;
+}
+
+// Reads the files on `jobs` threads and hands each report to `emit` in the order of the paths, on the
+// calling thread, as soon as it and all before it are done.
+template <typename Emit>
+void readFilesInOrder(const std::vector<std::string>& paths, unsigned jobs, Emit emit) {
+  if (jobs <= 1 || paths.size() <= 1) {
+    for (const std::string& path : paths) emit(readFileReport(path));
+    return;
+  }
+  std::vector<FileReport> reports(paths.size());
+  std::vector<char> done(paths.size(), 0);
+  std::mutex doneMutex;
+  std::condition_variable doneChanged;
+  std::atomic<size_t> nextFile{0};
+  std::vector<std::thread> workers;
+  const size_t workerCount = std::min<size_t>(jobs, paths.size());
+  for (size_t w = 0; w < workerCount; ++w) {
+    workers.emplace_back([&] {
+      for (size_t i = nextFile++; i < paths.size(); i = nextFile++) {
+        FileReport report = readFileReport(paths[i]);
+        const std::lock_guard<std::mutex> lock(doneMutex);
+        reports[i] = std::move(report);
+        done[i] = 1;
+        doneChanged.notify_all();
+      }
+    });
+  }
+  for (size_t i = 0; i < paths.size(); ++i) {
+    std::unique_lock<std::mutex> lock(doneMutex);
+    doneChanged.wait(lock, [&] { return done[i] != 0; });
+    FileReport report = std::move(reports[i]);
+    lock.unlock();
+    emit(std::move(report));
+  }
+  for (std::thread& worker : workers) worker.join();
+}
+
+unsigned defaultJobCount() {
+  const unsigned processors = std::thread::hardware_concurrency();
+  return processors > 0 ? processors : 1;
+}
+
+}  // namespace
+
 int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   OutputMode mode = OutputMode::Text;
   bool modeGiven = false;
+  unsigned jobs = defaultJobCount();
   std::vector<std::string> paths;
   bool optionsEnded = false;
-  for (const std::string& arg : args) {
+  for (size_t a = 0; a < args.size(); ++a) {
+    const std::string& arg = args[a];
     if (!optionsEnded && arg == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && arg == "--help") {
@@ -290,6 +368,10 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
       if (modeGiven && wanted != mode) return usageError(err, "--raw and --json cannot be combined");
       mode = wanted;
       modeGiven = true;
+    } else if (!optionsEnded && arg.compare(0, 2, "-j") == 0) {
+      if (arg == "-j" && a + 1 == args.size()) return usageError(err, "-j needs a number of files to decode at once");
+      const std::string count = arg == "-j" ? args[++a] : arg.substr(2);
+      if (!parseJobCount(count, &jobs)) return usageError(err, "invalid number for -j: '" + count + "'");
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
       return usageError(err, "unknown option '" + arg + "'");
     } else {
@@ -301,25 +383,24 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
 
   std::vector<FileReport> reports;
   bool anyUnreadable = false, anyEmpty = false;
-  for (const std::string& path : paths) {
-    FileReport report;
-    report.path = path;
-    cv::Mat grey = loadGreyImage(path, &report.error);
-    if (grey.empty()) {
-      anyUnreadable = true;
-      err << PROGRAM << ": " << path << ": " << report.error << "\n";
-    } else {
-      report.symbols = decodeGrey(grey);
-      if (report.symbols.empty()) {
+  readFilesInOrder(paths, jobs, [&](FileReport report) {
+    const std::string& path = report.path;
+    {
+      const std::lock_guard<std::mutex> codecsQuiet(codecMutex);
+      if (!report.error.empty()) {
+        anyUnreadable = true;
+        err << PROGRAM << ": " << path << ": " << report.error << "\n";
+      } else if (report.symbols.empty()) {
         anyEmpty = true;
         if (mode != OutputMode::Json) err << PROGRAM << ": " << path << ": no symbol found\n";
       }
+      err.flush();
     }
     if (mode == OutputMode::Text) {
       for (const DecodedSymbol& symbol : report.symbols) out << path << ": " << escapeMessage(symbol.message) << "\n";
     }
     reports.push_back(std::move(report));
-  }
+  });
   if (mode == OutputMode::Json) writeJson(out, reports);
   if (mode == OutputMode::Raw && !reports[0].symbols.empty()) {
     const std::vector<std::uint8_t>& message = reports[0].symbols[0].message;

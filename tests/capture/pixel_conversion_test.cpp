@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -193,6 +194,51 @@ TEST(PixelConversion, MotionJpegOfAnotherSizeOrBrokenIsRefused) {
     const Bytes cut(encoded.begin(), encoded.begin() + static_cast<long>(length));
     convertFrameToBgr(cut.data(), cut.size(), V4L2_PIX_FMT_MJPEG, 16, 16, 0, bgr);
   }
+}
+
+// The JPEG stream without its Huffman table segments, as many cameras send MJPEG frames.
+Bytes withoutHuffmanTables(const Bytes& jpeg) {
+  Bytes stripped(jpeg.begin(), jpeg.begin() + 2);
+  size_t at = 2;
+  while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+    const size_t segment = 2 + ((static_cast<size_t>(jpeg[at + 2]) << 8) | jpeg[at + 3]);
+    if (jpeg[at + 1] != 0xC4) stripped.insert(stripped.end(), jpeg.begin() + at, jpeg.begin() + at + segment);
+    at += segment;
+  }
+  stripped.insert(stripped.end(), jpeg.begin() + at, jpeg.end());
+  return stripped;
+}
+
+TEST(PixelConversion, MotionJpegWithoutHuffmanTablesDecodesWithTheStandardOnes) {
+  // Detail everywhere, so every table is used: a diagonal ramp in each channel with the quadrants on top.
+  cv::Mat picture(48, 64, CV_8UC3);
+  for (int y = 0; y < picture.rows; ++y) {
+    for (int x = 0; x < picture.cols; ++x) {
+      picture.at<cv::Vec3b>(y, x) = cv::Vec3b(static_cast<std::uint8_t>(4 * x), static_cast<std::uint8_t>(5 * y),
+                                              static_cast<std::uint8_t>(3 * (x + y)));
+    }
+  }
+  quadrants().copyTo(picture(cv::Rect(20, 10, 16, 16)));
+  Bytes encoded;
+  ASSERT_TRUE(cv::imencode(".jpg", picture, encoded, {cv::IMWRITE_JPEG_QUALITY, 90}));
+  const Bytes stripped = withoutHuffmanTables(encoded);
+  ASSERT_LT(stripped.size(), encoded.size());  // the encoder wrote tables, and they are gone
+
+  Bytes fromStripped, fromWhole;
+  ASSERT_TRUE(convertFrameToBgr(stripped.data(), stripped.size(), V4L2_PIX_FMT_MJPEG, 64, 48, 0, fromStripped));
+  ASSERT_TRUE(convertFrameToBgr(encoded.data(), encoded.size(), V4L2_PIX_FMT_MJPEG, 64, 48, 0, fromWhole));
+  EXPECT_EQ(fromStripped, fromWhole);
+  // And both are the picture OpenCV's own decoder reads from the complete stream, bottom row first.
+  const cv::Mat reference = cv::imdecode(encoded, cv::IMREAD_COLOR);
+  ASSERT_EQ(reference.size(), picture.size());
+  int largestDifference = 0;
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 64 * 3; ++x) {
+      const int ours = fromStripped[static_cast<size_t>((47 - y) * 64 * 3 + x)];
+      largestDifference = std::max(largestDifference, std::abs(ours - reference.ptr<std::uint8_t>(y)[x]));
+    }
+  }
+  EXPECT_LE(largestDifference, 1);
 }
 
 }  // namespace

@@ -18,6 +18,9 @@ struct Binary {
   void setDark(int x, int y) { image->imageData[y * image->widthStep + x] = static_cast<char>(255); }
 };
 
+// The run table the trace tests fill.
+RunTrace runTrace;
+
 std::vector<int> tracedLengths() { return {runTrace.runLengths, runTrace.runLengths + runTrace.runCount}; }
 std::vector<int> tracedColours() { return {runTrace.runColours, runTrace.runColours + runTrace.runCount}; }
 
@@ -58,7 +61,7 @@ TEST(TraceRuns, FollowsTheRulesForDirectionRoundingAndTheImageBorder) {
   };
   for (const TraceCase& c : cases) {
     SCOPED_TRACE(c.name);
-    traceRuns(bin.image, c.x0, c.y0, c.x1, c.y1, c.line);
+    traceRuns(&runTrace, bin.image, c.x0, c.y0, c.x1, c.y1, c.line);
     EXPECT_EQ(tracedLengths(), c.lengths);
     EXPECT_EQ(tracedColours(), c.colours);
   }
@@ -67,7 +70,7 @@ TEST(TraceRuns, FollowsTheRulesForDirectionRoundingAndTheImageBorder) {
 TEST(TraceRuns, StopsAtTheTableCapacity) {
   Binary bin(3000, 1);
   for (int x = 0; x < 3000; x += 2) bin.setDark(x, 0);
-  traceRuns(bin.image, 0, 0, 2999, 0, {LINE_Y_FROM_X, 0.0f, 0.0f});
+  traceRuns(&runTrace, bin.image, 0, 0, 2999, 0, {LINE_Y_FROM_X, 0.0f, 0.0f});
   ASSERT_EQ(runTrace.runCount, RUN_TRACE_CAPACITY);
   // The walk ends as the 1280th run opens: it is never extended.
   EXPECT_EQ(runTrace.runLengths[RUN_TRACE_CAPACITY - 1], 1);
@@ -81,7 +84,7 @@ TEST(TraceRuns, DegenerateLinesStayInsideTheImage) {
                             {LINE_X_FROM_Y, 0.0f, std::numeric_limits<float>::infinity()},
                             {100, 0.0f, 0.0f}};
   for (const EdgeLine& line : lines) {
-    traceRuns(bin.image, -1e11, -1e11, 1e11, 1e11, line);
+    traceRuns(&runTrace, bin.image, -1e11, -1e11, 1e11, 1e11, line);
     EXPECT_LE(runTrace.runCount, 1);
   }
 }
@@ -102,7 +105,7 @@ TEST(CountTimingModules, DropsALeadingAndATrailingLightRun) {
       if (c.pattern[x] == '#') bin.setDark(x, 0);
     }
     // From x = 1 so that the walk's first pixel (one before the start) is x = 0.
-    EXPECT_EQ(countTimingModules(bin.image, {LINE_Y_FROM_X, 0.0f, 0.0f}, 1, 0, width - 1, 0), c.expected);
+    EXPECT_EQ(countTimingModules(&runTrace, bin.image, {LINE_Y_FROM_X, 0.0f, 0.0f}, 1, 0, width - 1, 0), c.expected);
   }
 }
 
@@ -190,7 +193,7 @@ TEST(MeasureSymbolSize, RefusesMoreThan144ColumnsBeforeTracingTheRows) {
   EXPECT_EQ(measureSymbolSize(&fixture.ctx, 0, &measure), MEASURE_STATUS_BAD_SIZE);
   EXPECT_EQ(measure.columns, 146);
   EXPECT_EQ(measure.rows, 0);
-  EXPECT_GT(runTrace.runCount, 144);  // the run table still holds the top edge
+  EXPECT_GT(fixture.ctx.runTrace.runCount, 144);  // the run table still holds the top edge
 }
 
 }  // namespace

@@ -128,6 +128,9 @@ TEST(ResultCorner, RoundsHalfToEvenThenHalvesTowardZeroInCropMode) {
   }
 }
 
+// The run table the sweep tests trace into and score from.
+RunTrace runTrace;
+
 // Puts runs into the run table as if a trace had found them.
 void setRuns(int firstColour, const std::vector<int>& lengths) {
   runTrace.runCount = static_cast<int>(lengths.size());
@@ -143,12 +146,12 @@ const std::vector<int> REGULAR = {5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 30};  // ten mod
 TEST(SweepScoring, ScoresOnlyLongEnoughTraces) {
   SweepState state = startSweep(SWEEP_STEPS);
   setRuns(0, {5, 5, 5, 5, 5, 5});  // six runs from a dark one: never scored
-  EXPECT_TRUE(scoreSweepStep(&state, 0, EDGE_LENGTH));
+  EXPECT_TRUE(scoreSweepStep(&state, runTrace, 0, EDGE_LENGTH));
   setRuns(1, {5, 5, 5, 5, 5, 5, 5});  // seven from a light one: never scored
-  EXPECT_TRUE(scoreSweepStep(&state, 1, EDGE_LENGTH));
+  EXPECT_TRUE(scoreSweepStep(&state, runTrace, 1, EDGE_LENGTH));
   EXPECT_EQ(state.varianceSeen, 1000.0);
   setRuns(0, {5, 5, 15, 5, 5, 15, 5, 30});  // variance 20.4: seen but not accepted
-  EXPECT_TRUE(scoreSweepStep(&state, 2, EDGE_LENGTH));
+  EXPECT_TRUE(scoreSweepStep(&state, runTrace, 2, EDGE_LENGTH));
   EXPECT_EQ(state.varianceSeen, 1000.0);
   EXPECT_EQ(state.stopCounter, 0);
 }
@@ -156,14 +159,14 @@ TEST(SweepScoring, ScoresOnlyLongEnoughTraces) {
 TEST(SweepScoring, LengthTestsFailWithoutStartingTheStopCount) {
   SweepState state = startSweep(SWEEP_STEPS);
   setRuns(0, {4, 4, 4, 4, 4, 4, 4, 30});  // variance 0 but 28 pixels, not above 0.6 * 50
-  EXPECT_TRUE(scoreSweepStep(&state, 3, EDGE_LENGTH));
+  EXPECT_TRUE(scoreSweepStep(&state, runTrace, 3, EDGE_LENGTH));
   EXPECT_EQ(state.varianceSeen, 0.0);
   setRuns(0, {5, 5, 5, 5, 5, 5, 5, 5, 11, 30});  // a run of twice the mean or more: 2 * 5.67 > 11 holds
-  EXPECT_TRUE(scoreSweepStep(&state, 4, EDGE_LENGTH));
+  EXPECT_TRUE(scoreSweepStep(&state, runTrace, 4, EDGE_LENGTH));
   EXPECT_EQ(state.bestStep, 4);
   state = startSweep(SWEEP_STEPS);
   setRuns(0, {4, 4, 4, 4, 4, 4, 4, 4, 10, 30});  // 2 * mean (8.9) is not above the longest run (10)
-  EXPECT_TRUE(scoreSweepStep(&state, 5, EDGE_LENGTH));
+  EXPECT_TRUE(scoreSweepStep(&state, runTrace, 5, EDGE_LENGTH));
   EXPECT_EQ(state.bestStep, SWEEP_STEPS);
   EXPECT_EQ(state.stopCounter, 0);
 }
@@ -171,28 +174,28 @@ TEST(SweepScoring, LengthTestsFailWithoutStartingTheStopCount) {
 TEST(SweepScoring, TheFirstTwoAcceptancesReplaceLaterOnesMustScoreBetter) {
   SweepState state = startSweep(SWEEP_STEPS);
   setRuns(0, REGULAR);
-  EXPECT_TRUE(scoreSweepStep(&state, 10, EDGE_LENGTH));
+  EXPECT_TRUE(scoreSweepStep(&state, runTrace, 10, EDGE_LENGTH));
   EXPECT_EQ(state.bestStep, 10);
   setRuns(0, {4, 6, 4, 6, 4, 6, 4, 6, 4, 6, 30});  // worse (variance 1) yet replaces: stop count 2
-  EXPECT_TRUE(scoreSweepStep(&state, 11, EDGE_LENGTH));
+  EXPECT_TRUE(scoreSweepStep(&state, runTrace, 11, EDGE_LENGTH));
   EXPECT_EQ(state.bestStep, 11);
   setRuns(0, {4, 6, 4, 6, 4, 6, 4, 6, 4, 6, 30});  // same runs now pay a penalty of 1: kept out
-  EXPECT_TRUE(scoreSweepStep(&state, 12, EDGE_LENGTH));
+  EXPECT_TRUE(scoreSweepStep(&state, runTrace, 12, EDGE_LENGTH));
   EXPECT_EQ(state.bestStep, 11);
   setRuns(0, REGULAR);  // variance 0 but penalty 2: sqrt(2) does not beat sqrt(1)
-  EXPECT_TRUE(scoreSweepStep(&state, 13, EDGE_LENGTH));
+  EXPECT_TRUE(scoreSweepStep(&state, runTrace, 13, EDGE_LENGTH));
   EXPECT_EQ(state.bestStep, 11);
   setRuns(0, {5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 30});  // twice the runs wins
-  EXPECT_TRUE(scoreSweepStep(&state, 14, EDGE_LENGTH * 2));
+  EXPECT_TRUE(scoreSweepStep(&state, runTrace, 14, EDGE_LENGTH * 2));
   EXPECT_EQ(state.bestStep, 14);
 }
 
 TEST(SweepScoring, EndsTheSweepWhenTheStopCountReachesAThirdOfTheSteps) {
   SweepState state = startSweep(SWEEP_STEPS);  // stopAt 13
   setRuns(0, REGULAR);
-  ASSERT_TRUE(scoreSweepStep(&state, 0, EDGE_LENGTH));
+  ASSERT_TRUE(scoreSweepStep(&state, runTrace, 0, EDGE_LENGTH));
   int scored = 0;
-  while (scoreSweepStep(&state, 1 + scored, EDGE_LENGTH)) ++scored;
+  while (scoreSweepStep(&state, runTrace, 1 + scored, EDGE_LENGTH)) ++scored;
   EXPECT_EQ(scored, 11);  // stopAt - 2 further angles, then one traced and not scored
 }
 
@@ -214,16 +217,16 @@ TEST(RefineTimingEdge, NotFoundWithoutLowVarianceAndUnchangedWhenOnlyTheLengthTe
   const EdgeLine edge = {LINE_Y_FROM_X, 0.0f, 25.0f};
   const CvPoint2D32f pivot = {10.0f, 25.0f}, far = {150.0f, 25.0f};
   StripedImage blank(12);
-  EXPECT_EQ(refineTimingEdge(blank.image, edge, SWEEP_STEPS, pivot, far, SWEEP_RANGE).kind, LINE_NOT_FOUND);
+  EXPECT_EQ(refineTimingEdge(&runTrace, blank.image, edge, SWEEP_STEPS, pivot, far, SWEEP_RANGE).kind, LINE_NOT_FOUND);
 
   StripedImage shortStripes(30);  // regular runs, but over 18 of 140 pixels
-  const EdgeLine kept = refineTimingEdge(shortStripes.image, edge, SWEEP_STEPS, pivot, far, SWEEP_RANGE);
+  const EdgeLine kept = refineTimingEdge(&runTrace, shortStripes.image, edge, SWEEP_STEPS, pivot, far, SWEEP_RANGE);
   EXPECT_EQ(kept.kind, edge.kind);
   EXPECT_EQ(kept.slope, edge.slope);
   EXPECT_EQ(kept.intercept, edge.intercept);
 
   StripedImage longStripes(200);  // stripes all along: some angle is accepted
-  EXPECT_NE(refineTimingEdge(longStripes.image, edge, SWEEP_STEPS, pivot, far, SWEEP_RANGE).kind, LINE_NOT_FOUND);
+  EXPECT_NE(refineTimingEdge(&runTrace, longStripes.image, edge, SWEEP_STEPS, pivot, far, SWEEP_RANGE).kind, LINE_NOT_FOUND);
 }
 
 // Candidates no locator would hand over must still come back with a status, touching nothing outside

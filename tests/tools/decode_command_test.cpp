@@ -213,6 +213,12 @@ TEST_F(DecodeCommandTest, UsageErrors) {
       {"--raw", path("symbol.png"), path("second.png")},
       {"--raw", "--json", path("symbol.png")},
       {"--verbose", path("symbol.png")},
+      {path("symbol.png"), "-j"},
+      {"-j", "0", path("symbol.png")},
+      {"-j", "two", path("symbol.png")},
+      {"-j", "-3", path("symbol.png")},
+      {"-j0", path("symbol.png")},
+      {"-j", "99999999", path("symbol.png")},
   };
   for (const auto& args : cases) {
     const Run r = run(args);
@@ -223,6 +229,50 @@ TEST_F(DecodeCommandTest, UsageErrors) {
   const Run help = run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: quarnel-decode [--raw | --json] FILE..."), std::string::npos);
+}
+
+// Files read on several threads are reported exactly as on one: same lines, same order, same status.
+TEST_F(DecodeCommandTest, ManyJobsGiveTheOutputAndStatusOfOne) {
+  std::vector<std::string> mixed;
+  for (int i = 0; i < 4; ++i) {
+    for (const char* name : {"second.png", "blank.png", "symbol.png", "notes.txt", "missing.png", "truncated.png"}) {
+      mixed.push_back(path(name));
+    }
+  }
+  const std::vector<std::string> readable = {path("symbol.png"), path("second.png"), path("symbol.png"),
+                                             path("second.png"), path("symbol.png")};
+  struct Case {
+    const char* name;
+    std::vector<std::string> modeArgs;
+    std::vector<std::string> files;
+  };
+  const Case cases[] = {
+      {"text, mixed files", {}, mixed},
+      {"json, mixed files", {"--json"}, mixed},
+      {"text, every file read", {}, readable},
+      {"one file", {}, {path("second.png")}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> single = c.modeArgs;
+    single.insert(single.end(), {"-j", "1"});
+    single.insert(single.end(), c.files.begin(), c.files.end());
+    const Run alone = run(single);
+    for (const std::string jobs : {"-j2", "-j3", "-j16"}) {
+      SCOPED_TRACE(std::string(c.name) + " " + jobs);
+      std::vector<std::string> args = c.modeArgs;
+      args.push_back(jobs);
+      args.insert(args.end(), c.files.begin(), c.files.end());
+      const Run together = run(args);
+      EXPECT_EQ(together.status, alone.status);
+      EXPECT_EQ(together.out, alone.out);
+      EXPECT_EQ(together.err, alone.err);
+    }
+  }
+  // The single-thread run itself names every encoded text in file order.
+  const Run alone = run({"-j", "1", path("second.png"), path("symbol.png"), path("second.png")});
+  EXPECT_EQ(alone.status, 0);
+  EXPECT_EQ(alone.out, path("second.png") + ": SECOND-42\n" + path("symbol.png") + ": Hello, \\x5Cworld\\xE9\\x01\n" +
+                           path("second.png") + ": SECOND-42\n");
 }
 
 }  // namespace
