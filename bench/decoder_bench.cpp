@@ -237,10 +237,9 @@ void printMemory(const std::vector<FrameSet>& sets, int longRunCalls) {
       IplImage image = cvIplImage(frame.grey);
       DecodeResult results[DECODE_MAX_RESULTS];
       int count = 0;
-      const int passes[2][2] = {{-1, 13}, {15, 14}};
-      for (const auto& pass : passes) {
+      for (const ScanPass& pass : {SCAN_GLOBAL_PASS, SCAN_ADAPTIVE_PASS}) {
         alloccounter::startCounting();
-        decodeImage(&image, results, &count, pass[0], pass[1]);
+        decodeImage(&image, results, &count, pass.threshold, pass.flags);
         const alloccounter::HeapUse use = alloccounter::stopCounting();
         peaks.push_back(static_cast<double>(use.peakBytes));
         allocations.push_back(static_cast<double>(use.allocations));

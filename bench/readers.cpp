@@ -9,10 +9,6 @@
 namespace benchreaders {
 namespace {
 
-constexpr int SCAN_FIRST_THRESHOLD = -1;  // automatic global level
-constexpr int SCAN_FIRST_FLAGS = DECODE_GLOBAL_THRESHOLD | DECODE_CROP | 8;
-constexpr int SCAN_SECOND_THRESHOLD = 15;  // adaptive block size
-constexpr int SCAN_SECOND_FLAGS = DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | 8;
 constexpr long DMTX_TIME_LIMIT_MS = 2000;
 
 std::vector<std::string> readWithZxing(const cv::Mat& grey) {
@@ -67,8 +63,7 @@ std::vector<std::string> readWithQuarnel(const cv::Mat& grey) {
   IplImage image = cvIplImage(grey);
   DecodeResult results[DECODE_MAX_RESULTS];
   int count = 0;
-  if (decodeImage(&image, results, &count, SCAN_FIRST_THRESHOLD, SCAN_FIRST_FLAGS) != 0) count = 0;
-  if (count == 0 && decodeImage(&image, results, &count, SCAN_SECOND_THRESHOLD, SCAN_SECOND_FLAGS) != 0) count = 0;
+  if (scanImage(&image, results, &count) != 0) count = 0;
   std::vector<std::string> texts;
   for (int i = 0; i < count; ++i) texts.emplace_back(results[i].text);
   return texts;

@@ -36,6 +36,7 @@ void findPolygons(SymbolDecoder* ctx) {
       }
     }
     CvSeq* contours = cvEndFindContours(&scanner);
+    ctx->contours = contours;
     if (anyContour && contours == nullptr) {
       ctx->polygons = nullptr;
     } else {

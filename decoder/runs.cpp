@@ -1,4 +1,5 @@
 #include "runs.h"
+#include "ecc200/ecc200.h"
 
 #include <algorithm>
 #include <cmath>
@@ -132,5 +133,7 @@ int measureSymbolSize(SymbolDecoder* ctx, int index, SymbolMeasure* measure) {
   firstRun = runTrace.runCount > 0 && runTrace.runColours[0] == 1 ? 1 : 0;
   measure->rowModel = fitRunModel(runTrace.runLengths + firstRun, measure->rows - 1);
 
-  return isSymbolSize(measure->columns, measure->rows) ? MEASURE_STATUS_OK : MEASURE_STATUS_BAD_SIZE;
+  const bool known = ctx->allowDmre ? findEcc200SymbolIn(measure->columns, measure->rows, true) != nullptr
+                                    : isSymbolSize(measure->columns, measure->rows);
+  return known ? MEASURE_STATUS_OK : MEASURE_STATUS_BAD_SIZE;
 }

@@ -18,6 +18,7 @@ struct SymbolCandidate {
   EdgeLine oppositeA;
   EdgeLine oppositeB;
   CvPoint2D32f corners[4];
+  const CvSeq* polygon = nullptr;  // the approximated outline it came from, in the call's storage
 };
 
 // Everything one decodeImage call works on. Created at entry, released on every exit path.
@@ -27,6 +28,7 @@ struct SymbolDecoder {
   IplImage* workImage = nullptr;  // borrowed: binary, or cropImage in crop mode
   CvMemStorage* storage = nullptr;
   CvRect cropRect = {0, 0, 0, 0};
+  CvSeq* contours = nullptr;  // the traced contours the polygons were approximated from, in storage
   CvSeq* polygons = nullptr;
   SymbolCandidate candidates[DECODE_MAX_CANDIDATES];
   int candidateCount = 0;
@@ -36,6 +38,10 @@ struct SymbolDecoder {
   int cropMode = 0;
   // When set, every decoded symbol is also recorded here with its complete message.
   std::vector<DecodedSymbol>* fullMessages = nullptr;
+  // Second look only (the two passes leave both off): every timing-edge sweep runs its whole range and
+  // keeps the strictly best angle, and the size check also accepts the rectangular extension sizes.
+  bool sweepWholeRange = false;
+  bool allowDmre = false;
 };
 
 #endif  // QUARNEL_DECODER_SYMBOL_DECODER_H_

@@ -193,15 +193,16 @@ CvPoint resultCorner(CvPoint2D32f corner, int cropMode, CvRect cropRect) {
   return point;
 }
 
-SweepState startSweep(int stepsPerSide) {
+SweepState startSweep(int stepsPerSide, bool wholeRange) {
   SweepState state;
+  state.wholeRange = wholeRange;
   state.bestStep = stepsPerSide;
   state.stopAt = stepsPerSide / 3;
   return state;
 }
 
 bool scoreSweepStep(SweepState* state, int step, double edgeLength) {
-  if (state->stopCounter > 0) {
+  if (state->stopCounter > 0 && !state->wholeRange) {
     ++state->stopCounter;
     if (state->stopCounter >= state->stopAt) return false;  // traced, not scored
   }
@@ -224,6 +225,18 @@ bool scoreSweepStep(SweepState* state, int step, double edgeLength) {
   if (!(variance < SWEEP_MAX_VARIANCE)) return true;
   state->varianceSeen = variance;
   if (!(total > 0.6 * edgeLength && 2.0 * mean > longest)) return true;
+
+  if (state->wholeRange) {
+    const double metric = std::sqrt(variance) / std::pow(count, 1.7);
+    const bool first = state->stopCounter == 0;
+    if (first || metric < std::sqrt(state->bestScore) / std::pow(state->bestCount, 1.7)) {
+      state->bestCount = count;
+      state->bestStep = step;
+      state->bestScore = variance;
+    }
+    state->stopCounter = 1;  // marks that an angle was accepted; never ends the sweep
+    return true;
+  }
 
   // Each later acceptance pays for its distance from the first one.
   const int penalty = std::max(state->stopCounter - state->stopAt / 10 - 1, 0);
@@ -248,10 +261,10 @@ EdgeLine sweepLine(const EdgeLine& line, int step, int stepsPerSide, double star
 }
 
 EdgeLine refineTimingEdge(const IplImage* workImage, const EdgeLine& line, int stepsPerSide, CvPoint2D32f pivot,
-                          CvPoint2D32f far, double startAngle) {
+                          CvPoint2D32f far, double startAngle, bool wholeRange) {
   const double edgeLength = pointDistance(pivot, far);
   const float length = static_cast<float>(edgeLength);
-  SweepState state = startSweep(stepsPerSide);
+  SweepState state = startSweep(stepsPerSide, wholeRange);
   for (int step = 0; step <= 2 * stepsPerSide; ++step) {
     const EdgeLine trial = sweepLine(line, step, stepsPerSide, startAngle, pivot);
     // A segment of the edge's length from the pivot, along the trial line, towards the far corner.
@@ -299,12 +312,14 @@ int orientCandidate(SymbolDecoder* ctx, int index) {
 
   // First timing edge: the side facing leg A, turned about the end of leg B.
   double startAngle = chooseStartAngle(candidate->oppositeA, endB, candidate->oppositeB, endA, range);
-  candidate->oppositeA = refineTimingEdge(workImage, candidate->oppositeA, stepsPerSide, endB, corners[3], startAngle);
+  candidate->oppositeA = refineTimingEdge(workImage, candidate->oppositeA, stepsPerSide, endB, corners[3], startAngle,
+                                           ctx->sweepWholeRange);
   if (candidate->oppositeA.kind == LINE_NOT_FOUND) return REFINE_STATUS_FIRST_EDGE;
 
   // Second timing edge about the end of leg A, against the first one as already re-aimed.
   startAngle = chooseStartAngle(candidate->oppositeB, endA, candidate->oppositeA, endB, range);
-  candidate->oppositeB = refineTimingEdge(workImage, candidate->oppositeB, stepsPerSide, endA, corners[3], startAngle);
+  candidate->oppositeB = refineTimingEdge(workImage, candidate->oppositeB, stepsPerSide, endA, corners[3], startAngle,
+                                           ctx->sweepWholeRange);
   if (candidate->oppositeB.kind == LINE_NOT_FOUND) return REFINE_STATUS_SECOND_EDGE;
 
   intersectLines(candidate->oppositeA, candidate->oppositeB, &corners[3]);

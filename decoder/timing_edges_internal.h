@@ -66,9 +66,10 @@ struct SweepState {
   int bestStep = 0;
   int stopCounter = 0;
   int stopAt = 0;
+  bool wholeRange = false;  // score every step and keep the strictly best metric, without penalty
 };
 
-SweepState startSweep(int stepsPerSide);
+SweepState startSweep(int stepsPerSide, bool wholeRange = false);
 
 // Scores the trace now in runTrace as sweep step `step` along an edge of length edgeLength. Returns
 // false when the sweep ends at this step.
@@ -80,9 +81,10 @@ EdgeLine sweepLine(const EdgeLine& line, int step, int stepsPerSide, double star
 
 // Re-aims a timing edge by sweeping it about pivot (its finder-side corner) from startAngle to
 // -startAngle; far is the corner where it meets the other timing edge. Returns a line of kind
-// LINE_NOT_FOUND when no angle showed a regular run pattern.
+// LINE_NOT_FOUND when no angle showed a regular run pattern. With wholeRange the sweep never stops
+// early and keeps the angle of the strictly smallest metric.
 EdgeLine refineTimingEdge(const IplImage* workImage, const EdgeLine& line, int stepsPerSide, CvPoint2D32f pivot,
-                          CvPoint2D32f far, double startAngle);
+                          CvPoint2D32f far, double startAngle, bool wholeRange = false);
 
 // Every step of refineCandidate before sampling: crop, re-aimed timing edges, the result outline and
 // the orientation. REFINE_STATUS_OK leaves candidates[index] oriented for sampleSymbol.

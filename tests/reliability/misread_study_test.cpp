@@ -346,11 +346,7 @@ std::vector<std::string> scannerReads(cv::Mat& grey) {
   IplImage image = cvIplImage(grey);
   DecodeResult results[DECODE_MAX_RESULTS];
   int count = 0;
-  decodeImage(&image, results, &count, -1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP | 8);
-  if (count <= 0) {
-    count = 0;
-    decodeImage(&image, results, &count, 15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | 8);
-  }
+  if (scanImage(&image, results, &count) != 0) count = 0;
   std::vector<std::string> texts;
   for (int r = 0; r < count; ++r) texts.emplace_back(results[r].text, strnlen(results[r].text, DECODE_TEXT_SIZE));
   return texts;
