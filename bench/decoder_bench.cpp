@@ -59,6 +59,7 @@ struct SetResult {
   std::vector<double> millis;      // process CPU time per frame
   std::vector<double> wallMillis;  // elapsed time per frame
   StageTotals stages;
+  int readsByStep[SCAN_READ_BY_SMALL_SYMBOL + 1] = {};  // our whole read: correct reads by the step that read
 };
 
 std::map<std::pair<std::string, std::string>, SetResult> collected;  // (reader, set) -> result
@@ -139,7 +140,10 @@ void readFrameSet(benchmark::State& state, Reader reader, const FrameSet& set) {
     for (const Frame& frame : set.frames) {
       const double cpuStart = processCpuSeconds();
       const auto start = std::chrono::steady_clock::now();
-      const std::vector<std::string> texts = benchreaders::readFrame(reader, frame.grey);
+      int readBy = SCAN_NOTHING_READ;
+      const std::vector<std::string> texts = reader == Reader::Quarnel
+                                                 ? benchreaders::readWithQuarnel(frame.grey, &readBy)
+                                                 : benchreaders::readFrame(reader, frame.grey);
       const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
       const double cpuSeconds = processCpuSeconds() - cpuStart;
       totalSeconds += cpuSeconds;
@@ -153,6 +157,7 @@ void readFrameSet(benchmark::State& state, Reader reader, const FrameSet& set) {
       });
       result.reads += read ? 1 : 0;
       result.misreads += misread ? 1 : 0;
+      if (read) ++result.readsByStep[readBy];
     }
     const StageTotals stages = stageTotals();
     for (int s = 0; s < STAGE_COUNT; ++s) result.stages.nanoseconds[s] += stages.nanoseconds[s];
@@ -194,6 +199,23 @@ void printReadTable(const std::vector<FrameSet>& sets) {
                   set.name.c_str(), r.frames, rate, r.misreads, percentile(r.millis, 0.5), percentile(r.millis, 0.95),
                   percentile(r.wallMillis, 0.5));
     }
+  }
+}
+
+// Which step of our whole read made each correct read: the two passes, or the second look and how.
+void printStepTable(const std::vector<FrameSet>& sets) {
+  std::printf("\nOur correct reads by the step that made them:\n\n");
+  std::printf("| frame set | reads | global pass | adaptive pass | retry | perspective | small symbol |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+  for (const FrameSet& set : sets) {
+    const auto found = collected.find({benchreaders::readerName(Reader::Quarnel), set.name});
+    if (!set.withSymbols || found == collected.end() || found->second.frames == 0) continue;
+    const SetResult& r = found->second;
+    std::printf("| %s | %d |", set.name.c_str(), r.reads);
+    for (int step = SCAN_READ_BY_GLOBAL_PASS; step <= SCAN_READ_BY_SMALL_SYMBOL; ++step) {
+      std::printf(" %d |", r.readsByStep[step]);
+    }
+    std::printf("\n");
   }
 }
 
@@ -313,7 +335,10 @@ void printFrameReport(const FrameSet& set) {
     std::printf("| %s | %.1f | %.0f | %.0f | %.0f | %.2f | %.1f | %d/%d | %d |", frame.recipe->name.c_str(), o.moduleSize,
                 o.rotationDeg, o.tiltXDeg, o.tiltYDeg, o.blurSigma, o.noiseSigma, o.dark, o.light, o.clutter);
     for (Reader reader : benchreaders::ALL_READERS) {
-      const std::vector<std::string> texts = benchreaders::readFrame(reader, frame.grey);
+      int readBy = SCAN_NOTHING_READ;
+      const std::vector<std::string> texts = reader == Reader::Quarnel
+                                                 ? benchreaders::readWithQuarnel(frame.grey, &readBy)
+                                                 : benchreaders::readFrame(reader, frame.grey);
       const bool read = std::find(texts.begin(), texts.end(), frame.recipe->message) != texts.end();
       std::printf(" %s |", read ? "read" : texts.empty() ? "-" : "MISREAD");
     }
@@ -350,6 +375,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   printReadTable(sets);
+  printStepTable(sets);
   printStageTable(sets);
   printMemory(sets, options.longRunCalls);
   return 0;

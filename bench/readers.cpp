@@ -53,17 +53,34 @@ std::vector<std::string> readWithDmtx(const cv::Mat& grey) {
 const char* readerName(Reader reader) {
   switch (reader) {
     case Reader::Quarnel: return "quarnel";
+    case Reader::QuarnelPasses: return "quarnel-passes";
     case Reader::ZxingCpp: return "zxing-cpp";
     case Reader::Libdmtx: return "libdmtx";
   }
   return "?";
 }
 
-std::vector<std::string> readWithQuarnel(const cv::Mat& grey) {
+std::vector<std::string> readWithQuarnel(const cv::Mat& grey, int* readBy) {
   IplImage image = cvIplImage(grey);
   DecodeResult results[DECODE_MAX_RESULTS];
   int count = 0;
-  if (scanImage(&image, results, &count) != 0) count = 0;
+  ScanStep step = SCAN_NOTHING_READ;
+  if (scanImage(&image, results, &count, &step) != 0) count = 0;
+  if (readBy != nullptr) *readBy = step;
+  std::vector<std::string> texts;
+  for (int i = 0; i < count; ++i) texts.emplace_back(results[i].text);
+  return texts;
+}
+
+std::vector<std::string> readWithQuarnelPasses(const cv::Mat& grey) {
+  IplImage image = cvIplImage(grey);
+  DecodeResult results[DECODE_MAX_RESULTS];
+  int count = 0;
+  if (decodeImage(&image, results, &count, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags) != 0) count = 0;
+  if (count == 0 &&
+      decodeImage(&image, results, &count, SCAN_ADAPTIVE_PASS.threshold, SCAN_ADAPTIVE_PASS.flags) != 0) {
+    count = 0;
+  }
   std::vector<std::string> texts;
   for (int i = 0; i < count; ++i) texts.emplace_back(results[i].text);
   return texts;
@@ -72,6 +89,7 @@ std::vector<std::string> readWithQuarnel(const cv::Mat& grey) {
 std::vector<std::string> readFrame(Reader reader, const cv::Mat& grey) {
   switch (reader) {
     case Reader::Quarnel: return readWithQuarnel(grey);
+    case Reader::QuarnelPasses: return readWithQuarnelPasses(grey);
     case Reader::ZxingCpp: return readWithZxing(grey);
     case Reader::Libdmtx: return readWithDmtx(grey);
   }

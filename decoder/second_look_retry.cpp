@@ -13,7 +13,9 @@
 
 namespace {
 
-constexpr double THICKNESS_SAMPLES[] = {0.3, 0.5, 0.7};  // where along a leg the bar is measured
+// Where along a leg the bar is measured. Data modules beside the bar can only lengthen a dark run across
+// it, so the thinnest of several runs is the bar.
+constexpr double THICKNESS_SAMPLES[] = {0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8};
 constexpr double THICKNESS_WALK_STEP = 0.5;              // pixels
 constexpr double THICKNESS_START = -2.0;                 // start just outside the outline
 constexpr double THICKNESS_MAX_SHARE = 0.25;             // of the leg: no bar is thicker
@@ -40,7 +42,7 @@ bool isDark(const IplImage* binary, double x, double y) {
 }
 
 // Thickness of the dark bar along the leg vertex -> farEnd, measured across it towards `inside` (a
-// point on the symbol's side of the leg); the median of a few places, or 0 when none shows a bar.
+// point on the symbol's side of the leg); the thinnest of a few places, or 0 when none shows a bar.
 double finderBarThickness(const IplImage* binary, CvPoint2D32f vertex, CvPoint2D32f farEnd, CvPoint2D32f inside) {
   const double length = pointDistance(vertex, farEnd);
   if (length < 1.0) return 0.0;
@@ -65,8 +67,7 @@ double finderBarThickness(const IplImage* binary, CvPoint2D32f vertex, CvPoint2D
     }
   }
   if (widths.empty()) return 0.0;
-  std::sort(widths.begin(), widths.end());
-  return widths[widths.size() / 2];
+  return *std::min_element(widths.begin(), widths.end());
 }
 
 // The located candidate with its leg ends stepped in by `step` pixels; false when the new outline

@@ -16,7 +16,7 @@ constexpr int SMALL_MAX_POLYGON_VERTICES = 20;  // at or above this the passes t
 constexpr int SMALL_MIN_EXTENT = 10;            // pixels, bounding width and height
 constexpr int SMALL_MAX_EXTENT = 160;
 constexpr int SMALL_MIN_CONTOUR_POINTS = 24;    // a symbol's ragged sides leave many turns in the trace
-constexpr double SMALL_MIN_FILL = 0.35;         // polygon area over bounding area: a blob, not a stroke
+constexpr double SMALL_MIN_FILL = 0.2;          // polygon area over bounding area: a blob, not a stroke
 constexpr double SMALL_ACCURACY = 1.5;          // pixels
 
 // The cheap test in front of the re-approximation, so that frames without symbols pay little.

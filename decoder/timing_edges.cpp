@@ -227,12 +227,18 @@ bool scoreSweepStep(SweepState* state, int step, double edgeLength) {
   if (!(total > 0.6 * edgeLength && 2.0 * mean > longest)) return true;
 
   if (state->wholeRange) {
-    const double metric = std::sqrt(variance) / std::pow(count, 1.7);
-    const bool first = state->stopCounter == 0;
-    if (first || metric < std::sqrt(state->bestScore) / std::pow(state->bestCount, 1.7)) {
+    // Run lengths are whole pixels: on a sharp picture many angles show no variance at all, and the floor
+    // lets the one that crosses the most modules win among them. Neighbouring angles that score exactly
+    // alike trace the same pixels; the middle of such a run of angles is kept.
+    const double metric = std::sqrt(variance + SWEEP_VARIANCE_FLOOR) / std::pow(count, 1.7);
+    const double bestMetric = std::sqrt(state->bestScore + SWEEP_VARIANCE_FLOOR) / std::pow(state->bestCount, 1.7);
+    if (state->stopCounter == 0 || metric < bestMetric) {
       state->bestCount = count;
       state->bestStep = step;
       state->bestScore = variance;
+      state->plateauEnd = step;
+    } else if (metric == bestMetric && state->plateauEnd == step - 1) {
+      state->plateauEnd = step;
     }
     state->stopCounter = 1;  // marks that an angle was accepted; never ends the sweep
     return true;
@@ -285,7 +291,8 @@ EdgeLine refineTimingEdge(const IplImage* workImage, const EdgeLine& line, int s
     if (!scoreSweepStep(&state, step, edgeLength)) break;
   }
   if (state.varianceSeen > SWEEP_MAX_VARIANCE) return EdgeLine{LINE_NOT_FOUND, 0.0f, 0.0f};
-  return sweepLine(line, state.bestStep, stepsPerSide, startAngle, pivot);
+  const int chosenStep = wholeRange ? (state.bestStep + state.plateauEnd) / 2 : state.bestStep;
+  return sweepLine(line, chosenStep, stepsPerSide, startAngle, pivot);
 }
 
 int orientCandidate(SymbolDecoder* ctx, int index) {

@@ -35,6 +35,8 @@ constexpr int SWEEP_STEPS_ADAPTIVE = 20;
 
 // A trial angle is acceptable below this run-length variance.
 constexpr double SWEEP_MAX_VARIANCE = 15.0;
+// Whole-range sweeps add this to every variance they compare (a quarter pixel squared).
+constexpr double SWEEP_VARIANCE_FLOOR = 0.25;
 
 // Direction of (dx, dy) in [0, 2*pi), x right and y down; (0, 0) and non-finite input give 0.
 float directionAngle(float dx, float dy);
@@ -67,6 +69,7 @@ struct SweepState {
   int stopCounter = 0;
   int stopAt = 0;
   bool wholeRange = false;  // score every step and keep the strictly best metric, without penalty
+  int plateauEnd = 0;       // whole range: last of the steps right after bestStep that score the same
 };
 
 SweepState startSweep(int stepsPerSide, bool wholeRange = false);

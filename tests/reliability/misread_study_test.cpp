@@ -1,6 +1,6 @@
 // Misread study: symbols made by an independent encoder, rendered and damaged beyond what can be read,
-// go through decodeImage as the scanner calls it (automatic global pass, then the adaptive pass when the
-// first found nothing). A read may be missed; a wrong text must never come out. Every text decoded must
+// go through the scanner's whole read (the global pass, the adaptive pass when the first found nothing,
+// the second look when neither did). A read may be missed; a wrong text must never come out. Every text decoded must
 // be the encoder's input of a symbol that is in the picture.
 #include <gtest/gtest.h>
 
