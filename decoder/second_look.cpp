@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <opencv2/imgproc/imgproc_c.h>
+
 #include "ecc200/ecc200.h"
 #include "perspective_read.h"
 
@@ -16,7 +18,7 @@ double sideOf(CvPoint a, CvPoint b, CvPoint2D32f p) {
 }
 
 // True when p lies inside (or on) the outline of a symbol already read: the same symbol often yields a
-// candidate in both passes, and it is read once.
+// candidate in both passes, and it is read once. Candidates are judged by their centre.
 bool liesInRead(CvPoint2D32f p, const std::vector<DecodedSymbol>& symbols) {
   for (const DecodedSymbol& symbol : symbols) {
     bool anyPositive = false, anyNegative = false;
@@ -28,6 +30,15 @@ bool liesInRead(CvPoint2D32f p, const std::vector<DecodedSymbol>& symbols) {
     if (!(anyPositive && anyNegative)) return true;
   }
   return false;
+}
+
+CvPoint2D32f centreOf(const SymbolCandidate& candidate) {
+  CvPoint2D32f centre = {0.0f, 0.0f};
+  for (const CvPoint2D32f& corner : candidate.corners) {
+    centre.x += 0.25f * corner.x;
+    centre.y += 0.25f * corner.y;
+  }
+  return centre;
 }
 
 LocatedCandidate toLocated(const SymbolCandidate& candidate) {
@@ -58,7 +69,7 @@ bool readCandidates(const IplImage* grey, const PassLeftovers& pass, const std::
                     ScanStep retryStep, std::vector<DecodedSymbol>* symbols, ScanStep* firstStep) {
   for (const SymbolCandidate& candidate : candidates) {
     if (symbols->size() >= static_cast<size_t>(DECODE_MAX_RESULTS)) return false;
-    if (liesInRead(candidate.corners[0], *symbols)) continue;
+    if (liesInRead(centreOf(candidate), *symbols)) continue;
     DecodedSymbol symbol;
     const ScanStep step = readCandidate(grey, pass, candidate, retryStep, &symbol);
     if (step == SCAN_NOTHING_READ) continue;
@@ -97,12 +108,19 @@ double finderDarkShare(const std::uint8_t* matrix, int columns, int rows) {
 
 TimingScores timingScores(const IplImage* binary, const CvPoint2D32f gridCorners[4], int columns, int rows) {
   const double width = columns - 1, height = rows - 1;  // grid cells across and down
-  // Bilinear position of grid coordinate (s, t), s across and t down, extended past the grid's edges.
-  auto at = [&](double s, double t, double* x, double* y) {
-    const double u = s / width, v = t / height;
-    const CvPoint2D32f* c = gridCorners;
-    *x = (1 - u) * (1 - v) * c[0].x + u * (1 - v) * c[1].x + u * v * c[2].x + (1 - u) * v * c[3].x;
-    *y = (1 - u) * (1 - v) * c[0].y + u * (1 - v) * c[1].y + u * v * c[2].y + (1 - u) * v * c[3].y;
+  // The grid's own perspective: module space (s across, t down) to pixels, through its four corners, and
+  // on past its edges to the timing row and column.
+  CvPoint2D32f moduleCorners[4] = {{0.0f, 0.0f},
+                                   {static_cast<float>(width), 0.0f},
+                                   {static_cast<float>(width), static_cast<float>(height)},
+                                   {0.0f, static_cast<float>(height)}};
+  double h[9];
+  CvMat homography = cvMat(3, 3, CV_64FC1, h);
+  cvGetPerspectiveTransform(moduleCorners, gridCorners, &homography);
+  auto at = [&h](double s, double t, double* x, double* y) {
+    const double w = h[6] * s + h[7] * t + h[8];
+    *x = (h[0] * s + h[1] * t + h[2]) / w;
+    *y = (h[3] * s + h[4] * t + h[5]) / w;
   };
   TimingScores scores;
   int matches = 0;

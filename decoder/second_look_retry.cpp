@@ -104,6 +104,7 @@ struct RetryContext {
     ctx->adaptiveMode = pass.adaptiveMode;
     ctx->sweepWholeRange = true;
     ctx->allowDmre = true;
+    ctx->snapSquareSizes = true;
   }
   ~RetryContext() {
     if (ctx == nullptr) return;

@@ -38,10 +38,12 @@ struct SymbolDecoder {
   int cropMode = 0;
   // When set, every decoded symbol is also recorded here with its complete message.
   std::vector<DecodedSymbol>* fullMessages = nullptr;
-  // Second look only (the two passes leave both off): every timing-edge sweep runs its whole range and
-  // keeps the strictly best angle, and the size check also accepts the rectangular extension sizes.
+  // Second look only (the two passes leave these off): every timing-edge sweep runs its whole range and
+  // keeps the strictly best angle; the size check also accepts the rectangular extension sizes, and
+  // takes a square symbol whose one edge was counted a few modules off as the square the other gives.
   bool sweepWholeRange = false;
   bool allowDmre = false;
+  bool snapSquareSizes = false;
 };
 
 #endif  // QUARNEL_DECODER_SYMBOL_DECODER_H_

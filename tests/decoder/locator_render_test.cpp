@@ -18,8 +18,8 @@ struct ModeCase {
   int flags;
 };
 constexpr ModeCase MODES[] = {
-    {"automatic global", SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags},
-    {"adaptive 15", SCAN_ADAPTIVE_PASS.threshold, SCAN_ADAPTIVE_PASS.flags},
+    {"automatic global", -1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP},
+    {"adaptive 15", 15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP},
 };
 
 struct SizeCase {

@@ -154,6 +154,32 @@ TEST(SecondLook, ReadsEncoderPicturesBothPassesMiss) {
   }
 }
 
+// Camera pictures of large symbols: the passes step the leg ends in by a pixel per hundred pixels of leg,
+// which at 3 to 4 pixels per module skips a whole module; the retry steps in by half the finder bar.
+TEST(SecondLook, ReadsLargeSymbolsAtFewPixelsPerModule) {
+  struct Case {
+    int size;
+    double moduleSize, rotation, tilt, blur;
+  } cases[] = {{88, 3.4, 295.0, -10.0, 0.8}};
+  for (const Case& c : cases) {
+    const std::string text = "LARGE " + std::to_string(c.size);
+    testsupport::RenderOptions options;
+    options.moduleSize = c.moduleSize;
+    options.rotationDeg = c.rotation;
+    options.tiltYDeg = c.tilt;
+    options.blurSigma = c.blur;
+    options.noiseSigma = 2.0;
+    cv::Mat grey = renderText(text, c.size, c.size, options);
+    ASSERT_FALSE(grey.empty()) << c.size;
+    ASSERT_EQ(runPass(grey, SCAN_GLOBAL_PASS).count, 0) << c.size;
+    ASSERT_EQ(runPass(grey, SCAN_ADAPTIVE_PASS).count, 0) << c.size;
+    const ScanOutput whole = scan(grey);
+    ASSERT_EQ(whole.count, 1) << c.size;
+    EXPECT_EQ(std::string(whole.results[0].text), text) << c.size;
+    EXPECT_EQ(whole.readBy, SCAN_READ_BY_RETRY) << c.size;
+  }
+}
+
 // Frames of clutter alone (bars, blobs, text-like strokes), at the benchmark's sizes: no text at all.
 TEST(SecondLook, ClutterAloneGivesNoText) {
   const cv::Size sizes[] = {{640, 480}, {1280, 720}};
