@@ -66,10 +66,7 @@ void acquireFrame(ScannerWorker& worker, CaptureManager& capture, const AppPorts
 
 void decodeFrame(ScannerWorker& worker) {
   worker.count = 0;
-  worker.decode(worker.grey, worker.results, &worker.count, SCANNER_PASS1_THRESHOLD, SCANNER_PASS1_FLAGS);
-  if (worker.count <= 0) {
-    worker.decode(worker.grey, worker.results, &worker.count, SCANNER_PASS2_THRESHOLD, SCANNER_PASS2_FLAGS);
-  }
+  worker.scan(worker.grey, worker.results, &worker.count);
   if (worker.count < 0) worker.count = 0;
   if (worker.count > DECODE_MAX_RESULTS) worker.count = DECODE_MAX_RESULTS;
 }

@@ -1,4 +1,4 @@
-// The scanner worker: the one background thread that fetches frames, decodes them in up to two passes,
+// The scanner worker: the one background thread that fetches frames, decodes them with the whole read,
 // draws every symbol found, hands the first to the keyboard wedge and passes a scaled copy of the frame
 // to the preview.
 #ifndef QUARNEL_APP_SCANNER_WORKER_H_
@@ -21,12 +21,6 @@ constexpr int SCANNER_REQUESTED_WIDTH = 640;
 constexpr int SCANNER_REQUESTED_HEIGHT = 480;
 constexpr std::uint32_t SCANNER_OPEN_PAUSE_MS = 1000;
 constexpr int SCANNER_MISSES_BEFORE_RECONNECT = 5;
-// Pass 1: automatic global level; pass 2 only when pass 1 found nothing: adaptive, block size 15. Both
-// crop; bit 8 of the flags has no effect on the decoder.
-constexpr int SCANNER_PASS1_THRESHOLD = -1;
-constexpr int SCANNER_PASS1_FLAGS = DECODE_GLOBAL_THRESHOLD | DECODE_CROP | 8;
-constexpr int SCANNER_PASS2_THRESHOLD = 15;
-constexpr int SCANNER_PASS2_FLAGS = DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | 8;
 constexpr std::uint32_t SCANNER_MIN_DECODE_MS = 100;
 // Label geometry, all times the frame width.
 constexpr float SCANNER_LABEL_BAND = 0.047f;
@@ -34,8 +28,8 @@ constexpr float SCANNER_LABEL_WIDTH = 0.8f;
 constexpr float SCANNER_FONT_SCALE = 0.0008f;
 constexpr double SCANNER_LABEL_BASELINE = 0.03125;
 
-using DecodeFunction = std::function<int(IplImage* grey, DecodeResult* results, int* count, int threshold,
-                                         int flags)>;
+// The whole read of one frame (scanImage's form: results, count, 0 or -1).
+using ScanFunction = std::function<int(IplImage* grey, DecodeResult* results, int* count)>;
 
 // The worker's state, private to its thread. Owns its images.
 struct ScannerWorker {
@@ -44,7 +38,9 @@ struct ScannerWorker {
   ScannerWorker(const ScannerWorker&) = delete;
   ScannerWorker& operator=(const ScannerWorker&) = delete;
 
-  DecodeFunction decode = decodeImage;  // tests may put a scripted decoder here
+  ScanFunction scan = [](IplImage* grey, DecodeResult* results, int* count) {
+    return scanImage(grey, results, count);
+  };  // tests may put a scripted read here
   IplImage* colour = nullptr;           // B, G, R, rows top-down, packed rows; null while the size is 0 x 0
   std::vector<std::uint8_t> colourPixels;
   IplImage* grey = nullptr;             // made at the first processed cycle
@@ -64,7 +60,7 @@ PreviewSize previewSizeFor(const PreviewRect& clientArea);
 
 // Opens device 0, sizes the colour image to its frames and pauses.
 void startScanner(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports);
-// One frame: acquisition (or reconnect), grey conversion, the two passes, overlay and confirmation of
+// One frame: acquisition (or reconnect), grey conversion, the whole read, overlay and confirmation of
 // every result, preview and pacing.
 void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports);
 // Draws result i's outline and label onto the colour image.

@@ -59,6 +59,7 @@ struct SetResult {
   std::vector<double> millis;      // process CPU time per frame
   std::vector<double> wallMillis;  // elapsed time per frame
   StageTotals stages;
+  int readsByStep[SCAN_READ_BY_SMALL_SYMBOL + 1] = {};  // our whole read: correct reads by the step that read
 };
 
 std::map<std::pair<std::string, std::string>, SetResult> collected;  // (reader, set) -> result
@@ -148,7 +149,10 @@ void readFrameSet(benchmark::State& state, Reader reader, const FrameSet& set) {
     for (const Frame& frame : set.frames) {
       const double cpuStart = processCpuSeconds();
       const auto start = std::chrono::steady_clock::now();
-      const std::vector<std::string> texts = benchreaders::readFrame(reader, frame.grey);
+      int readBy = SCAN_NOTHING_READ;
+      const std::vector<std::string> texts = reader == Reader::Quarnel
+                                                 ? benchreaders::readWithQuarnel(frame.grey, &readBy)
+                                                 : benchreaders::readFrame(reader, frame.grey);
       const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
       const double cpuSeconds = processCpuSeconds() - cpuStart;
       totalSeconds += cpuSeconds;
@@ -162,6 +166,7 @@ void readFrameSet(benchmark::State& state, Reader reader, const FrameSet& set) {
       });
       result.reads += read ? 1 : 0;
       result.misreads += misread ? 1 : 0;
+      if (read) ++result.readsByStep[readBy];
     }
     const StageTotals stages = stageTotals();
     for (int s = 0; s < STAGE_COUNT; ++s) result.stages.nanoseconds[s] += stages.nanoseconds[s];
@@ -206,6 +211,23 @@ void printReadTable(const std::vector<FrameSet>& sets) {
   }
 }
 
+// Which step of our whole read made each correct read: the two passes, or the second look and how.
+void printStepTable(const std::vector<FrameSet>& sets) {
+  std::printf("\nOur correct reads by the step that made them:\n\n");
+  std::printf("| frame set | reads | global pass | adaptive pass | retry | perspective | small symbol |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+  for (const FrameSet& set : sets) {
+    const auto found = collected.find({benchreaders::readerName(Reader::Quarnel), set.name});
+    if (!set.withSymbols || found == collected.end() || found->second.frames == 0) continue;
+    const SetResult& r = found->second;
+    std::printf("| %s | %d |", set.name.c_str(), r.reads);
+    for (int step = SCAN_READ_BY_GLOBAL_PASS; step <= SCAN_READ_BY_SMALL_SYMBOL; ++step) {
+      std::printf(" %d |", r.readsByStep[step]);
+    }
+    std::printf("\n");
+  }
+}
+
 void printStageTable(const std::vector<FrameSet>& sets) {
   if (!STAGE_TIMING_ENABLED) {
     std::printf("\n(stage split not measured: build with -DQUARNEL_STAGE_TIMING=ON)\n");
@@ -246,10 +268,9 @@ void printMemory(const std::vector<FrameSet>& sets, int longRunCalls) {
       IplImage image = cvIplImage(frame.grey);
       DecodeResult results[DECODE_MAX_RESULTS];
       int count = 0;
-      const int passes[2][2] = {{-1, 13}, {15, 14}};
-      for (const auto& pass : passes) {
+      for (const ScanPass& pass : {SCAN_GLOBAL_PASS, SCAN_ADAPTIVE_PASS}) {
         alloccounter::startCounting();
-        decodeImage(&image, results, &count, pass[0], pass[1]);
+        decodeImage(&image, results, &count, pass.threshold, pass.flags);
         const alloccounter::HeapUse use = alloccounter::stopCounting();
         peaks.push_back(static_cast<double>(use.peakBytes));
         allocations.push_back(static_cast<double>(use.allocations));
@@ -324,7 +345,10 @@ void printFrameReport(const FrameSet& set) {
     std::printf("| %s | %.1f | %.0f | %.0f | %.0f | %.2f | %.1f | %d/%d | %d |", frame.recipe->name.c_str(), frame.modulePixels,
                 o.rotationDeg, o.tiltXDeg, o.tiltYDeg, o.blurSigma, o.noiseSigma, o.dark, o.light, o.clutter);
     for (Reader reader : benchreaders::ALL_READERS) {
-      const std::vector<std::string> texts = benchreaders::readFrame(reader, frame.grey);
+      int readBy = SCAN_NOTHING_READ;
+      const std::vector<std::string> texts = reader == Reader::Quarnel
+                                                 ? benchreaders::readWithQuarnel(frame.grey, &readBy)
+                                                 : benchreaders::readFrame(reader, frame.grey);
       const bool read = std::find(texts.begin(), texts.end(), frame.recipe->message) != texts.end();
       std::printf(" %s |", read ? "read" : texts.empty() ? "-" : "MISREAD");
     }
@@ -363,6 +387,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   printReadTable(sets);
+  printStepTable(sets);
   printStageTable(sets);
   printMemory(sets, options.longRunCalls);
   return 0;

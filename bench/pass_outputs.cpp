@@ -8,13 +8,7 @@
 namespace passoutputs {
 namespace {
 
-struct ScanPass {
-  int threshold;
-  int flags;
-};
-// The scanner's two passes: automatic global level, then adaptive block size 15, both with the crop.
-constexpr ScanPass SCAN_PASSES[] = {{-1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP | 8},
-                                    {15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | 8}};
+constexpr ScanPass SCAN_PASSES[] = {SCAN_GLOBAL_PASS, SCAN_ADAPTIVE_PASS};
 
 std::string quote(const char* text) {
   std::string quoted = "\"";

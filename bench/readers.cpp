@@ -9,10 +9,6 @@
 namespace benchreaders {
 namespace {
 
-constexpr int SCAN_FIRST_THRESHOLD = -1;  // automatic global level
-constexpr int SCAN_FIRST_FLAGS = DECODE_GLOBAL_THRESHOLD | DECODE_CROP | 8;
-constexpr int SCAN_SECOND_THRESHOLD = 15;  // adaptive block size
-constexpr int SCAN_SECOND_FLAGS = DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | 8;
 constexpr long DMTX_TIME_LIMIT_MS = 2000;
 
 std::vector<std::string> readWithZxing(const cv::Mat& grey) {
@@ -57,18 +53,34 @@ std::vector<std::string> readWithDmtx(const cv::Mat& grey) {
 const char* readerName(Reader reader) {
   switch (reader) {
     case Reader::Quarnel: return "quarnel";
+    case Reader::QuarnelPasses: return "quarnel-passes";
     case Reader::ZxingCpp: return "zxing-cpp";
     case Reader::Libdmtx: return "libdmtx";
   }
   return "?";
 }
 
-std::vector<std::string> readWithQuarnel(const cv::Mat& grey) {
+std::vector<std::string> readWithQuarnel(const cv::Mat& grey, int* readBy) {
   IplImage image = cvIplImage(grey);
   DecodeResult results[DECODE_MAX_RESULTS];
   int count = 0;
-  if (decodeImage(&image, results, &count, SCAN_FIRST_THRESHOLD, SCAN_FIRST_FLAGS) != 0) count = 0;
-  if (count == 0 && decodeImage(&image, results, &count, SCAN_SECOND_THRESHOLD, SCAN_SECOND_FLAGS) != 0) count = 0;
+  ScanStep step = SCAN_NOTHING_READ;
+  if (scanImage(&image, results, &count, &step) != 0) count = 0;
+  if (readBy != nullptr) *readBy = step;
+  std::vector<std::string> texts;
+  for (int i = 0; i < count; ++i) texts.emplace_back(results[i].text);
+  return texts;
+}
+
+std::vector<std::string> readWithQuarnelPasses(const cv::Mat& grey) {
+  IplImage image = cvIplImage(grey);
+  DecodeResult results[DECODE_MAX_RESULTS];
+  int count = 0;
+  if (decodeImage(&image, results, &count, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags) != 0) count = 0;
+  if (count == 0 &&
+      decodeImage(&image, results, &count, SCAN_ADAPTIVE_PASS.threshold, SCAN_ADAPTIVE_PASS.flags) != 0) {
+    count = 0;
+  }
   std::vector<std::string> texts;
   for (int i = 0; i < count; ++i) texts.emplace_back(results[i].text);
   return texts;
@@ -77,6 +89,7 @@ std::vector<std::string> readWithQuarnel(const cv::Mat& grey) {
 std::vector<std::string> readFrame(Reader reader, const cv::Mat& grey) {
   switch (reader) {
     case Reader::Quarnel: return readWithQuarnel(grey);
+    case Reader::QuarnelPasses: return readWithQuarnelPasses(grey);
     case Reader::ZxingCpp: return readWithZxing(grey);
     case Reader::Libdmtx: return readWithDmtx(grey);
   }

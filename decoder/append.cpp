@@ -6,16 +6,12 @@
 #include "ecc200/ecc200.h"
 #include "stage_timing.h"
 
-namespace {
-
 // A message is typed as it stands or not at all: one that would be cut short, or whose NUL byte would
 // end the string early, is never put in the text field.
 bool fitsTextField(const std::vector<std::uint8_t>& message) {
   return message.size() < static_cast<size_t>(DECODE_TEXT_SIZE) &&
          std::memchr(message.data(), 0, message.size()) == nullptr;
 }
-
-}  // namespace
 
 int appendSymbol(SymbolDecoder* ctx, const std::uint8_t* matrix, int columns, int rows) {
   QUARNEL_STAGE_TIMER(STAGE_DATA_DECODING);

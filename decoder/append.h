@@ -3,6 +3,7 @@
 #define QUARNEL_DECODER_APPEND_H_
 
 #include <cstdint>
+#include <vector>
 
 #include "symbol_decoder.h"
 
@@ -12,6 +13,9 @@ enum AppendStatus {
   APPEND_UNREADABLE = 1,    // the data decoder could not read the matrix
   APPEND_DOES_NOT_FIT = 2,  // decoded, but the message does not fit DecodeResult's text as a string
 };
+
+// True when the message can stand whole as DecodeResult's NUL-terminated text.
+bool fitsTextField(const std::vector<std::uint8_t>& message);
 
 // Decodes the upright module matrix (rows - 1 by columns - 1, stride columns - 1) of a symbol of
 // columns x rows. A readable symbol goes to the full-message list when the call keeps one, and, when its

@@ -44,6 +44,7 @@ void findPolygons(SymbolDecoder* ctx) {
     // too small still had contours, and yields an empty list rather than the error of none at all.
     const bool anyContour = cleanContourInput(ctx->binary, scratch);
     CvSeq* contours = traceCandidateContours(scratch, ctx->storage);
+    ctx->contours = contours;
     if (anyContour && contours == nullptr) {
       ctx->polygons = nullptr;
     } else {

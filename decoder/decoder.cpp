@@ -41,10 +41,24 @@ void examineCandidates(SymbolDecoder* ctx) {
   }
 }
 
+// Moves the binary image and the storage into leftovers, with the candidates as located.
+void keepLeftovers(SymbolDecoder* ctx, const std::vector<SymbolCandidate>& located, PassLeftovers* leftovers) {
+  leftovers->release();
+  leftovers->binary = ctx->binary;
+  leftovers->storage = ctx->storage;
+  leftovers->contours = ctx->contours;
+  leftovers->polygons = ctx->polygons;
+  leftovers->located = located;
+  leftovers->adaptiveMode = ctx->adaptiveMode;
+  ctx->binary = nullptr;
+  ctx->storage = nullptr;
+}
+
 }  // namespace
 
 int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* inspection,
-               std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count) {
+               std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count,
+               PassLeftovers* leftovers) {
   // Without a threshold flag the binary image would never be filled; such a call is refused up front.
   if (!isUsableGrey(grey) || (flags & (DECODE_GLOBAL_THRESHOLD | DECODE_ADAPTIVE_THRESHOLD)) == 0) return -1;
   if (!isUsableBlockSize(grey, threshold, flags)) return -1;
@@ -54,10 +68,12 @@ int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* insp
   // Slots beyond the count are copied out too; clearing them keeps stale memory from reaching the caller.
   std::memset(ctx->results, 0, sizeof(ctx->results));
   ctx->fullMessages = fullMessages;
+  std::vector<SymbolCandidate> located;
   try {
     ctx->storage = cvCreateMemStorage(0);
     locateCandidates(ctx, grey, threshold, flags);
     if (inspection != nullptr) inspection->afterLocate(*ctx);
+    if (leftovers != nullptr) located.assign(ctx->candidates, ctx->candidates + ctx->candidateCount);
     examineCandidates(ctx);
     if (results != nullptr && count != nullptr) {
       std::memcpy(results, ctx->results, sizeof(ctx->results));
@@ -68,6 +84,7 @@ int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* insp
     releaseContext(ctx);
     return -1;
   }
+  if (leftovers != nullptr) keepLeftovers(ctx, located, leftovers);
   releaseContext(ctx);
   return 0;
 }

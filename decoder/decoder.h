@@ -42,4 +42,35 @@ struct DecodedSymbol {
 // in candidate order. Returns 0 or -1 as decodeImage; on -1 *symbols is left as it was.
 int decodeImageMessages(IplImage* grey, int threshold, int flags, std::vector<DecodedSymbol>* symbols);
 
+// The scanner's two passes, each one decodeImage call. The global pass comes first; the adaptive pass
+// runs only when the global pass read nothing. Both examine candidates in a crop; bit 8 has no effect.
+struct ScanPass {
+  int threshold;
+  int flags;
+};
+constexpr ScanPass SCAN_GLOBAL_PASS = {-1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP | 8};    // automatic level
+constexpr ScanPass SCAN_ADAPTIVE_PASS = {15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | 8};  // block size 15
+
+// Which step of the whole read found the symbols it returns.
+enum ScanStep {
+  SCAN_NOTHING_READ = 0,
+  SCAN_READ_BY_GLOBAL_PASS = 1,
+  SCAN_READ_BY_ADAPTIVE_PASS = 2,
+  SCAN_READ_BY_RETRY = 3,        // second look: a rejected candidate tried again with finer edge steps
+  SCAN_READ_BY_PERSPECTIVE = 4,  // second look: a candidate read through its perspective
+  SCAN_READ_BY_SMALL_SYMBOL = 5, // second look: a small outline approximated more finely
+};
+
+// The scanner's whole read of one grey image: the global pass; the adaptive pass only when the global
+// pass read nothing; the second look only when neither read anything. The second look re-examines what
+// the two passes left behind (their binary images and candidates) and returns only reads that pass its
+// guards against a wrong text. Results, count and the return value as decodeImage, except that -1
+// means neither pass could run on the image; *readBy (optional) receives the step that read.
+int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readBy = nullptr);
+
+// The whole read for callers that need whole messages: a step counts as having read something when it
+// gave any symbol, whether or not its message fits DecodeResult's text. Appends to *symbols; returns 0,
+// or -1 (with *symbols untouched) when neither pass could run.
+int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy = nullptr);
+
 #endif  // QUARNEL_DECODER_DECODER_H_

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "pass_leftovers.h"
 #include "symbol_decoder.h"
 
 // Lets tests look at a call's context between the locator and the grid stage.
@@ -13,8 +14,10 @@ struct DecoderInspection {
 };
 
 // One decoding pass. results/count as decodeImage; fullMessages, when given, receives every decoded
-// symbol with its complete message.
+// symbol with its complete message; leftovers, when given, receives what the pass made once it ran to
+// its end (it is left empty on -1).
 int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* inspection,
-               std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count);
+               std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count,
+               PassLeftovers* leftovers = nullptr);
 
 #endif  // QUARNEL_DECODER_DECODER_INTERNAL_H_

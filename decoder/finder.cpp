@@ -221,6 +221,7 @@ bool testPolygon(SymbolDecoder* ctx, CvSeq* polygon, int imageWidth, int imageHe
     }
   }
 
+  candidate.polygon = polygon;
   ctx->candidates[ctx->candidateCount++] = candidate;
   return true;
 }

@@ -19,6 +19,7 @@ struct SymbolCandidate {
   EdgeLine oppositeA;
   EdgeLine oppositeB;
   CvPoint2D32f corners[4];
+  const CvSeq* polygon = nullptr;  // the approximated outline it came from, in the call's storage
 };
 
 // Everything one decodeImage call works on. Created at entry, released on every exit path.
@@ -28,6 +29,7 @@ struct SymbolDecoder {
   IplImage* workImage = nullptr;  // borrowed: binary, or cropImage in crop mode
   CvMemStorage* storage = nullptr;
   CvRect cropRect = {0, 0, 0, 0};
+  CvSeq* contours = nullptr;  // the traced contours the polygons were approximated from, in storage
   CvSeq* polygons = nullptr;
   SymbolCandidate candidates[DECODE_MAX_CANDIDATES];
   int candidateCount = 0;
@@ -38,6 +40,12 @@ struct SymbolDecoder {
   RunTrace runTrace;  // the grid stage's line traces
   // When set, every decoded symbol is also recorded here with its complete message.
   std::vector<DecodedSymbol>* fullMessages = nullptr;
+  // Second look only (the two passes leave these off): every timing-edge sweep runs its whole range and
+  // keeps the strictly best angle; the size check also accepts the rectangular extension sizes, and
+  // takes a square symbol whose one edge was counted a few modules off as the square the other gives.
+  bool sweepWholeRange = false;
+  bool allowDmre = false;
+  bool snapSquareSizes = false;
 };
 
 #endif  // QUARNEL_DECODER_SYMBOL_DECODER_H_

@@ -193,15 +193,16 @@ CvPoint resultCorner(CvPoint2D32f corner, int cropMode, CvRect cropRect) {
   return point;
 }
 
-SweepState startSweep(int stepsPerSide) {
+SweepState startSweep(int stepsPerSide, bool wholeRange) {
   SweepState state;
+  state.wholeRange = wholeRange;
   state.bestStep = stepsPerSide;
   state.stopAt = stepsPerSide / 3;
   return state;
 }
 
 bool scoreSweepStep(SweepState* state, const RunTrace& trace, int step, double edgeLength) {
-  if (state->stopCounter > 0) {
+  if (state->stopCounter > 0 && !state->wholeRange) {
     ++state->stopCounter;
     if (state->stopCounter >= state->stopAt) return false;  // traced, not scored
   }
@@ -223,6 +224,24 @@ bool scoreSweepStep(SweepState* state, const RunTrace& trace, int step, double e
   if (!(variance < SWEEP_MAX_VARIANCE)) return true;
   state->varianceSeen = variance;
   if (!(total > 0.6 * edgeLength && 2.0 * mean > longest)) return true;
+
+  if (state->wholeRange) {
+    // Run lengths are whole pixels: on a sharp picture many angles show no variance at all, and the floor
+    // lets the one that crosses the most modules win among them. Neighbouring angles that score exactly
+    // alike trace the same pixels; the middle of such a run of angles is kept.
+    const double metric = std::sqrt(variance + SWEEP_VARIANCE_FLOOR) / std::pow(count, 1.7);
+    const double bestMetric = std::sqrt(state->bestScore + SWEEP_VARIANCE_FLOOR) / std::pow(state->bestCount, 1.7);
+    if (state->stopCounter == 0 || metric < bestMetric) {
+      state->bestCount = count;
+      state->bestStep = step;
+      state->bestScore = variance;
+      state->plateauEnd = step;
+    } else if (metric == bestMetric && state->plateauEnd == step - 1) {
+      state->plateauEnd = step;
+    }
+    state->stopCounter = 1;  // marks that an angle was accepted; never ends the sweep
+    return true;
+  }
 
   // Each later acceptance pays for its distance from the first one.
   const int penalty = std::max(state->stopCounter - state->stopAt / 10 - 1, 0);
@@ -247,10 +266,10 @@ EdgeLine sweepLine(const EdgeLine& line, int step, int stepsPerSide, double star
 }
 
 EdgeLine refineTimingEdge(RunTrace* trace, const IplImage* workImage, const EdgeLine& line, int stepsPerSide,
-                          CvPoint2D32f pivot, CvPoint2D32f far, double startAngle) {
+                          CvPoint2D32f pivot, CvPoint2D32f far, double startAngle, bool wholeRange) {
   const double edgeLength = pointDistance(pivot, far);
   const float length = static_cast<float>(edgeLength);
-  SweepState state = startSweep(stepsPerSide);
+  SweepState state = startSweep(stepsPerSide, wholeRange);
   for (int step = 0; step <= 2 * stepsPerSide; ++step) {
     const EdgeLine trial = sweepLine(line, step, stepsPerSide, startAngle, pivot);
     // A segment of the edge's length from the pivot, along the trial line, towards the far corner.
@@ -271,7 +290,8 @@ EdgeLine refineTimingEdge(RunTrace* trace, const IplImage* workImage, const Edge
     if (!scoreSweepStep(&state, *trace, step, edgeLength)) break;
   }
   if (state.varianceSeen > SWEEP_MAX_VARIANCE) return EdgeLine{LINE_NOT_FOUND, 0.0f, 0.0f};
-  return sweepLine(line, state.bestStep, stepsPerSide, startAngle, pivot);
+  const int chosenStep = wholeRange ? (state.bestStep + state.plateauEnd) / 2 : state.bestStep;
+  return sweepLine(line, chosenStep, stepsPerSide, startAngle, pivot);
 }
 
 int orientCandidate(SymbolDecoder* ctx, int index) {
@@ -298,14 +318,14 @@ int orientCandidate(SymbolDecoder* ctx, int index) {
 
   // First timing edge: the side facing leg A, turned about the end of leg B.
   double startAngle = chooseStartAngle(candidate->oppositeA, endB, candidate->oppositeB, endA, range);
-  candidate->oppositeA =
-      refineTimingEdge(&ctx->runTrace, workImage, candidate->oppositeA, stepsPerSide, endB, corners[3], startAngle);
+  candidate->oppositeA = refineTimingEdge(&ctx->runTrace, workImage, candidate->oppositeA, stepsPerSide, endB,
+                                           corners[3], startAngle, ctx->sweepWholeRange);
   if (candidate->oppositeA.kind == LINE_NOT_FOUND) return REFINE_STATUS_FIRST_EDGE;
 
   // Second timing edge about the end of leg A, against the first one as already re-aimed.
   startAngle = chooseStartAngle(candidate->oppositeB, endA, candidate->oppositeA, endB, range);
-  candidate->oppositeB =
-      refineTimingEdge(&ctx->runTrace, workImage, candidate->oppositeB, stepsPerSide, endA, corners[3], startAngle);
+  candidate->oppositeB = refineTimingEdge(&ctx->runTrace, workImage, candidate->oppositeB, stepsPerSide, endA,
+                                           corners[3], startAngle, ctx->sweepWholeRange);
   if (candidate->oppositeB.kind == LINE_NOT_FOUND) return REFINE_STATUS_SECOND_EDGE;
 
   intersectLines(candidate->oppositeA, candidate->oppositeB, &corners[3]);

@@ -35,6 +35,8 @@ constexpr int SWEEP_STEPS_ADAPTIVE = 20;
 
 // A trial angle is acceptable below this run-length variance.
 constexpr double SWEEP_MAX_VARIANCE = 15.0;
+// Whole-range sweeps add this to every variance they compare (a quarter pixel squared).
+constexpr double SWEEP_VARIANCE_FLOOR = 0.25;
 
 // Direction of (dx, dy) in [0, 2*pi), x right and y down; (0, 0) and non-finite input give 0.
 float directionAngle(float dx, float dy);
@@ -66,9 +68,11 @@ struct SweepState {
   int bestStep = 0;
   int stopCounter = 0;
   int stopAt = 0;
+  bool wholeRange = false;  // score every step and keep the strictly best metric, without penalty
+  int plateauEnd = 0;       // whole range: last of the steps right after bestStep that score the same
 };
 
-SweepState startSweep(int stepsPerSide);
+SweepState startSweep(int stepsPerSide, bool wholeRange = false);
 
 // Scores the trace now in `trace` as sweep step `step` along an edge of length edgeLength. Returns
 // false when the sweep ends at this step.
@@ -80,9 +84,10 @@ EdgeLine sweepLine(const EdgeLine& line, int step, int stepsPerSide, double star
 
 // Re-aims a timing edge by sweeping it about pivot (its finder-side corner) from startAngle to
 // -startAngle; far is the corner where it meets the other timing edge. Returns a line of kind
-// LINE_NOT_FOUND when no angle showed a regular run pattern.
+// LINE_NOT_FOUND when no angle showed a regular run pattern. With wholeRange the sweep never stops
+// early and keeps the angle of the strictly smallest metric.
 EdgeLine refineTimingEdge(RunTrace* trace, const IplImage* workImage, const EdgeLine& line, int stepsPerSide,
-                          CvPoint2D32f pivot, CvPoint2D32f far, double startAngle);
+                          CvPoint2D32f pivot, CvPoint2D32f far, double startAngle, bool wholeRange = false);
 
 // Every step of refineCandidate before sampling: crop, re-aimed timing edges, the result outline and
 // the orientation. REFINE_STATUS_OK leaves candidates[index] oriented for sampleSymbol.

@@ -172,9 +172,7 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes, st
 std::vector<DecodedSymbol> decodeGrey(cv::Mat& grey) {
   IplImage ipl = cvIplImage(grey);
   std::vector<DecodedSymbol> symbols;
-  // The scanner's two passes: automatic global level first, adaptive block 15 only when that found none.
-  decodeImageMessages(&ipl, -1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP, &symbols);
-  if (symbols.empty()) decodeImageMessages(&ipl, 15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP, &symbols);
+  scanImageMessages(&ipl, &symbols);  // the scanner's whole read
   return symbols;
 }
 

@@ -1,5 +1,5 @@
 // decodeImage on grey images whose size and pixels come from the input, with the scanner's two passes
-// and with any threshold and flags.
+// and with any threshold and flags; and the scanner's whole read (both passes and the second look).
 //
 // Input: mode (1 byte), width - 1 and height - 1 (2 bytes each, taken modulo 1024), threshold and flags
 // (4 bytes each, used by the free mode only), then the pixels row by row. Fewer pixel bytes than the image
@@ -23,6 +23,9 @@ enum FuzzMode : std::uint8_t {
   MODE_ADAPTIVE_PASS = 1,  // the scanner's second pass: adaptive block 15, crop
   MODE_FREE = 2,           // threshold and flags as the input gives them
   MODE_MESSAGES = 3,       // the free mode through decodeImageMessages
+  MODE_WHOLE_READ = 4,     // scanImage
+  MODE_WHOLE_READ_MESSAGES = 5,  // scanImageMessages
+  MODE_COUNT = 6,
 };
 
 void checkResults(const DecodeResult* results, int count) {
@@ -36,7 +39,7 @@ void checkResults(const DecodeResult* results, int count) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput input(data, size);
-  const auto mode = static_cast<FuzzMode>(input.takeByte() % 4);
+  const auto mode = static_cast<FuzzMode>(input.takeByte() % MODE_COUNT);
   const int width = input.takeU16() % FUZZ_MAX_SIDE + 1;
   const int height = input.takeU16() % FUZZ_MAX_SIDE + 1;
   int threshold = input.takeI32();
@@ -44,11 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> pixels = input.takeRest();
 
   if (mode == MODE_GLOBAL_PASS) {
-    threshold = -1;
-    flags = DECODE_GLOBAL_THRESHOLD | DECODE_CROP | 8;
+    threshold = SCAN_GLOBAL_PASS.threshold;
+    flags = SCAN_GLOBAL_PASS.flags;
   } else if (mode == MODE_ADAPTIVE_PASS) {
-    threshold = 15;
-    flags = DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | 8;
+    threshold = SCAN_ADAPTIVE_PASS.threshold;
+    flags = SCAN_ADAPTIVE_PASS.flags;
   }
 
   IplImage* grey = cvCreateImage(cvSize(width, height), IPL_DEPTH_8U, 1);
@@ -61,14 +64,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   IplImage* before = cvCloneImage(grey);
 
-  if (mode == MODE_MESSAGES) {
+  if (mode == MODE_MESSAGES || mode == MODE_WHOLE_READ_MESSAGES) {
     std::vector<DecodedSymbol> symbols;
-    const int status = decodeImageMessages(grey, threshold, flags, &symbols);
+    const int status = mode == MODE_MESSAGES ? decodeImageMessages(grey, threshold, flags, &symbols)
+                                             : scanImageMessages(grey, &symbols);
     fuzzCheck(status == 0 || (status == -1 && symbols.empty()));
   } else {
     DecodeResult results[DECODE_MAX_RESULTS];
     int count = -7;
-    const int status = decodeImage(grey, results, &count, threshold, flags);
+    const int status = mode == MODE_WHOLE_READ ? scanImage(grey, results, &count)
+                                               : decodeImage(grey, results, &count, threshold, flags);
     fuzzCheck(status == 0 || status == -1);
     if (status == 0) checkResults(results, count);
     if (status == -1) fuzzCheck(count == -7);  // a failed pass leaves the count alone

@@ -120,8 +120,9 @@ void decodeImageSeeds() {
     cv::Mat copy = grey.clone();
     IplImage image = cvIplImage(copy);
     std::vector<DecodedSymbol> symbols;
-    const int threshold = seed.mode == 0 ? -1 : seed.mode == 1 ? 15 : seed.threshold;
-    const int flags = seed.mode == 0 ? 13 : seed.mode == 1 ? 14 : seed.flags;
+    const int threshold = seed.mode == 0 ? SCAN_GLOBAL_PASS.threshold
+                          : seed.mode == 1 ? SCAN_ADAPTIVE_PASS.threshold : seed.threshold;
+    const int flags = seed.mode == 0 ? SCAN_GLOBAL_PASS.flags : seed.mode == 1 ? SCAN_ADAPTIVE_PASS.flags : seed.flags;
     decodeImageMessages(&image, threshold, flags, &symbols);
     std::printf("decode_image/%s: %s\n", seed.name, symbols.empty() ? "not read" : "read");
   }

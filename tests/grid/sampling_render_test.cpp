@@ -33,8 +33,8 @@ struct ModeCase {
   int flags;
 };
 constexpr ModeCase MODES[] = {
-    {"global", -1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP},
-    {"adaptive", 15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP},
+    {"global", SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags},
+    {"adaptive", SCAN_ADAPTIVE_PASS.threshold, SCAN_ADAPTIVE_PASS.flags},
 };
 constexpr double ROTATIONS[] = {0.0, 90.0, 180.0, 270.0, 23.0, 142.0};
 constexpr double TILT_DEG = 12.0;

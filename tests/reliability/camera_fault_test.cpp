@@ -35,7 +35,7 @@ bool readsAs(const cv::Mat& picture, const std::string& text) {
   IplImage image = cvIplImage(grey);
   DecodeResult results[DECODE_MAX_RESULTS];
   int count = 0;
-  return decodeImage(&image, results, &count, SCANNER_PASS1_THRESHOLD, SCANNER_PASS1_FLAGS) == 0 && count == 1 &&
+  return decodeImage(&image, results, &count, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags) == 0 && count == 1 &&
          std::string(results[0].text) == text;
 }
 
@@ -178,9 +178,9 @@ class CameraFaults : public ::testing::Test {
     }
     ports = host.ports();
     // Every picture handed to the decoder is checked against the frames of the camera's current size.
-    worker.decode = [this](IplImage* grey, DecodeResult* results, int* count, int threshold, int flags) {
+    worker.scan = [this](IplImage* grey, DecodeResult* results, int* count) {
       checkWholeFrame(grey);
-      return decodeImage(grey, results, count, threshold, flags);
+      return scanImage(grey, results, count);
     };
   }
 

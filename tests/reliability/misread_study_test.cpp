@@ -1,6 +1,6 @@
 // Misread study: symbols made by an independent encoder, rendered and damaged beyond what can be read,
-// go through decodeImage as the scanner calls it (automatic global pass, then the adaptive pass when the
-// first found nothing). A read may be missed; a wrong text must never come out. Every text decoded must
+// go through the scanner's whole read (the global pass, the adaptive pass when the first found nothing,
+// the second look when neither did). A read may be missed; a wrong text must never come out. Every text decoded must
 // be the encoder's input of a symbol that is in the picture.
 #include <gtest/gtest.h>
 
@@ -346,11 +346,7 @@ std::vector<std::string> scannerReads(cv::Mat& grey) {
   IplImage image = cvIplImage(grey);
   DecodeResult results[DECODE_MAX_RESULTS];
   int count = 0;
-  decodeImage(&image, results, &count, -1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP | 8);
-  if (count <= 0) {
-    count = 0;
-    decodeImage(&image, results, &count, 15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | 8);
-  }
+  if (scanImage(&image, results, &count) != 0) count = 0;
   std::vector<std::string> texts;
   for (int r = 0; r < count; ++r) texts.emplace_back(results[r].text, strnlen(results[r].text, DECODE_TEXT_SIZE));
   return texts;

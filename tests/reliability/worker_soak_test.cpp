@@ -85,7 +85,7 @@ bool readsAs(const cv::Mat& picture, const std::string& text) {
   IplImage image = cvIplImage(grey);
   DecodeResult results[DECODE_MAX_RESULTS];
   int count = 0;
-  return decodeImage(&image, results, &count, SCANNER_PASS1_THRESHOLD, SCANNER_PASS1_FLAGS) == 0 && count == 1 &&
+  return decodeImage(&image, results, &count, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags) == 0 && count == 1 &&
          std::string(results[0].text) == text;
 }
 

@@ -1,0 +1,53 @@
+// The second look: runs only when the global and the adaptive pass read nothing, on what they left
+// behind. Every read it returns has passed guards that keep wrong texts out.
+#ifndef QUARNEL_DECODER_SECOND_LOOK_H_
+#define QUARNEL_DECODER_SECOND_LOOK_H_
+
+#include <cstdint>
+#include <vector>
+
+#include <opencv2/core/core_c.h>
+
+#include "decoder.h"
+#include "pass_leftovers.h"
+#include "runs.h"
+#include "symbol_decoder.h"
+
+// Guards of every read the second look makes itself.
+constexpr double SECOND_LOOK_MIN_TIMING_SCORE = 0.8;      // share of timing modules that alternate, each edge
+constexpr double SECOND_LOOK_MIN_FINDER_DARK = 0.9;       // share of the finder L's modules that are dark
+constexpr double SECOND_LOOK_MAX_CORRECTION_SHARE = 0.5;  // of each block's correction capacity
+
+// Reads what the passes left (passes[0] the global pass, passes[1] the adaptive one; a pass that did not
+// run has no binary image). Appends at most DECODE_MAX_RESULTS symbols to *symbols, corners in
+// DecodeResult's order in pixels of grey; returns the step of the first read, or SCAN_NOTHING_READ.
+ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols);
+
+// Share of the finder L's modules (left column and bottom row) that are dark in an upright module matrix
+// of a columns x rows symbol (rows - 1 by columns - 1, as decodeEcc200 takes it).
+double finderDarkShare(const std::uint8_t* matrix, int columns, int rows);
+
+// How well the top timing row and the right timing column of a columns x rows symbol alternate in the
+// binary image. gridCorners are the corners of the module grid without those two edges: top-left,
+// top-right, bottom-right, bottom-left. Each score is the share of timing modules of the right colour.
+struct TimingScores {
+  double top = 0.0;
+  double right = 0.0;
+};
+TimingScores timingScores(const IplImage* binary, const CvPoint2D32f gridCorners[4], int columns, int rows);
+
+// Decodes an upright module matrix under the second look's limits (extension sizes allowed, at most half
+// of each block's correction capacity) and checks the finder L. False for anything doubtful.
+bool decodeGuarded(const std::uint8_t* matrix, int columns, int rows, std::vector<std::uint8_t>* message);
+
+// Lead 1: one located candidate tried again on its pass's binary image, with the leg ends stepped in by
+// half the measured finder-bar thickness and timing-edge sweeps that keep the best angle of their whole
+// range. True and *symbol filled only for a guarded read.
+bool retryCandidate(const PassLeftovers& pass, const SymbolCandidate& located, DecodedSymbol* symbol);
+
+// Lead 3: candidates from outlines whose 5-pixel polygon was too plain for the passes (fewer than 20
+// vertices) but which look like small symbols; each is approximated more finely and put through the
+// finder test. New polygons live in pass.storage.
+std::vector<SymbolCandidate> findSmallSymbolCandidates(PassLeftovers* pass);
+
+#endif  // QUARNEL_DECODER_SECOND_LOOK_H_

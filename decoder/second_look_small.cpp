@@ -1,0 +1,55 @@
+// Lead 3 of the second look: small symbols. At 5 pixels of accuracy the ragged timing sides of a small
+// symbol flatten out, its polygon keeps fewer than 20 vertices and the passes never test it. Outlines of
+// that kind which look like a symbol are approximated again, more finely, and put through the finder test.
+#include <cmath>
+#include <memory>
+#include <new>
+
+#include <opencv2/imgproc/imgproc_c.h>
+
+#include "locator.h"
+#include "second_look.h"
+
+namespace {
+
+constexpr int SMALL_MAX_POLYGON_VERTICES = 20;  // at or above this the passes tested the polygon already
+constexpr int SMALL_MIN_EXTENT = 10;            // pixels, bounding width and height
+constexpr int SMALL_MAX_EXTENT = 160;
+constexpr int SMALL_MIN_CONTOUR_POINTS = 24;    // a symbol's ragged sides leave many turns in the trace
+constexpr double SMALL_MIN_FILL = 0.2;          // polygon area over bounding area: a blob, not a stroke
+constexpr double SMALL_ACCURACY = 1.5;          // pixels
+
+// The cheap test in front of the re-approximation, so that frames without symbols pay little.
+bool looksLikeSmallSymbol(CvSeq* contour, const CvSeq* polygon) {
+  if (polygon->total >= SMALL_MAX_POLYGON_VERTICES || contour->total < SMALL_MIN_CONTOUR_POINTS) return false;
+  const CvRect bounds = cvBoundingRect(contour, 0);
+  if (bounds.width < SMALL_MIN_EXTENT || bounds.height < SMALL_MIN_EXTENT || bounds.width > SMALL_MAX_EXTENT ||
+      bounds.height > SMALL_MAX_EXTENT) {
+    return false;
+  }
+  const double area = std::fabs(cvContourArea(polygon, CV_WHOLE_SEQ, 0));
+  return area >= SMALL_MIN_FILL * bounds.width * bounds.height;
+}
+
+}  // namespace
+
+std::vector<SymbolCandidate> findSmallSymbolCandidates(PassLeftovers* pass) {
+  std::vector<SymbolCandidate> found;
+  if (pass->binary == nullptr || pass->storage == nullptr) return found;
+  std::unique_ptr<SymbolDecoder> scratch(new (std::nothrow) SymbolDecoder);
+  if (scratch == nullptr) return found;
+  // The polygon list was approximated from the contour list in one call, so the two run in step.
+  CvSeq* contour = pass->contours;
+  for (CvSeq* polygon = pass->polygons; contour != nullptr && polygon != nullptr;
+       contour = contour->h_next, polygon = polygon->h_next) {
+    if (!looksLikeSmallSymbol(contour, polygon)) continue;
+    CvSeq* finer = cvApproxPoly(contour, sizeof(CvContour), pass->storage, CV_POLY_APPROX_DP, SMALL_ACCURACY, 0);
+    if (finer == nullptr || finer->total < 4) continue;
+    scratch->candidateCount = 0;
+    if (testPolygon(scratch.get(), finer, pass->binary->width, pass->binary->height)) {
+      found.push_back(scratch->candidates[0]);
+    }
+    if (found.size() >= static_cast<size_t>(DECODE_MAX_CANDIDATES)) break;
+  }
+  return found;
+}

@@ -1,0 +1,96 @@
+// The scanner's whole read: the global pass, the adaptive pass when the global one read nothing, and the
+// second look when neither did.
+#include <cstring>
+#include <vector>
+
+#include "append.h"
+#include "decoder.h"
+#include "decoder_internal.h"
+#include "second_look.h"
+
+namespace {
+
+struct WholeRead {
+  DecodeResult results[DECODE_MAX_RESULTS];
+  int count = 0;
+  std::vector<DecodedSymbol> messages;
+  ScanStep readBy = SCAN_NOTHING_READ;
+};
+
+// Puts the second look's reads into result form: a message that cannot stand whole as text is left
+// out of the results, as the passes do.
+void takeSecondLookReads(std::vector<DecodedSymbol> symbols, WholeRead* read) {
+  std::memset(read->results, 0, sizeof(read->results));
+  read->count = 0;
+  for (const DecodedSymbol& symbol : symbols) {
+    if (read->count >= DECODE_MAX_RESULTS || !fitsTextField(symbol.message)) continue;
+    DecodeResult& slot = read->results[read->count++];
+    std::memcpy(slot.corners, symbol.corners, sizeof(slot.corners));
+    if (!symbol.message.empty()) std::memcpy(slot.text, symbol.message.data(), symbol.message.size());
+    slot.text[symbol.message.size()] = '\0';
+  }
+  read->messages = std::move(symbols);
+}
+
+// countsMessages: a step has read something when it gave any symbol (whole-message callers), rather
+// than a result with text. Returns -1 when neither pass could run.
+int runWholeRead(IplImage* grey, bool countsMessages, WholeRead* read) {
+  constexpr int PASS_COUNT = 2;
+  const ScanPass passes[PASS_COUNT] = {SCAN_GLOBAL_PASS, SCAN_ADAPTIVE_PASS};
+  const ScanStep steps[PASS_COUNT] = {SCAN_READ_BY_GLOBAL_PASS, SCAN_READ_BY_ADAPTIVE_PASS};
+  PassLeftovers leftovers[PASS_COUNT];
+  bool anyPassRan = false;
+  for (int p = 0; p < PASS_COUNT; ++p) {
+    std::vector<DecodedSymbol> messages;
+    int count = 0;
+    if (runDecoder(grey, passes[p].threshold, passes[p].flags, nullptr, &messages, read->results, &count,
+                   &leftovers[p]) != 0) {
+      continue;
+    }
+    anyPassRan = true;
+    read->count = count;
+    read->messages = std::move(messages);
+    if (countsMessages ? !read->messages.empty() : count > 0) {
+      read->readBy = steps[p];
+      return 0;
+    }
+  }
+  if (!anyPassRan) return -1;
+
+  std::vector<DecodedSymbol> rescued;
+  ScanStep step = SCAN_NOTHING_READ;
+  try {
+    step = secondLook(grey, leftovers, PASS_COUNT, &rescued);
+  } catch (...) {
+    // An image-library error inside the second look costs its reads, never the frame.
+    rescued.clear();
+    step = SCAN_NOTHING_READ;
+  }
+  if (step != SCAN_NOTHING_READ) {
+    takeSecondLookReads(std::move(rescued), read);
+    read->readBy = step;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readBy) {
+  WholeRead read;
+  if (runWholeRead(grey, false, &read) != 0) return -1;
+  if (results != nullptr && count != nullptr) {
+    std::memcpy(results, read.results, sizeof(read.results));
+    *count = read.count;
+  }
+  if (readBy != nullptr) *readBy = read.count > 0 ? read.readBy : SCAN_NOTHING_READ;
+  return 0;
+}
+
+int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy) {
+  if (symbols == nullptr) return -1;
+  WholeRead read;
+  if (runWholeRead(grey, true, &read) != 0) return -1;
+  symbols->insert(symbols->end(), read.messages.begin(), read.messages.end());
+  if (readBy != nullptr) *readBy = read.messages.empty() ? SCAN_NOTHING_READ : read.readBy;
+  return 0;
+}

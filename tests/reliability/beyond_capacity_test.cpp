@@ -1,0 +1,122 @@
+// Symbols with more codeword errors than Reed-Solomon can mend in one block, photographed and put through
+// the scanner's whole read (the two passes and the second look): a miss is fine, a text that is not the
+// symbol's message never is. The symbols and their damage are the ECC 200 decoder's own beyond-capacity
+// batch, here as pictures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <opencv2/core/core_c.h>
+
+#include "decoder.h"
+#include "ecc200_test_util.h"
+#include "symbol_encoder.h"
+#include "symbol_renderer.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr int BATCH_SIZE = 10020;  // 334 per size
+
+struct BaseSymbol {
+  int rows;
+  int cols;
+  const Ecc200Symbol* symbol;
+  Bytes message;
+  testsupport::SymbolMatrix encoded;
+  std::vector<int> modules;
+};
+
+// Zint symbols filled about half with random printable text.
+BaseSymbol makeBase(int sizeIndex, std::mt19937& random) {
+  const auto [rows, cols] = testsupport::ecc200Sizes()[static_cast<size_t>(sizeIndex)];
+  BaseSymbol base{rows, cols, findEcc200Symbol(cols, rows), {}, {}, {}};
+  base.message.resize(static_cast<size_t>(std::max(1, base.symbol->dataCodewords / 2)));
+  for (std::uint8_t& byte : base.message) byte = static_cast<std::uint8_t>(' ' + random() % 95);
+  const auto encoded = testsupport::encodeSymbol(base.message, rows, cols, testsupport::EncodeScheme::Auto,
+                                                 testsupport::EncoderLib::Zint);
+  if (encoded) base.encoded = *encoded;
+  base.modules = ecc200CodewordModules(*base.symbol);
+  return base;
+}
+
+// The whole symbol again from a decoder-form module matrix: the timing row and column as encoded.
+testsupport::SymbolMatrix withTimingEdges(const BaseSymbol& base, const Bytes& matrix) {
+  testsupport::SymbolMatrix symbol = base.encoded;
+  for (int r = 1; r < base.rows; ++r) {
+    for (int c = 0; c + 1 < base.cols; ++c) {
+      symbol.modules[static_cast<size_t>(r) * base.cols + c] =
+          matrix[static_cast<size_t>(r - 1) * (base.cols - 1) + c];
+    }
+  }
+  return symbol;
+}
+
+TEST(BeyondCapacity, WholeReadNeverGivesAWrongText) {
+  std::mt19937 random(2024);
+  std::vector<BaseSymbol> bases;
+  for (int copy = 0; copy < 2; ++copy) {
+    for (int size = 0; size < ECC200_SYMBOL_COUNT; ++size) {
+      bases.push_back(makeBase(size, random));
+      ASSERT_FALSE(bases.back().encoded.modules.empty());
+    }
+  }
+  int missed = 0, original = 0, wrong = 0;
+  for (int trial = 0; trial < BATCH_SIZE; ++trial) {
+    const BaseSymbol& base = bases[static_cast<size_t>(trial) % bases.size()];
+    const int capacity = ecc200BlockEccLength(*base.symbol) / 2;
+    const int failing = static_cast<int>(random() % static_cast<unsigned>(base.symbol->blockCount));
+    Bytes matrix = ecc200test::moduleMatrixOf(base.encoded);
+    for (int b = 0; b < base.symbol->blockCount; ++b) {
+      const int errors = b == failing ? capacity + 1 + static_cast<int>(random() % 3)
+                                      : static_cast<int>(random() % static_cast<unsigned>(capacity + 1));
+      std::vector<int> positions = ecc200test::blockPositions(*base.symbol, b);
+      std::shuffle(positions.begin(), positions.end(), random);
+      for (int k = 0; k < errors && k < static_cast<int>(positions.size()); ++k) {
+        ecc200test::corruptCodeword(&matrix, base.modules, positions[static_cast<size_t>(k)],
+                                    static_cast<std::uint8_t>(1 + random() % 255));
+      }
+    }
+
+    // Module sizes of 3 to 8.5 pixels, in a square frame just large enough for the symbol and its quiet
+    // zone at any angle: rendering, not reading, is what takes the time here.
+    testsupport::RenderOptions options;
+    const int longest = std::max(base.rows, base.cols);
+    options.moduleSize = std::max(3, std::min(8, 480 / (longest + 4))) + 0.25 * (trial % 3);
+    options.imageWidth = static_cast<int>((longest + 4) * options.moduleSize * 1.42) + 16;
+    options.imageHeight = options.imageWidth;
+    options.rotationDeg = (trial * 37) % 360;
+    options.blurSigma = 0.4 * (trial % 3);
+    options.noiseSigma = 2.0;
+    options.seed = static_cast<std::uint32_t>(trial + 1);
+    cv::Mat grey = testsupport::renderSymbol(withTimingEdges(base, matrix), options).grey;
+    ASSERT_FALSE(grey.empty()) << trial;
+
+    IplImage image = cvIplImage(grey);
+    DecodeResult results[DECODE_MAX_RESULTS];
+    int count = 0;
+    if (scanImage(&image, results, &count) != 0) count = 0;
+    const std::string expected(base.message.begin(), base.message.end());
+    if (count == 0) ++missed;
+    for (int r = 0; r < count; ++r) {
+      const std::string text(results[r].text, strnlen(results[r].text, DECODE_TEXT_SIZE));
+      if (text == expected) {
+        ++original;
+      } else {
+        ++wrong;
+        ADD_FAILURE() << base.cols << "x" << base.rows << " trial " << trial << " read as \"" << text << "\"";
+      }
+    }
+  }
+  std::printf("[ beyond capacity, whole read ] %d pictures: %d no text, %d read as the original, %d wrong\n",
+              BATCH_SIZE, missed, original, wrong);
+  EXPECT_EQ(wrong, 0);
+}
+
+}  // namespace
