@@ -259,21 +259,6 @@ cv::Mat loadGreyImage(const std::string& path, std::string* error) {
   return decodeGreyImage(bytes, error);
 }
 
-std::string escapeMessage(const std::vector<std::uint8_t>& message) {
-  static const char HEX[] = "0123456789ABCDEF";
-  std::string text;
-  for (const std::uint8_t b : message) {
-    if (b >= 0x20 && b < 0x7F && b != '\\') {
-      text += static_cast<char>(b);
-    } else {
-      text += "\\x";
-      text += HEX[b >> 4];
-      text += HEX[b & 15];
-    }
-  }
-  return text;
-}
-
 int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   OutputMode mode = OutputMode::Text;
   bool modeGiven = false;

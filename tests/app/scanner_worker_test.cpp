@@ -39,7 +39,7 @@ struct FakeHost {
   AppPorts ports() {
     AppPorts p;
     p.keyboard.keyScan = [](unsigned char ch) {
-      if (ch == '\n') return static_cast<std::int16_t>('\n');
+      if (ch == '\n' || ch == '\t') return static_cast<std::int16_t>(ch);
       return ch >= 0x20 && ch < 0x7F ? static_cast<std::int16_t>(ch) : KEY_SCAN_NONE;
     };
     p.keyboard.keyEvent = [this](int key, unsigned flags) {
@@ -401,6 +401,118 @@ TEST_F(ScannerCycle, FrameWhoseRowsAreNotWordAlignedArrivesUnsheared) {
   EXPECT_EQ(cv::norm(decoder.greys[0], expectedGrey, cv::NORM_INF), 0.0);
 }
 
+// A notice picture: the window's face colour around a white band in the middle with dark text on it,
+// and no trace of a camera picture.
+void expectNotice(const cv::Mat& preview) {
+  ASSERT_EQ(preview.type(), CV_8UC3);
+  const cv::Vec3b face(240, 240, 240);
+  EXPECT_EQ(preview.at<cv::Vec3b>(0, 0), face);
+  EXPECT_EQ(preview.at<cv::Vec3b>(preview.rows - 1, preview.cols - 1), face);
+  const cv::Mat middle = preview.rowRange(preview.rows / 2 - 20, preview.rows / 2 + 20);
+  const int white = cv::countNonZero(cv::Mat(middle == cv::Scalar(255, 255, 255)).reshape(1) > 0);
+  int dark = 0;
+  for (int y = 0; y < middle.rows; ++y) {
+    for (int x = 0; x < middle.cols; ++x) dark += middle.at<cv::Vec3b>(y, x)[0] < 100 ? 1 : 0;
+  }
+  EXPECT_GT(white, middle.total());
+  EXPECT_GT(dark, 200) << "the message's text";
+}
+
+TEST_F(ScannerCycle, OpenCameraThatHasSentNothingYetShowsAWaitingNoticeInsteadOfAnEmptyPicture) {
+  start(320, 240);
+  cycle();  // no frame: five empty polls and a reconnect
+  ASSERT_EQ(host.previews.size(), 1u);
+  expectNotice(host.previews[0]);
+  const cv::Mat waiting = host.previews[0];
+
+  ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, cv::Scalar(10, 20, 30))));
+  cycle();
+  ASSERT_EQ(host.previews.size(), 2u);
+  const cv::Mat picture(host.previews[1].size(), CV_8UC3, cv::Scalar(10, 20, 30));
+  EXPECT_EQ(cv::norm(host.previews[1], picture, cv::NORM_INF), 0.0) << "the camera's picture";
+
+  // A camera that stalls later keeps its last picture; the notice is for a camera never seen.
+  cycle();
+  ASSERT_EQ(host.previews.size(), 3u);
+  EXPECT_EQ(cv::norm(host.previews[2], picture, cv::NORM_INF), 0.0);
+
+  // Without any camera the message differs.
+  camera->present = false;
+  capture->closeDevice(0);
+  for (int c = 0; c < 2; ++c) cycle();
+  ASSERT_EQ(worker.colour, nullptr);
+  expectNotice(host.previews.back());
+  EXPECT_GT(cv::norm(host.previews.back(), waiting, cv::NORM_L1), 0.0) << "'no camera' is not 'waiting'";
+}
+
+// The warning band at the foot of the preview: white with dark text, over the picture.
+bool hasWarningBand(const cv::Mat& preview) {
+  const int bandTop = preview.rows - static_cast<int>(0.047 * preview.cols);
+  const cv::Mat band = preview.rowRange(bandTop + 1, preview.rows);
+  int white = 0;
+  int dark = 0;
+  for (int y = 0; y < band.rows; ++y) {
+    for (int x = 0; x < band.cols; ++x) {
+      const cv::Vec3b p = band.at<cv::Vec3b>(y, x);
+      white += p == cv::Vec3b(255, 255, 255) ? 1 : 0;
+      dark += p[0] < 100 && p[1] < 100 && p[2] < 100 ? 1 : 0;
+    }
+  }
+  return white > static_cast<int>(band.total()) / 2 && dark > 100;
+}
+
+TEST_F(ScannerCycle, BandWarnsWhileNothingCanBeTypedOrAReadFoundNoFocusedWindow) {
+  const cv::Scalar grey(90, 90, 90);
+  struct Case {
+    const char* name;
+    bool canType;
+    bool typeReads;
+    bool focused;
+    bool warned;
+  } cases[] = {
+      {"all well", true, true, true, false},
+      {"no keyboard", false, true, true, true},
+      {"no keyboard, typing off anyway", false, false, true, false},
+      {"read with no focused window", true, true, false, true},
+  };
+  for (const Case& c : cases) {
+    capture.reset();
+    host = FakeHost{};
+    worker.settings.wedge.typeReads = c.typeReads;
+    start(320, 240);
+    ports.keyboard.canType = c.canType;
+    ports.keyboard.hasFocusTarget = [&c] { return c.focused; };
+    decoder.pass1 = {makeResult("t", {{10, 10}, {50, 10}, {50, 50}, {10, 50}})};
+    ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, grey)));
+    cycle();
+    ASSERT_EQ(host.previews.size(), 1u) << c.name;
+    EXPECT_EQ(hasWarningBand(host.previews[0]), c.warned) << c.name;
+    // A keyboard that cannot type loses the keys in the real program; this fake one records them.
+    EXPECT_EQ(host.typed, c.typeReads && c.focused ? "t\n" : "") << c.name;
+  }
+  // The note about a read with no focused window goes after a while.
+  host.now += SCANNER_NO_FOCUS_NOTE_MS + 1;
+  decoder.pass1.clear();
+  ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, grey)));
+  cycle();
+  EXPECT_FALSE(hasWarningBand(host.previews.back()));
+}
+
+TEST_F(ScannerCycle, SettingsReachTheWedge) {
+  worker.settings.wedge.suffix = TypedSuffix::Tab;
+  worker.settings.wedge.holdOffMs = 250;
+  worker.settings.wedge.beep = false;
+  start(320, 240);
+  decoder.pass1 = {makeResult("s", {{10, 10}, {50, 10}, {50, 50}, {10, 50}})};
+  for (int c = 0; c < 5; ++c) {
+    ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, cv::Scalar(0, 0, 0))));
+    cycle();  // each cycle takes its 100 ms of pacing
+  }
+  // Typed; held off 250 ms: two more cycles; cleared by the fourth; typed by the fifth.
+  EXPECT_EQ(host.typed, "s\ts\t");
+  EXPECT_EQ(host.beeps, 0);
+}
+
 TEST_F(ScannerCycle, NoCameraAtStartKeepsReconnectingWithoutImageWorkUntilOneAppears) {
   camera = std::make_unique<ScriptedCamera>(320, 240);
   camera->present = false;
@@ -408,8 +520,10 @@ TEST_F(ScannerCycle, NoCameraAtStartKeepsReconnectingWithoutImageWorkUntilOneApp
   EXPECT_EQ(worker.colour, nullptr);
   for (int c = 0; c < 3; ++c) cycle();
   EXPECT_TRUE(decoder.calls.empty());
-  EXPECT_TRUE(host.previews.empty());
   EXPECT_EQ(worker.missCount, 7);
+  // Each cycle the preview says that there is no camera.
+  ASSERT_EQ(host.previews.size(), 3u);
+  expectNotice(host.previews[2]);
 
   camera->present = true;
   cycle();  // reconnects, now with a camera
