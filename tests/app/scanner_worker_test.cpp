@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "scripted_camera.h"
+#include "tests/capture/scripted_backend.h"
 #include "symbol_encoder.h"
 #include "symbol_renderer.h"
 
@@ -653,6 +656,70 @@ TEST_F(ScannerWithDecoder, SymbolIsReadByPassOneOutlinedAndTyped) {
     }
     EXPECT_GT(redNearby, 0) << corner;
   }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The chosen camera, by index or by node, on a scripted backend with three devices whose keys are nodes
+// in a folder of the test's own.
+class CameraChoiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quarnel-worker-nodes-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
+    for (const char* node : {"video0", "video1", "video2"}) {
+      std::ofstream(dir / node) << "";
+      capturetest::ScriptedDevice device = capturetest::namedDevice(node);
+      device.entry.moniker = (dir / node).string();
+      backend.devices.push_back(device);
+    }
+    std::filesystem::create_symlink("video2", dir / "by-id-cam");
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  // The nodes bound, in order, over start-up and `cycles` cycles (each one here ends in a reconnect, as
+  // the scripted devices send nothing).
+  std::vector<std::string> boundNodes(const CameraChoice& camera, int cycles) {
+    ScannerSettings settings;
+    settings.camera = camera;
+    runScannerWorker(backend, host.ports(), cycles, settings);
+    std::vector<std::string> nodes;
+    for (const std::string& call : backend.calls) {
+      if (call.rfind("bindSource ", 0) == 0) nodes.push_back(std::filesystem::path(call.substr(11)).filename());
+    }
+    return nodes;
+  }
+
+  std::filesystem::path dir;
+  capturetest::ScriptedBackend backend;
+  FakeHost host;
+};
+
+TEST_F(CameraChoiceTest, DefaultIsDeviceZero) {
+  EXPECT_EQ(boundNodes(CameraChoice{}, 1), (std::vector<std::string>{"video0", "video0"}));
+}
+
+TEST_F(CameraChoiceTest, ByIndex) {
+  EXPECT_EQ(boundNodes(CameraChoice{1, ""}, 1), (std::vector<std::string>{"video1", "video1"}));
+}
+
+TEST_F(CameraChoiceTest, ByNodeOrLinkAndLookedUpAgainAtEveryOpen) {
+  // While the worker pauses after its first open, video0 goes away: the camera is now index 1.
+  host.onSleep = [this] {
+    if (backend.devices.size() == 3) backend.devices.erase(backend.devices.begin());
+  };
+  EXPECT_EQ(boundNodes(CameraChoice{0, (dir / "by-id-cam").string()}, 1),
+            (std::vector<std::string>{"video2", "video2"}));
+}
+
+TEST_F(CameraChoiceTest, MissingNodeOpensNothingAndSaysSo) {
+  const std::string missing = (dir / "video9").string();
+  testing::internal::CaptureStdout();
+  const std::vector<std::string> nodes = boundNodes(CameraChoice{0, missing}, 1);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(nodes.empty());
+  EXPECT_NE(out.find("SETUP: device " + missing + " not found\n"), std::string::npos) << out;
+  EXPECT_FALSE(host.previews.empty()) << "the preview says that there is no camera";
 }
 
 }  // namespace
