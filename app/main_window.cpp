@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/preview.h"
+#include "app/window_focus.h"
 #include "app/resources/quarnel.xpm"
 
 namespace {
@@ -173,6 +174,7 @@ SDL_Window* createMainWindow() {
     SDL_SetWindowIcon(window, icon);
     SDL_FreeSurface(icon);
   }
+  refuseKeyboardFocus(window);
   return window;
 }
 
@@ -213,7 +215,7 @@ int runMainWindow(const WorkerStart& startWorker) {
   relayout(*main);
   if (startWorker) startWorker(main->port);
 
-  SDL_ShowWindow(window);
+  showWindowWithoutFocus(window);
   relayout(*main);
   paintPreview(*main);
 
@@ -223,7 +225,8 @@ int runMainWindow(const WorkerStart& startWorker) {
     while (SDL_PollEvent(&event)) {
       handledAny = true;
       if (!handleEvent(*main, event)) {
-        SDL_DestroyWindow(window);
+        // The window goes with the process: the X server destroys it when the connection closes.
+        // Destroying it here first waits on the server and the window manager for no gain.
         return MAIN_EXIT_CLOSED;
       }
     }

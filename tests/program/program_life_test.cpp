@@ -37,6 +37,9 @@
 
 #include "replay_scene.h"
 
+// After the image library: the extension's header leaves macros behind that clash with its names.
+#include <X11/extensions/XTest.h>
+
 extern char** environ;
 
 namespace {
@@ -608,6 +611,71 @@ TEST_F(ProgramLife, ReplayedCameraTypesOncePerHoldOffShowsTheReadAndClosesOnRequ
   // Closing the window ends the process at once, while the worker is in the middle of its cycles.
   expectClosesWithExitCode1(program, window);
   std::filesystem::remove(audioPath);
+}
+
+TEST_F(ProgramLife, WindowTakesNoKeyboardFocusAndAReadWithNoFocusedWindowWaitsForOne) {
+  KeyRecorder keys;
+  ChildProcess program(QUARNEL_REPLAY_PROGRAM, {REPLAY_TEXT}, {{"SDL_AUDIODRIVER", "dummy"}});
+  const Window window = waitForMainWindow(program);
+  ASSERT_NE(window, 0u) << program.err();
+  ASSERT_TRUE(waitUntil([&] { return program.countInOut("preview 640x480") > 0; }, milliseconds(20000)));
+
+  // The window manager is told that the window takes no input, and is offered no focus protocol.
+  XWMHints* hints = XGetWMHints(display_, window);
+  ASSERT_NE(hints, nullptr);
+  EXPECT_TRUE((hints->flags & InputHint) && !hints->input) << "input hint off";
+  XFree(hints);
+  Atom* protocols = nullptr;
+  int protocolCount = 0;
+  ASSERT_NE(XGetWMProtocols(display_, window, &protocols, &protocolCount), 0);
+  const std::vector<Atom> listed(protocols, protocols + protocolCount);
+  XFree(protocols);
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), XInternAtom(display_, "WM_TAKE_FOCUS", False)), 0);
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), XInternAtom(display_, "WM_DELETE_WINDOW", False)), 1)
+      << "it can still be closed";
+
+  // Showing the window and clicking into it leave the focus where it was.
+  const auto focused = [this] {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    return focus;
+  };
+  EXPECT_EQ(focused(), keys.window());
+  int x = 0;
+  int y = 0;
+  Window child = 0;
+  XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 320, 240, &x, &y, &child);
+  XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+  XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+  XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+  XSync(display_, False);
+  std::this_thread::sleep_for(milliseconds(500));
+  EXPECT_EQ(focused(), keys.window()) << "a click does not take the focus";
+
+  // No window has the focus: the read is not typed, and the band at the foot of the picture says so.
+  XSetInputFocus(display_, None, RevertToNone, CurrentTime);
+  XSync(display_, False);
+  kill(program.pid(), REPLAY_SHOW_SYMBOL_SIGNAL);
+  cv::Mat picture;
+  const auto bandIsWhite = [&] {
+    picture = screenshot(display_, window);
+    if (picture.empty()) return false;
+    const cv::Rect band(20, picture.rows - 2 - 24, picture.cols - 40, 20);
+    return fractionIn(picture, band, isWhite) > 0.5;
+  };
+  EXPECT_TRUE(waitUntil(bandIsWhite, milliseconds(10000))) << "no warning band";
+  std::this_thread::sleep_for(milliseconds(1000));
+  EXPECT_EQ(keys.lineCount(), 0u);
+  EXPECT_EQ(keys.pending(), "");
+
+  // Once a window has the focus again, the symbol still in view is typed by one of the next frames: the
+  // read that found no focus started no hold-off.
+  XSetInputFocus(display_, keys.window(), RevertToParent, CurrentTime);
+  XSync(display_, False);
+  ASSERT_TRUE(waitUntil([&] { return keys.lineCount() >= 1; }, milliseconds(3000))) << keys.pending();
+  EXPECT_EQ(keys.lines()[0].text, REPLAY_TEXT + "\n");
+  expectClosesWithExitCode1(program, window);
 }
 
 TEST_F(ProgramLife, MinimisedWindowShowsNoPreviewUntilRestoredAtTheSameSize) {
