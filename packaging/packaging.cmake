@@ -1,0 +1,79 @@
+# Manual pages, documents and the Debian package.
+#
+# The manual pages are made at build time by help2man from the programs' own --help and --version, so
+# they never drift from the programs; `cpack -G DEB` in a release build tree then makes
+# quarnel_<version>_<arch>.deb with both programs, the menu entry, the icon, the manual pages, the
+# README and the licence.
+include(GNUInstallDirs)
+
+set(QUARNEL_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(QUARNEL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/quarnel)
+
+# The manual page of one program, compressed as Debian installs them.
+function(quarnel_add_manual_page target description)
+  set(page ${CMAKE_BINARY_DIR}/man/${target}.1)
+  set(extra ${QUARNEL_PACKAGING_DIR}/${target}.h2m)
+  add_custom_command(
+    OUTPUT ${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    # The programs' sanitizer builds must not report at exit while help2man reads them.
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+            ${QUARNEL_HELP2MAN} --no-info --section=1 --name=${description} --include=${extra}
+            --output=${page} $<TARGET_FILE:${target}>
+    COMMAND gzip -9nf ${page}
+    DEPENDS ${target} ${extra}
+    COMMENT "Manual page of ${target}"
+    VERBATIM)
+  add_custom_target(${target}_manual_page ALL DEPENDS ${page}.gz)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endfunction()
+
+find_program(QUARNEL_HELP2MAN help2man)
+if(TARGET quarnel AND TARGET quarnel-decode)
+  if(QUARNEL_HELP2MAN)
+    quarnel_add_manual_page(quarnel "turn a webcam into a Data Matrix keyboard")
+    quarnel_add_manual_page(quarnel-decode "decode the Data Matrix symbols in image files")
+  else()
+    message(WARNING "help2man not found: the manual pages are not built")
+  endif()
+endif()
+
+# Documents: the README, the licence in Debian's copyright format, and the change log.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUARNEL_DOC_DIR})
+install(FILES ${QUARNEL_PACKAGING_DIR}/copyright DESTINATION ${QUARNEL_DOC_DIR})
+set(QUARNEL_CHANGELOG ${CMAKE_BINARY_DIR}/changelog.gz)
+add_custom_command(
+  OUTPUT ${QUARNEL_CHANGELOG}
+  COMMAND gzip -9nc ${QUARNEL_PACKAGING_DIR}/changelog > ${QUARNEL_CHANGELOG}
+  DEPENDS ${QUARNEL_PACKAGING_DIR}/changelog
+  VERBATIM)
+add_custom_target(quarnel_changelog ALL DEPENDS ${QUARNEL_CHANGELOG})
+install(FILES ${QUARNEL_CHANGELOG} DESTINATION ${QUARNEL_DOC_DIR})
+
+# A udev rule, if the project ever ships one, goes with the package.
+if(EXISTS ${PROJECT_SOURCE_DIR}/packaging/60-quarnel.rules)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-quarnel.rules DESTINATION lib/udev/rules.d)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quarnel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The Quarnel developers")
+set(CPACK_PACKAGE_CONTACT "Quarnel developers <maintainers@quarnel.example>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "webcam Data Matrix keyboard")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "webcam Data Matrix keyboard\n\
+Quarnel watches a webcam, reads the Data Matrix (ECC 200) symbols in view and types the text of\n\
+the first one, followed by Return, Tab or nothing, into the application that has the keyboard\n\
+focus, as a hardware scanner would. A beep confirms each read and a small always-on-top window\n\
+shows the picture with every symbol outlined. The package also holds quarnel-decode, which\n\
+decodes the symbols in image files.")
+include(CPack)
