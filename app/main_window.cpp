@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/preview.h"
-#include "app/window_focus.h"
 #include "app/resources/quarnel.xpm"
+#include "app/window_focus.h"
 
 namespace {
 

@@ -69,11 +69,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# CPack puts the summary above in the control file's first description line; these lines follow it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "webcam Data Matrix keyboard\n\
-Quarnel watches a webcam, reads the Data Matrix (ECC 200) symbols in view and types the text of\n\
-the first one, followed by Return, Tab or nothing, into the application that has the keyboard\n\
-focus, as a hardware scanner would. A beep confirms each read and a small always-on-top window\n\
-shows the picture with every symbol outlined. The package also holds quarnel-decode, which\n\
-decodes the symbols in image files.")
+  "Quarnel watches a webcam, reads the Data Matrix (ECC 200) symbols in view\n\
+and types the text of the first one, followed by Return, Tab or nothing,\n\
+into the application that has the keyboard focus, as a hardware scanner\n\
+would. A beep confirms each read and a small always-on-top window shows\n\
+the picture with every symbol outlined. The package also holds\n\
+quarnel-decode, which decodes the symbols in image files.")
 include(CPack)

@@ -749,4 +749,46 @@ TEST_F(ProgramLife, RealProgramWhoseWindowCannotBeMadeShowsTheErrorBoxUntilDismi
   EXPECT_EQ(program.out(), "");
 }
 
+// The command line of the real program: what ends at once, and what is refused before anything starts.
+// Run without a display, so that a line that wrongly went on to start shows as the display failure.
+TEST_F(ProgramLife, RealProgramCommandLine) {
+  const std::string unwritable =
+      (std::filesystem::temp_directory_path() / "quarnel-no-such-dir" / "reads.log").string();
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* out;  // the start of standard output
+    std::string err;  // standard error, exactly
+  } cases[] = {
+      {{"--help"}, 0, "Usage: quarnel [OPTION]...\n", ""},
+      {{"--version"}, 0, "quarnel ", ""},
+      {{"--bogus"}, 2, "", "quarnel: unknown option '--bogus'\nUsage: quarnel [OPTION]...\n"},
+      {{"--hold-off", "-1"}, 2, "",
+       "quarnel: invalid hold-off '-1' for '--hold-off': give 0 to 600000 milliseconds\nUsage: quarnel [OPTION]...\n"},
+      {{"--log=" + unwritable}, 2, "",
+       "quarnel: cannot open the log " + unwritable + ": No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    ChildProcess program(QUARNEL_PROGRAM, c.args, {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
+    const std::optional<int> status = program.waitExit(milliseconds(10000));
+    ASSERT_TRUE(status) << c.args[0];
+    EXPECT_TRUE(exitedWith(status, c.status)) << c.args[0] << ": " << *status;
+    EXPECT_EQ(program.out().rfind(c.out, 0), 0u) << c.args[0] << ": " << program.out();
+    EXPECT_EQ(program.err(), c.err) << c.args[0];
+  }
+}
+
+TEST_F(ProgramLife, RealProgramListsCamerasAndExits) {
+  ChildProcess program(QUARNEL_PROGRAM, {"--list-cameras"}, {{"DISPLAY", std::nullopt}});
+  const std::optional<int> status = program.waitExit(milliseconds(10000));
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(exitedWith(status, 0)) << *status;
+  EXPECT_EQ(program.err(), "");
+  // This machine's cameras are unknown; with none the listing says so, else it starts at index 0.
+  const std::string out = program.out();
+  EXPECT_TRUE(out == "No camera found.\n" || out.rfind("0: ", 0) == 0) << out;
+  EXPECT_EQ(out.find("SETUP"), std::string::npos) << "no capture diagnostics";
+}
+
 }  // namespace
+
