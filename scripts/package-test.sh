@@ -48,7 +48,10 @@ dpkg_with_lock() {
 trap 'dpkg_with_lock --purge quarnel >/dev/null || true' EXIT
 dpkg_with_lock -i "$deb"
 
-[ "$(/usr/bin/quarnel --version | head -n 1)" = "quarnel $(dpkg-deb -f "$deb" Version)" ]
+version=$(/usr/bin/quarnel --version | head -n 1)
+echo "package test: /usr/bin/quarnel --version: $version"
+[ "$version" = "quarnel $(dpkg-deb -f "$deb" Version)" ]
+echo "package test: /usr/bin/quarnel --list-cameras:"
 /usr/bin/quarnel --list-cameras
 decoded=$(/usr/bin/quarnel-decode tests/fuzz/corpus/load_image/png-symbol)
 [ "$decoded" = "tests/fuzz/corpus/load_image/png-symbol: QUARNEL-FILE" ] || {
