@@ -60,7 +60,9 @@ void confirmRead(KeyboardWedge& wedge, const AppPorts& ports, int i, const Decod
     wedge.unfocusedRead = false;
     wedge.holdOff = settings.holdOffMs;
     wedge.lastTypedTick = ports.clock.tickCount();
-    if (ports.readLog.append) ports.readLog.append(std::string(result.text, strnlen(result.text, DECODE_TEXT_SIZE - 1)));
+    if (ports.readLog.append) {
+      ports.readLog.append(std::string(result.text, strnlen(result.text, DECODE_TEXT_SIZE - 1)));
+    }
     if (settings.beep) ports.sound.beep(WEDGE_BEEP_HZ, WEDGE_BEEP_MS);
   } else if (wedge.holdOff > 0) {
     // Unsigned difference: correct across a wrap of the tick counter.
