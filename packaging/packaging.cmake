@@ -50,10 +50,8 @@ add_custom_command(
 add_custom_target(quarnel_changelog ALL DEPENDS ${QUARNEL_CHANGELOG})
 install(FILES ${QUARNEL_CHANGELOG} DESTINATION ${QUARNEL_DOC_DIR})
 
-# A udev rule, if the project ever ships one, goes with the package.
-if(EXISTS ${PROJECT_SOURCE_DIR}/packaging/60-quarnel.rules)
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-quarnel.rules DESTINATION lib/udev/rules.d)
-endif()
+# Everything the programs' folders install (a udev rule among it, where one exists) goes with the
+# package as well: the package holds the whole install.
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quarnel)
