@@ -1,5 +1,6 @@
-// Keyboard port: the key lookup and key events the wedge types with. The Linux implementation sends
-// the events through the X server's test extension; tests put a fake layout behind it.
+// Keyboard port: the key lookup and key events the wedge types with. The Linux implementations send
+// the events through the X server's test extension or a uinput virtual keyboard; tests put a fake
+// layout behind it.
 #ifndef QUARNEL_APP_KEYBOARD_PORT_H_
 #define QUARNEL_APP_KEYBOARD_PORT_H_
 
@@ -36,7 +37,15 @@ struct KeyboardPort {
 };
 
 // Types through the X display named by DISPLAY on a connection of its own. Without a display or the
-// test extension every call is a no-op and one line on standard error says so.
-KeyboardPort openX11Keyboard();
+// test extension every call is a no-op and one line on standard error says so; *opened tells which.
+KeyboardPort openX11Keyboard(bool* opened = nullptr);
+
+// The keyboard the program types with: the uinput virtual keyboard (keyboard_uinput.h) in a Wayland
+// session, the X display otherwise, as keyboard_choice.h decides. One line on standard error says
+// which, or why nothing can type.
+KeyboardPort openKeyboard();
+
+// A keyboard without keys: every lookup finds none and nothing is sent.
+KeyboardPort silentKeyboard();
 
 #endif  // QUARNEL_APP_KEYBOARD_PORT_H_

@@ -1,6 +1,7 @@
 // Keyboard port on X11: key lookup in the live keymap and key events through the XTest extension, on
 // a display connection of the keyboard's own.
 #include "keyboard_port.h"
+#include "text_keysyms.h"
 
 #include <cstdio>
 #include <memory>
@@ -28,14 +29,6 @@ struct X11Keyboard {
     if (display != nullptr) XCloseDisplay(display);
   }
 };
-
-// The keysym a text byte is typed as: printable ASCII and Latin-1 bytes are their own keysyms.
-KeySym keysymForByte(unsigned char ch) {
-  if (ch == '\n' || ch == '\r') return XK_Return;
-  if (ch == '\t') return XK_Tab;
-  if ((ch >= 0x20 && ch <= 0x7E) || ch >= 0xA0) return ch;
-  return NoSymbol;
-}
 
 // The group a key uses when the keyboard is in group, following the key's out-of-range rule.
 int effectiveGroup(XkbDescPtr keymap, KeyCode key, int group) {
@@ -109,7 +102,7 @@ bool refreshKeymap(X11Keyboard& keyboard) {
 }
 
 std::int16_t keyScanX11(X11Keyboard& keyboard, unsigned char ch) {
-  const KeySym wanted = keysymForByte(ch);
+  const KeySym wanted = keysymForTextByte(ch);
   if (wanted == NoSymbol || !refreshKeymap(keyboard)) return KEY_SCAN_NONE;
   XkbStateRec state{};
   if (XkbGetState(keyboard.display, XkbUseCoreKbd, &state) != Success) return KEY_SCAN_NONE;
@@ -205,13 +198,10 @@ bool hasFocusTargetX11(X11Keyboard& keyboard) {
   return true;
 }
 
-KeyboardPort silentKeyboard() {
-  return KeyboardPort{[](unsigned char) { return KEY_SCAN_NONE; }, [](int, unsigned) {}, [] {}, {}, false};
-}
-
 }  // namespace
 
-KeyboardPort openX11Keyboard() {
+KeyboardPort openX11Keyboard(bool* opened) {
+  if (opened != nullptr) *opened = false;
   auto keyboard = std::make_shared<X11Keyboard>();
   int xkbMajor = XkbMajorVersion;
   int xkbMinor = XkbMinorVersion;
@@ -230,6 +220,7 @@ KeyboardPort openX11Keyboard() {
     std::fprintf(stderr, "quarnel: the X display lacks the XTEST extension; read symbols will not be typed\n");
     return silentKeyboard();
   }
+  if (opened != nullptr) *opened = true;
   return KeyboardPort{
       [keyboard](unsigned char ch) { return keyScanX11(*keyboard, ch); },
       [keyboard](int key, unsigned flags) { keyEventX11(*keyboard, key, flags); },

@@ -1,6 +1,6 @@
 // Process entry of quarnel: the command line first; then the main window on the user-interface thread,
 // and the scanner worker on a thread of its own reading the chosen camera through V4L2, typing through X
-// and beeping through SDL.
+// or a uinput virtual keyboard and beeping through SDL.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -26,7 +26,7 @@ ReadLogPort chosenLog;
 
 // Runs on the user-interface thread once the window exists; the worker runs until the process ends.
 void startScannerThread(const PreviewPort& preview) {
-  AppPorts ports{openX11Keyboard(), openSdlSound(), monotonicClock(), preview, chosenLog};
+  AppPorts ports{openKeyboard(), openSdlSound(), monotonicClock(), preview, chosenLog};
   std::thread([ports, settings = chosenSettings] {
     const std::unique_ptr<CaptureBackend> backend = makeV4l2Backend();
     runScannerWorker(*backend, ports, -1, settings);

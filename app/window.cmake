@@ -17,4 +17,7 @@ if(TARGET quarnel_decoder AND TARGET quarnel_capture)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/resources/quarnel.xpm
           DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps)
+  # udev reads rules from lib/udev/rules.d under /usr, not under the multiarch library folder.
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/resources/70-quarnel-uinput.rules
+          DESTINATION lib/udev/rules.d)
 endif()

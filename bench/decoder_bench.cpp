@@ -7,7 +7,7 @@
 //   --long-run=N            decodeImage calls of the resident-memory run; default 3000, 0 skips it
 //   --write-fixture=FILE    write our outputs on every frame (both passes) and exit
 //   --check-fixture=FILE    compare our outputs with FILE and exit non-zero on any difference
-//   --frame-report          list every 640 x 480 frame with its look and which readers read it, and exit
+//   --frame-report          list every frame of the first size with its look and which readers read it, and exit
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -45,7 +45,7 @@ struct BenchOptions {
 
 // The frames of one size, split into those with a symbol and those without.
 struct FrameSet {
-  std::string name;  // "640x480 symbols", "640x480 empty"
+  std::string name;  // "640x480 symbols", "640x480 empty", "640x480 dmre", ...
   std::string sizeName;
   bool withSymbols = false;
   std::vector<Frame> frames;
@@ -96,22 +96,31 @@ BenchOptions parseOptions(int* argc, char** argv) {
   return options;
 }
 
+// One frame set per recipe set and frame size: the camera-like sets (symbols, empty) of every size first,
+// then the later sets of every size, so that the fixture written from them only grows at its end.
 std::vector<FrameSet> renderFrameSets(const std::vector<FrameRecipe>& recipes, const std::string& sizes) {
+  const std::vector<std::vector<const char*>> setGroups = {
+      {benchframes::SET_SYMBOLS, benchframes::SET_EMPTY},
+      {benchframes::SET_DMRE, benchframes::SET_EXACT, benchframes::SET_FLIPS, benchframes::SET_DECOYS}};
   std::vector<FrameSet> sets;
-  for (const benchframes::FrameSize& size : benchframes::FRAME_SIZES) {
-    if (!sizes.empty() && ("," + sizes + ",").find(std::string(",") + size.name + ",") == std::string::npos) continue;
-    FrameSet withSymbols{std::string(size.name) + " symbols", size.name, true, {}};
-    FrameSet empty{std::string(size.name) + " empty", size.name, false, {}};
-    for (const FrameRecipe& recipe : recipes) {
-      Frame frame = benchframes::renderFrame(recipe, size);
-      if (frame.grey.empty()) {
-        std::fprintf(stderr, "frame %s does not render at %s\n", recipe.name.c_str(), size.name);
-        continue;
+  for (const std::vector<const char*>& group : setGroups) {
+    for (const benchframes::FrameSize& size : benchframes::FRAME_SIZES) {
+      if (!sizes.empty() && ("," + sizes + ",").find(std::string(",") + size.name + ",") == std::string::npos) continue;
+      for (const char* setName : group) {
+        FrameSet set{std::string(size.name) + " " + setName, size.name, false, {}};
+        for (const FrameRecipe& recipe : recipes) {
+          if (recipe.set != setName) continue;
+          Frame frame = benchframes::renderFrame(recipe, size);
+          if (frame.grey.empty()) {
+            std::fprintf(stderr, "frame %s does not render at %s\n", recipe.name.c_str(), size.name);
+            continue;
+          }
+          set.withSymbols = recipe.hasSymbol;
+          set.frames.push_back(std::move(frame));
+        }
+        if (!set.frames.empty()) sets.push_back(std::move(set));
       }
-      (recipe.hasSymbol ? withSymbols : empty).frames.push_back(std::move(frame));
     }
-    sets.push_back(std::move(withSymbols));
-    sets.push_back(std::move(empty));
   }
   return sets;
 }
@@ -170,7 +179,7 @@ void registerBenchmarks(const std::vector<FrameSet>& sets) {
   for (Reader reader : benchreaders::ALL_READERS) {
     for (const FrameSet& set : sets) {
       std::string name = std::string("read/") + benchreaders::readerName(reader) + "/" + set.sizeName + "/" +
-                         (set.withSymbols ? "symbols" : "empty");
+                         set.name.substr(set.sizeName.size() + 1);
       benchmark::RegisterBenchmark(name.c_str(), readFrameSet, reader, std::cref(set))
           ->Iterations(1)
           ->UseManualTime()
@@ -306,12 +315,13 @@ int checkFixture(const std::vector<FrameSet>& sets, const std::string& path) {
 }
 
 void printFrameReport(const FrameSet& set) {
+  std::printf("\n%s:\n\n", set.name.c_str());
   std::printf("| frame | module px | rotation | tilt x | tilt y | blur | noise | dark/light | clutter |");
   for (Reader reader : benchreaders::ALL_READERS) std::printf(" %s |", benchreaders::readerName(reader));
   std::printf("\n");
   for (const Frame& frame : set.frames) {
     const testsupport::RenderOptions& o = frame.recipe->options;
-    std::printf("| %s | %.1f | %.0f | %.0f | %.0f | %.2f | %.1f | %d/%d | %d |", frame.recipe->name.c_str(), o.moduleSize,
+    std::printf("| %s | %.1f | %.0f | %.0f | %.0f | %.2f | %.1f | %d/%d | %d |", frame.recipe->name.c_str(), frame.modulePixels,
                 o.rotationDeg, o.tiltXDeg, o.tiltYDeg, o.blurSigma, o.noiseSigma, o.dark, o.light, o.clutter);
     for (Reader reader : benchreaders::ALL_READERS) {
       const std::vector<std::string> texts = benchreaders::readFrame(reader, frame.grey);
@@ -343,7 +353,9 @@ int main(int argc, char** argv) {
   }
   if (!options.checkFixture.empty()) return checkFixture(sets, options.checkFixture);
   if (options.frameReport) {
-    printFrameReport(sets[0]);
+    for (const FrameSet& set : sets) {
+      if (set.sizeName == sets[0].sizeName) printFrameReport(set);
+    }
     return 0;
   }
 

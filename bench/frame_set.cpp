@@ -16,19 +16,56 @@ constexpr double MAX_MODULE = 12.0;
 constexpr double MAX_TILT_DEG = 30.0;
 constexpr int MAX_MESSAGE_BYTES = 1500;  // well inside a result's text field
 
-// Data codewords of each ECC 200 size (ISO/IEC 16022 symbol attributes), as (rows, cols, codewords).
+// Each size's codewords and data regions (ISO/IEC 16022 and, for the extension sizes, ISO/IEC 21471
+// symbol attributes): the message length, the flips a symbol can bear and the decoys' region borders.
 struct SizeCapacity {
   int rows;
   int cols;
   int dataCodewords;
+  int eccCodewords;   // all blocks together
+  int blocks;
+  int regionRows;     // data modules down one data region
+  int regionCols;     // data modules across one data region
 };
 constexpr SizeCapacity CAPACITIES[] = {
-    {10, 10, 3},      {12, 12, 5},      {14, 14, 8},      {16, 16, 12},   {18, 18, 18},   {20, 20, 22},
-    {22, 22, 30},     {24, 24, 36},     {26, 26, 44},     {32, 32, 62},   {36, 36, 86},   {40, 40, 114},
-    {44, 44, 144},    {48, 48, 174},    {52, 52, 204},    {64, 64, 280},  {72, 72, 368},  {80, 80, 456},
-    {88, 88, 576},    {96, 96, 696},    {104, 104, 816},  {120, 120, 1050}, {132, 132, 1304}, {144, 144, 1558},
-    {8, 18, 5},       {8, 32, 10},      {12, 26, 16},     {12, 36, 22},   {16, 36, 32},   {16, 48, 49},
+    {10, 10, 3, 5, 1, 8, 8},          {12, 12, 5, 7, 1, 10, 10},        {14, 14, 8, 10, 1, 12, 12},
+    {16, 16, 12, 12, 1, 14, 14},      {18, 18, 18, 14, 1, 16, 16},      {20, 20, 22, 18, 1, 18, 18},
+    {22, 22, 30, 20, 1, 20, 20},      {24, 24, 36, 24, 1, 22, 22},      {26, 26, 44, 28, 1, 24, 24},
+    {32, 32, 62, 36, 1, 14, 14},      {36, 36, 86, 42, 1, 16, 16},      {40, 40, 114, 48, 1, 18, 18},
+    {44, 44, 144, 56, 1, 20, 20},     {48, 48, 174, 68, 1, 22, 22},     {52, 52, 204, 84, 2, 24, 24},
+    {64, 64, 280, 112, 2, 14, 14},    {72, 72, 368, 144, 4, 16, 16},    {80, 80, 456, 192, 4, 18, 18},
+    {88, 88, 576, 224, 4, 20, 20},    {96, 96, 696, 272, 4, 22, 22},    {104, 104, 816, 336, 6, 24, 24},
+    {120, 120, 1050, 408, 6, 18, 18}, {132, 132, 1304, 496, 8, 20, 20}, {144, 144, 1558, 620, 10, 22, 22},
+    {8, 18, 5, 7, 1, 6, 16},          {8, 32, 10, 11, 1, 6, 14},        {12, 26, 16, 14, 1, 10, 24},
+    {12, 36, 22, 18, 1, 10, 16},      {16, 36, 32, 24, 1, 14, 16},      {16, 48, 49, 28, 1, 14, 22},
 };
+constexpr SizeCapacity DMRE_CAPACITIES[] = {
+    {8, 48, 18, 15, 1, 6, 22},   {8, 64, 24, 18, 1, 6, 14},   {8, 80, 32, 22, 1, 6, 18},
+    {8, 96, 38, 28, 1, 6, 22},   {8, 120, 49, 32, 1, 6, 18},  {8, 144, 63, 36, 1, 6, 22},
+    {12, 64, 43, 27, 1, 10, 14}, {12, 88, 64, 36, 1, 10, 20}, {16, 64, 62, 36, 1, 14, 14},
+    {20, 36, 44, 28, 1, 18, 16}, {20, 44, 56, 34, 1, 18, 20}, {20, 64, 84, 42, 1, 18, 14},
+    {22, 48, 72, 38, 1, 20, 22}, {24, 48, 80, 41, 1, 22, 22}, {24, 64, 108, 46, 1, 22, 14},
+    {26, 40, 70, 38, 1, 24, 18}, {26, 48, 90, 42, 1, 24, 22}, {26, 64, 118, 50, 1, 24, 14},
+};
+
+// Pictures users made with encoders at their usual settings and found unread: rows x cols at a module
+// size in pixels, quiet zone of two modules.
+struct ExactCase {
+  int rows;
+  int cols;
+  int modulePixels;
+};
+constexpr ExactCase USER_PICTURES[] = {
+    {16, 16, 7}, {18, 18, 6}, {26, 26, 4}, {16, 48, 16}, {14, 14, 8},
+    {104, 104, 5}, {120, 120, 5}, {132, 132, 5}, {144, 144, 5},
+};
+// Everyday texts written by libdmtx at its own choice of size, 5 pixels a module and a 10-pixel margin.
+constexpr const char* EVERYDAY_TEXTS[] = {
+    "https://example.com/track?id=12345", "SN: 4711-0815-AB", "Hello, world!", "2026-12-10",
+    "ORDER 000123456789",                 "Lot A17/B",        "user@example.org", "+49 30 1234567",
+};
+constexpr int EXACT_MIN_MODULE = 3;
+constexpr int EXACT_MAX_MODULE = 8;
 
 // The standard library's distributions differ between implementations; the engine does not, so every
 // draw is made from its raw output.
@@ -54,10 +91,7 @@ std::string randomText(Draw& draw, int length) {
 }
 
 // A message that fills a random share of the symbol, shortened until the encoder takes it.
-bool encodeMessage(Draw& draw, const SizeCapacity& size, FrameRecipe* recipe) {
-  // libdmtx lays out the 144 x 144 symbol's blocks its own way; zint follows the standard there.
-  const testsupport::EncoderLib encoder =
-      size.rows == 144 ? testsupport::EncoderLib::Zint : testsupport::EncoderLib::Dmtx;
+bool encodeMessageWith(Draw& draw, const SizeCapacity& size, testsupport::EncoderLib encoder, FrameRecipe* recipe) {
   int length = std::min(MAX_MESSAGE_BYTES,
                         std::max(1, static_cast<int>(size.dataCodewords * draw.uniform(0.4, 1.0))));
   const std::string full = randomText(draw, length);
@@ -73,6 +107,13 @@ bool encodeMessage(Draw& draw, const SizeCapacity& size, FrameRecipe* recipe) {
     length = length * 9 / 10;
   }
   return false;
+}
+
+bool encodeMessage(Draw& draw, const SizeCapacity& size, FrameRecipe* recipe) {
+  // libdmtx lays out the 144 x 144 symbol's blocks its own way; zint follows the standard there.
+  const testsupport::EncoderLib encoder =
+      size.rows == 144 ? testsupport::EncoderLib::Zint : testsupport::EncoderLib::Dmtx;
+  return encodeMessageWith(draw, size, encoder, recipe);
 }
 
 // Camera and scene: light, blur, noise, contrast and clutter, the same for frames with and without symbol.
@@ -160,6 +201,224 @@ void makeFit(FrameRecipe* recipe) {
   }
 }
 
+// Where module (row, col) sits in its data region: on the region's finder or timing pattern, or inside.
+bool onRegionBorder(const SizeCapacity& size, int row, int col) {
+  const int regionRow = row % (size.regionRows + 2);
+  const int regionCol = col % (size.regionCols + 2);
+  return regionRow == 0 || regionRow == size.regionRows + 1 || regionCol == 0 || regionCol == size.regionCols + 1;
+}
+
+// Flips distinct data-region modules. A flipped module spoils at most one codeword, so up to one
+// block's capacity of flips never takes any block past what Reed-Solomon mends.
+void flipDataModules(Draw& draw, const SizeCapacity& size, testsupport::SymbolMatrix* symbol) {
+  const int capacity = size.eccCodewords / size.blocks / 2;
+  const int flips = draw.integer(std::max(1, capacity / 2), capacity);
+  std::vector<std::uint8_t> flipped(symbol->modules.size(), 0);
+  for (int done = 0; done < flips;) {
+    const int row = draw.integer(0, symbol->rows - 1);
+    const int col = draw.integer(0, symbol->cols - 1);
+    const size_t at = static_cast<size_t>(row) * symbol->cols + col;
+    if (onRegionBorder(size, row, col) || flipped[at]) continue;
+    flipped[at] = 1;
+    symbol->modules[at] ^= 1;
+    ++done;
+  }
+}
+
+// Every data region's solid finder (left column, bottom row) and dotted timing edges around random
+// modules: a symbol of that size to every test but Reed-Solomon.
+testsupport::SymbolMatrix decoyModules(Draw& draw, const SizeCapacity& size) {
+  testsupport::SymbolMatrix decoy;
+  decoy.rows = size.rows;
+  decoy.cols = size.cols;
+  decoy.modules.resize(static_cast<size_t>(size.rows) * size.cols);
+  for (int row = 0; row < size.rows; ++row) {
+    for (int col = 0; col < size.cols; ++col) {
+      const int regionRow = row % (size.regionRows + 2);
+      const int regionCol = col % (size.regionCols + 2);
+      bool dark;
+      if (regionCol == 0 || regionRow == size.regionRows + 1) {
+        dark = true;
+      } else if (regionRow == 0) {
+        dark = regionCol % 2 == 0;
+      } else if (regionCol == size.regionCols + 1) {
+        dark = (size.regionRows + 1 - regionRow) % 2 == 0;
+      } else {
+        dark = draw.chance(0.5);
+      }
+      decoy.modules[static_cast<size_t>(row) * size.cols + col] = dark ? 1 : 0;
+    }
+  }
+  return decoy;
+}
+
+// Black on white, upright or turned by a right angle, nothing but the picture: renderFrame puts the
+// module edges on pixel edges.
+void drawExactPicture(int modulePixels, int quietZone, double rotationDeg, testsupport::RenderOptions* options) {
+  options->imageWidth = BASE_WIDTH;
+  options->imageHeight = BASE_HEIGHT;
+  options->moduleSize = modulePixels;
+  options->quietZone = quietZone;
+  options->rotationDeg = rotationDeg;
+  options->centreX = (BASE_WIDTH - 1) / 2.0;
+  options->centreY = (BASE_HEIGHT - 1) / 2.0;
+  options->dark = 0;
+  options->light = 255;
+  options->background = 255;
+}
+
+// Camera-like frames of the extension sizes, made like the frames of the 30 sizes.
+void addDmreRecipes(int round, int* index, std::vector<FrameRecipe>* recipes) {
+  for (const SizeCapacity& size : DMRE_CAPACITIES) {
+    Draw draw(0xD3E00000u + static_cast<std::uint32_t>((*index)++));
+    FrameRecipe recipe;
+    recipe.name = "dmre" + std::to_string(size.rows) + "x" + std::to_string(size.cols) + "-" + std::to_string(round);
+    recipe.set = SET_DMRE;
+    recipe.hasSymbol = true;
+    recipe.rows = size.rows;
+    recipe.cols = size.cols;
+    if (!encodeMessageWith(draw, size, testsupport::EncoderLib::Zint, &recipe)) continue;
+    drawPlacement(draw, size.rows, size.cols, &recipe.options);
+    drawCamera(draw, recipe.options.moduleSize, &recipe.options);
+    makeFit(&recipe);
+    recipes->push_back(std::move(recipe));
+  }
+}
+
+FrameRecipe exactRecipe(const std::string& name, testsupport::SymbolMatrix symbol, std::string message) {
+  FrameRecipe recipe;
+  recipe.name = name;
+  recipe.set = SET_EXACT;
+  recipe.hasSymbol = true;
+  recipe.pixelExact = true;
+  recipe.rows = symbol.rows;
+  recipe.cols = symbol.cols;
+  recipe.symbol = std::move(symbol);
+  recipe.message = std::move(message);
+  return recipe;
+}
+
+// Pixel-exact pictures: in the first round the pictures users tried, then every size of both tables at
+// a random whole module size and right angle.
+void addExactRecipes(int round, int* index, std::vector<FrameRecipe>* recipes) {
+  auto findSize = [](int rows, int cols) -> const SizeCapacity* {
+    for (const SizeCapacity& size : CAPACITIES) {
+      if (size.rows == rows && size.cols == cols) return &size;
+    }
+    return nullptr;
+  };
+  if (round == 0) {
+    for (const ExactCase& picture : USER_PICTURES) {
+      Draw draw(0xE8AC0000u + static_cast<std::uint32_t>((*index)++));
+      const SizeCapacity* size = findSize(picture.rows, picture.cols);
+      FrameRecipe recipe;
+      if (size == nullptr || !encodeMessageWith(draw, *size, testsupport::EncoderLib::Zint, &recipe)) continue;
+      recipe = exactRecipe("exact" + std::to_string(picture.rows) + "x" + std::to_string(picture.cols) + "-" +
+                               std::to_string(picture.modulePixels) + "px",
+                           std::move(recipe.symbol), std::move(recipe.message));
+      drawExactPicture(picture.modulePixels, 2, 0.0, &recipe.options);
+      recipes->push_back(std::move(recipe));
+    }
+    int text = 0;
+    for (const char* everyday : EVERYDAY_TEXTS) {
+      std::optional<testsupport::SymbolMatrix> symbol = testsupport::encodeSymbol(everyday, 0, 0);
+      const std::string name = "exactdmtx-" + std::to_string(text++);
+      if (!symbol) continue;
+      FrameRecipe recipe = exactRecipe(name, std::move(*symbol), everyday);
+      drawExactPicture(5, 2, 0.0, &recipe.options);
+      recipes->push_back(std::move(recipe));
+    }
+  }
+  std::vector<SizeCapacity> sizes(std::begin(CAPACITIES), std::end(CAPACITIES));
+  sizes.insert(sizes.end(), std::begin(DMRE_CAPACITIES), std::end(DMRE_CAPACITIES));
+  for (const SizeCapacity& size : sizes) {
+    Draw draw(0xE8AC0000u + static_cast<std::uint32_t>((*index)++));
+    FrameRecipe recipe;
+    if (!encodeMessageWith(draw, size, testsupport::EncoderLib::Zint, &recipe)) continue;
+    recipe = exactRecipe("exact" + std::to_string(size.rows) + "x" + std::to_string(size.cols) + "-" +
+                             std::to_string(round),
+                         std::move(recipe.symbol), std::move(recipe.message));
+    const int modulePixels = draw.integer(EXACT_MIN_MODULE, EXACT_MAX_MODULE);
+    const int quietZone = draw.integer(1, 4);
+    drawExactPicture(modulePixels, quietZone, 90.0 * draw.integer(0, 3), &recipe.options);
+    recipes->push_back(std::move(recipe));
+  }
+}
+
+// A mild camera: any rotation, little tilt, light blur and noise, good contrast, a few marks.
+void drawMildCamera(Draw& draw, int rows, int cols, testsupport::RenderOptions* options) {
+  drawPlacement(draw, rows, cols, options);
+  options->tiltXDeg *= 1.0 / 3.0;
+  options->tiltYDeg *= 1.0 / 3.0;
+  options->imageWidth = BASE_WIDTH;
+  options->imageHeight = BASE_HEIGHT;
+  options->seed = static_cast<std::uint32_t>(draw.integer(1, 1 << 30));
+  options->blurSigma = draw.chance(0.5) ? std::min(1.0, draw.uniform(0.1, 0.2) * options->moduleSize) : 0.0;
+  options->noiseSigma = draw.uniform(0.0, 4.0);
+  options->unevenLight = draw.uniform(0.0, 0.3);
+  options->dark = static_cast<std::uint8_t>(draw.integer(15, 60));
+  options->light = static_cast<std::uint8_t>(draw.integer(180, 235));
+  options->background = static_cast<std::uint8_t>(draw.integer((options->dark + 2 * options->light) / 3, options->light));
+  options->clutter = draw.integer(0, 8);
+}
+
+// Symbols of the 30 sizes with data modules flipped, up to what Reed-Solomon mends, in a mild camera.
+void addFlipRecipes(int round, int* index, std::vector<FrameRecipe>* recipes) {
+  for (const SizeCapacity& size : CAPACITIES) {
+    Draw draw(0xF1100000u + static_cast<std::uint32_t>((*index)++));
+    FrameRecipe recipe;
+    recipe.name = "flips" + std::to_string(size.rows) + "x" + std::to_string(size.cols) + "-" + std::to_string(round);
+    recipe.set = SET_FLIPS;
+    recipe.hasSymbol = true;
+    recipe.rows = size.rows;
+    recipe.cols = size.cols;
+    if (!encodeMessageWith(draw, size, testsupport::EncoderLib::Zint, &recipe)) continue;
+    flipDataModules(draw, size, &recipe.symbol);
+    drawMildCamera(draw, size.rows, size.cols, &recipe.options);
+    makeFit(&recipe);
+    recipes->push_back(std::move(recipe));
+  }
+}
+
+// Decoys of every size of both tables in camera-like frames with clutter: any text is a misread.
+void addDecoyRecipes(int round, int* index, std::vector<FrameRecipe>* recipes) {
+  std::vector<SizeCapacity> sizes(std::begin(CAPACITIES), std::end(CAPACITIES));
+  sizes.insert(sizes.end(), std::begin(DMRE_CAPACITIES), std::end(DMRE_CAPACITIES));
+  for (const SizeCapacity& size : sizes) {
+    Draw draw(0xDEC00000u + static_cast<std::uint32_t>((*index)++));
+    FrameRecipe recipe;
+    recipe.name = "decoy" + std::to_string(size.rows) + "x" + std::to_string(size.cols) + "-" + std::to_string(round);
+    recipe.set = SET_DECOYS;
+    recipe.rows = size.rows;
+    recipe.cols = size.cols;
+    recipe.symbol = decoyModules(draw, size);
+    drawPlacement(draw, size.rows, size.cols, &recipe.options);
+    drawCamera(draw, recipe.options.moduleSize, &recipe.options);
+    recipe.options.clutter = draw.integer(5, 25);
+    makeFit(&recipe);
+    recipes->push_back(std::move(recipe));
+  }
+}
+
+// Puts the symbol's outer module edges on pixel edges (pixel x covers x - 0.5 .. x + 0.5) near where the
+// recipe asked, shrinking the module size to the largest whole number at which the symbol and its quiet
+// zone fit the frame.
+void placeOnPixelEdges(const FrameRecipe& recipe, const FrameSize& size, testsupport::RenderOptions* options) {
+  const bool turned = std::lround(options->rotationDeg / 90.0) % 2 != 0;
+  const int across = (turned ? recipe.symbol.rows : recipe.symbol.cols) + 2 * options->quietZone;
+  const int down = (turned ? recipe.symbol.cols : recipe.symbol.rows) + 2 * options->quietZone;
+  int module = static_cast<int>(std::lround(options->moduleSize));
+  while (module > 1 && (across * module > size.width || down * module > size.height)) --module;
+  options->moduleSize = module;
+  const auto snap = [module](double centre, int extent, int room) {
+    const long first = std::lround(centre - extent * module / 2.0 + 0.5);  // first pixel of the quiet zone
+    const long clamped = std::max(0L, std::min(first, static_cast<long>(room - extent * module)));
+    return clamped - 0.5 + extent * module / 2.0;
+  };
+  options->centreX = snap(options->centreX, across, size.width);
+  options->centreY = snap(options->centreY, down, size.height);
+}
+
 }  // namespace
 
 std::vector<FrameRecipe> makeRecipes(int framesPerSize) {
@@ -185,10 +444,16 @@ std::vector<FrameRecipe> makeRecipes(int framesPerSize) {
     Draw draw(0xC1A77E00u + static_cast<std::uint32_t>(i));
     FrameRecipe recipe;
     recipe.name = "empty-" + std::to_string(i);
+    recipe.set = SET_EMPTY;
     drawCamera(draw, draw.uniform(MIN_MODULE, MAX_MODULE), &recipe.options);
     recipe.options.clutter = draw.integer(5, 25);
     recipes.push_back(std::move(recipe));
   }
+  int dmreIndex = 0, exactIndex = 0, flipIndex = 0, decoyIndex = 0;
+  for (int round = 0; round < framesPerSize; ++round) addDmreRecipes(round, &dmreIndex, &recipes);
+  for (int round = 0; round < framesPerSize; ++round) addExactRecipes(round, &exactIndex, &recipes);
+  for (int round = 0; round < framesPerSize; ++round) addFlipRecipes(round, &flipIndex, &recipes);
+  for (int round = 0; round < framesPerSize; ++round) addDecoyRecipes(round, &decoyIndex, &recipes);
   return recipes;
 }
 
@@ -201,10 +466,12 @@ Frame renderFrame(const FrameRecipe& recipe, const FrameSize& size) {
   options.centreX = (recipe.options.centreX + 0.5) * scaleX - 0.5;
   options.centreY = (recipe.options.centreY + 0.5) * scaleY - 0.5;
   options.clutter = static_cast<int>(std::lround(recipe.options.clutter * scaleX * scaleY));
+  if (recipe.pixelExact) placeOnPixelEdges(recipe, size, &options);
 
   Frame frame;
   frame.recipe = &recipe;
-  if (recipe.hasSymbol) {
+  frame.modulePixels = options.moduleSize;
+  if (!recipe.symbol.modules.empty()) {
     frame.grey = testsupport::renderSymbol(recipe.symbol, options).grey;
   } else {
     frame.grey = testsupport::renderSymbols({}, options).grey;

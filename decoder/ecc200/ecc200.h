@@ -30,6 +30,13 @@ constexpr int ECC200_MAX_CODEWORDS = 1558 + 620;  // 144 x 144
 const Ecc200Symbol& ecc200SymbolAt(int index);
 // The size of columns x rows, or null when no ECC 200 symbol has that size.
 const Ecc200Symbol* findEcc200Symbol(int columns, int rows);
+constexpr int ECC200_DMRE_SYMBOL_COUNT = 18;
+
+// The 18 rectangular extension sizes (columns x rows, 48x8 ... 64x26). Only reads that ask for them
+// (Ecc200ReadLimits::allowDmre) accept them; decodeEcc200 keeps to the 30 sizes.
+const Ecc200Symbol& ecc200DmreSymbolAt(int index);
+// The size of columns x rows among the 30 sizes and, when allowDmre is set, the extension sizes.
+const Ecc200Symbol* findEcc200SymbolIn(int columns, int rows, bool allowDmre);
 // Data codewords of one block; in the 144 x 144 symbol the first 8 blocks hold one more than the last 2.
 int ecc200BlockDataLength(const Ecc200Symbol& symbol, int block);
 int ecc200BlockEccLength(const Ecc200Symbol& symbol);
@@ -47,7 +54,9 @@ std::vector<std::uint8_t> readEcc200Codewords(const std::uint8_t* matrix, const 
 int correctReedSolomonBlock(std::uint8_t* block, int length, int eccLength);
 // Corrects the full interleaved codeword stream of a symbol (data + ecc codewords) in place. False when
 // any block is beyond correction; the stream is then left partly corrected and must not be used.
-bool correctEcc200Codewords(std::vector<std::uint8_t>* codewords, const Ecc200Symbol& symbol);
+// When correctionsPerBlock is given it receives the number of codewords corrected in each block.
+bool correctEcc200Codewords(std::vector<std::uint8_t>* codewords, const Ecc200Symbol& symbol,
+                            std::vector<int>* correctionsPerBlock = nullptr);
 
 // Turns data codewords into message bytes by the encodation schemes (ASCII, C40, Text, X12, EDIFACT,
 // Base256 and the function codewords). False for an illegal codeword or a stream that ends inside a
@@ -60,5 +69,24 @@ bool decodeEcc200Codewords(const std::uint8_t* data, std::size_t count, std::vec
 // column 0 the left finder column. A nonzero byte is a dark module. Returns false for anything
 // unreadable (unknown size, too many errors, illegal data), never a partly decoded message.
 bool decodeEcc200(const std::uint8_t* matrix, int columns, int rows, std::vector<std::uint8_t>* message);
+
+// What a read outside the two passes may accept. A guessed grid that is slightly off still decodes when
+// Reed-Solomon mends the stray modules; spending less of each block's capacity keeps wrong guesses out.
+struct Ecc200ReadLimits {
+  bool allowDmre = false;            // also accept the rectangular extension sizes
+  double maxCorrectionShare = 1.0;   // per block: corrections <= share * floor(eccLength / 2)
+};
+
+// What a successful read cost.
+struct Ecc200ReadReport {
+  const Ecc200Symbol* symbol = nullptr;
+  int mostCorrections = 0;           // most codewords corrected in one block
+  double mostCorrectionShare = 0.0;  // largest share of one block's correction capacity spent
+};
+
+// decodeEcc200 under limits; report (optional) tells what the read cost. With default limits it accepts
+// exactly what decodeEcc200 accepts.
+bool decodeEcc200WithLimits(const std::uint8_t* matrix, int columns, int rows, const Ecc200ReadLimits& limits,
+                            std::vector<std::uint8_t>* message, Ecc200ReadReport* report = nullptr);
 
 #endif  // QUARNEL_DECODER_ECC200_ECC200_H_

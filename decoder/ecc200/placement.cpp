@@ -35,6 +35,9 @@ struct Placement {
       col += ncol;
       row += 4 - ((ncol + 4) % 8);
     }
+    // Some rectangular extension sizes (24 mapping rows, 36 or 44 columns) wrap past the bottom here;
+    // no ECC 200 size of the 30 ever does.
+    if (row >= nrow) row -= nrow;
     used[static_cast<std::size_t>(row) * ncol + col] = 1;
     const std::size_t slot = static_cast<std::size_t>(codeword) * 8 + bit;
     if (slot < modules.size()) modules[slot] = matrixIndex(row, col);
@@ -143,13 +146,17 @@ std::vector<int> placeCodewords(const Ecc200Symbol& symbol) {
 // Placement depends on the size alone, so each size's list is built once, on first use, and then only
 // read (the initialisation of a function-local static is thread-safe).
 const std::vector<int>& ecc200CodewordModules(const Ecc200Symbol& symbol) {
-  static const std::array<std::vector<int>, ECC200_SYMBOL_COUNT> placements = [] {
-    std::array<std::vector<int>, ECC200_SYMBOL_COUNT> lists;
-    for (int i = 0; i < ECC200_SYMBOL_COUNT; ++i) lists[static_cast<std::size_t>(i)] = placeCodewords(ecc200SymbolAt(i));
+  constexpr int SIZE_COUNT = ECC200_SYMBOL_COUNT + ECC200_DMRE_SYMBOL_COUNT;
+  static const auto sizeAt = [](int i) -> const Ecc200Symbol& {
+    return i < ECC200_SYMBOL_COUNT ? ecc200SymbolAt(i) : ecc200DmreSymbolAt(i - ECC200_SYMBOL_COUNT);
+  };
+  static const std::array<std::vector<int>, SIZE_COUNT> placements = [] {
+    std::array<std::vector<int>, SIZE_COUNT> lists;
+    for (int i = 0; i < SIZE_COUNT; ++i) lists[static_cast<std::size_t>(i)] = placeCodewords(sizeAt(i));
     return lists;
   }();
-  for (int i = 0; i < ECC200_SYMBOL_COUNT; ++i) {
-    const Ecc200Symbol& known = ecc200SymbolAt(i);
+  for (int i = 0; i < SIZE_COUNT; ++i) {
+    const Ecc200Symbol& known = sizeAt(i);
     if (known.columns == symbol.columns && known.rows == symbol.rows) return placements[static_cast<std::size_t>(i)];
   }
   static const std::vector<int> none;

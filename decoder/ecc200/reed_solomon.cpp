@@ -161,9 +161,11 @@ int correctReedSolomonBlock(std::uint8_t* block, int length, int eccLength) {
   return found;
 }
 
-bool correctEcc200Codewords(std::vector<std::uint8_t>* codewords, const Ecc200Symbol& symbol) {
+bool correctEcc200Codewords(std::vector<std::uint8_t>* codewords, const Ecc200Symbol& symbol,
+                            std::vector<int>* correctionsPerBlock) {
   const std::size_t total = static_cast<std::size_t>(symbol.dataCodewords + symbol.eccCodewords);
   if (codewords == nullptr || codewords->size() != total) return false;
+  if (correctionsPerBlock != nullptr) correctionsPerBlock->assign(static_cast<std::size_t>(symbol.blockCount), 0);
   const int eccLength = ecc200BlockEccLength(symbol);
   std::array<std::uint8_t, 255> block{};
   // Codeword k of the whole stream, data and check codewords alike, belongs to block k mod blockCount.
@@ -178,7 +180,9 @@ bool correctEcc200Codewords(std::vector<std::uint8_t>* codewords, const Ecc200Sy
     if (sources.size() > block.size()) return false;
     for (std::size_t k = 0; k < sources.size(); ++k) block[k] = (*codewords)[sources[k]];
     const int length = static_cast<int>(sources.size());
-    if (correctReedSolomonBlock(block.data(), length, eccLength) < 0) return false;
+    const int corrected = correctReedSolomonBlock(block.data(), length, eccLength);
+    if (corrected < 0) return false;
+    if (correctionsPerBlock != nullptr) (*correctionsPerBlock)[static_cast<std::size_t>(b)] = corrected;
     for (std::size_t k = 0; k < sources.size(); ++k) (*codewords)[sources[k]] = block[k];
   }
   return true;

@@ -40,12 +40,46 @@ constexpr std::array<Ecc200Symbol, ECC200_SYMBOL_COUNT> ECC200_SYMBOLS = {{
     {48, 16, 22, 14, 2, 1, 49, 28, 1},
 }};
 
+// ISO/IEC 21471 Table 7 (DMRE symbol attributes), columns x rows; one Reed-Solomon block each.
+constexpr std::array<Ecc200Symbol, ECC200_DMRE_SYMBOL_COUNT> DMRE_SYMBOLS = {{
+    // columns, rows, region columns, region rows, regions across, regions down, data, ecc, blocks
+    {48, 8, 22, 6, 2, 1, 18, 15, 1},
+    {64, 8, 14, 6, 4, 1, 24, 18, 1},
+    {80, 8, 18, 6, 4, 1, 32, 22, 1},
+    {96, 8, 22, 6, 4, 1, 38, 28, 1},
+    {120, 8, 18, 6, 6, 1, 49, 32, 1},
+    {144, 8, 22, 6, 6, 1, 63, 36, 1},
+    {64, 12, 14, 10, 4, 1, 43, 27, 1},
+    {88, 12, 20, 10, 4, 1, 64, 36, 1},
+    {64, 16, 14, 14, 4, 1, 62, 36, 1},
+    {36, 20, 16, 18, 2, 1, 44, 28, 1},
+    {44, 20, 20, 18, 2, 1, 56, 34, 1},
+    {64, 20, 14, 18, 4, 1, 84, 42, 1},
+    {48, 22, 22, 20, 2, 1, 72, 38, 1},
+    {48, 24, 22, 22, 2, 1, 80, 41, 1},
+    {64, 24, 14, 22, 4, 1, 108, 46, 1},
+    {40, 26, 18, 24, 2, 1, 70, 38, 1},
+    {48, 26, 22, 24, 2, 1, 90, 42, 1},
+    {64, 26, 14, 24, 4, 1, 118, 50, 1},
+}};
+
 }  // namespace
 
 const Ecc200Symbol& ecc200SymbolAt(int index) { return ECC200_SYMBOLS.at(static_cast<std::size_t>(index)); }
 
 const Ecc200Symbol* findEcc200Symbol(int columns, int rows) {
   for (const Ecc200Symbol& symbol : ECC200_SYMBOLS) {
+    if (symbol.columns == columns && symbol.rows == rows) return &symbol;
+  }
+  return nullptr;
+}
+
+const Ecc200Symbol& ecc200DmreSymbolAt(int index) { return DMRE_SYMBOLS.at(static_cast<std::size_t>(index)); }
+
+const Ecc200Symbol* findEcc200SymbolIn(int columns, int rows, bool allowDmre) {
+  if (const Ecc200Symbol* symbol = findEcc200Symbol(columns, rows)) return symbol;
+  if (!allowDmre) return nullptr;
+  for (const Ecc200Symbol& symbol : DMRE_SYMBOLS) {
     if (symbol.columns == columns && symbol.rows == rows) return &symbol;
   }
   return nullptr;

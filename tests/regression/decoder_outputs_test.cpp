@@ -4,11 +4,14 @@
 // and checks the smallest size, which covers every symbol size and every kind of frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <opencv2/imgproc.hpp>
 
 #include "frame_set.h"
 #include "pass_outputs.h"
@@ -81,6 +84,35 @@ TEST_F(DecoderOutputs, FixtureHoldsEveryFrameAndOnlyTheEncodedMessages) {
     }
   }
   EXPECT_GT(textsSeen, 0);
+}
+
+// Pixel-exact frames are what an encoder writes: two grey levels only, the dark pixels cover exactly the
+// dark modules at a whole module size of at least three pixels, axis-aligned, and the quiet zone fits.
+TEST_F(DecoderOutputs, PixelExactFramesHoldWholeModulesOfTwoLevels) {
+  int exactFrames = 0;
+  for (const benchframes::FrameRecipe& recipe : recipes()) {
+    if (!recipe.pixelExact) continue;
+    ++exactFrames;
+    SCOPED_TRACE(recipe.name);
+    const benchframes::Frame frame = benchframes::renderFrame(recipe, benchframes::FRAME_SIZES[0]);
+    ASSERT_FALSE(frame.grey.empty());
+    EXPECT_EQ(cv::countNonZero((frame.grey != 0) & (frame.grey != 255)), 0);
+    const cv::Mat dark = frame.grey == 0;
+    const cv::Rect box = cv::boundingRect(dark);
+    const long darkModules = std::count(recipe.symbol.modules.begin(), recipe.symbol.modules.end(), 1);
+    const bool turned = box.width < box.height;  // rectangles lie with their long side across
+    const int module = static_cast<int>(frame.modulePixels);
+    EXPECT_EQ(module, frame.modulePixels);
+    EXPECT_GE(module, 3);
+    EXPECT_EQ(box.width, module * (turned ? recipe.rows : recipe.cols));
+    EXPECT_EQ(box.height, module * (turned ? recipe.cols : recipe.rows));
+    EXPECT_EQ(cv::countNonZero(dark), darkModules * module * module);
+    const int quietZone = recipe.options.quietZone * module;  // light all round, inside the frame
+    EXPECT_GE(std::min(box.x, box.y), quietZone);
+    EXPECT_LE(box.x + box.width + quietZone, frame.grey.cols);
+    EXPECT_LE(box.y + box.height + quietZone, frame.grey.rows);
+  }
+  EXPECT_GT(exactFrames, 0);
 }
 
 TEST_F(DecoderOutputs, BothPassesOnEverySmallFrameMatchTheFixture) {

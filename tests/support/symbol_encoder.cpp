@@ -13,8 +13,9 @@ namespace testsupport {
 
 namespace {
 
-// Both encoders number the sizes in this order: the squares, then the rectangles. A function-local
-// table, so that tests may read it while their own statics are initialised.
+// Both encoders number the sizes in this order: the squares, then the rectangles; Zint goes on with the
+// extension sizes. Function-local tables, so that tests may read them while their own statics are
+// initialised.
 const std::vector<std::pair<int, int>>& sizeTable() {
   static const std::vector<std::pair<int, int>> sizes = {
       {10, 10},   {12, 12},   {14, 14},   {16, 16},   {18, 18},   {20, 20},   {22, 22},   {24, 24},
@@ -24,12 +25,27 @@ const std::vector<std::pair<int, int>>& sizeTable() {
   return sizes;
 }
 
-// Index of rows x cols in the size table, -1 for (0, 0) and -2 for a size that does not exist.
+const std::vector<std::pair<int, int>>& dmreSizeTable() {
+  static const std::vector<std::pair<int, int>> sizes = {
+      {8, 48},  {8, 64},  {8, 80},  {8, 96},  {8, 120}, {8, 144}, {12, 64}, {12, 88}, {16, 64},
+      {20, 36}, {20, 44}, {20, 64}, {22, 48}, {24, 48}, {24, 64}, {26, 40}, {26, 48}, {26, 64}};
+  return sizes;
+}
+
+constexpr int ECC200_SIZE_COUNT = 30;
+
+// Index of rows x cols in the encoders' numbering (0-29 the ECC 200 sizes, 30-47 the extension sizes),
+// -1 for (0, 0) and -2 for a size that does not exist.
 int sizeIndex(int rows, int cols) {
   if (rows == 0 && cols == 0) return -1;
+  const auto size = std::make_pair(rows, cols);
   const std::vector<std::pair<int, int>>& sizes = sizeTable();
-  const auto found = std::find(sizes.begin(), sizes.end(), std::make_pair(rows, cols));
-  return found == sizes.end() ? -2 : static_cast<int>(found - sizes.begin());
+  const auto found = std::find(sizes.begin(), sizes.end(), size);
+  if (found != sizes.end()) return static_cast<int>(found - sizes.begin());
+  const std::vector<std::pair<int, int>>& extensions = dmreSizeTable();
+  const auto extension = std::find(extensions.begin(), extensions.end(), size);
+  if (extension != extensions.end()) return ECC200_SIZE_COUNT + static_cast<int>(extension - extensions.begin());
+  return -2;
 }
 
 int dmtxScheme(EncodeScheme scheme) {
@@ -61,6 +77,7 @@ bool hasUprightPattern(const SymbolMatrix& symbol) {
 
 std::optional<SymbolWithCodewords> encodeWithDmtx(const std::vector<std::uint8_t>& message, int index,
                                                   EncodeScheme scheme) {
+  if (index >= ECC200_SIZE_COUNT) return std::nullopt;
   std::unique_ptr<DmtxEncode, void (*)(DmtxEncode*)> encoder(dmtxEncodeCreate(), [](DmtxEncode* e) {
     dmtxEncodeDestroy(&e);
   });
@@ -95,6 +112,7 @@ std::optional<SymbolMatrix> encodeWithZint(const std::vector<std::uint8_t>& mess
   if (!encoder) return std::nullopt;
   encoder->symbology = BARCODE_DATAMATRIX;
   encoder->option_2 = index >= 0 ? index + 1 : 0;
+  if (index >= ECC200_SIZE_COUNT || (index < 0 && features.dmre)) encoder->option_3 = DM_DMRE;
   encoder->input_mode = features.gs1 ? GS1_MODE : DATA_MODE;
   encoder->eci = features.eci;
   if (features.readerProgramming) encoder->output_options |= READER_INIT;
@@ -128,6 +146,8 @@ std::optional<SymbolMatrix> checked(std::optional<SymbolMatrix> symbol, int rows
 }  // namespace
 
 const std::vector<std::pair<int, int>>& ecc200Sizes() { return sizeTable(); }
+
+const std::vector<std::pair<int, int>>& dmreSizes() { return dmreSizeTable(); }
 
 std::optional<SymbolMatrix> encodeSymbol(const std::vector<std::uint8_t>& message, int rows, int cols,
                                          EncodeScheme scheme, EncoderLib lib) {

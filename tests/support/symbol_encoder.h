@@ -25,10 +25,13 @@ struct SymbolMatrix {
 
 // The 30 ECC 200 sizes as (rows, cols), squares 10x10..144x144 then the six rectangles.
 const std::vector<std::pair<int, int>>& ecc200Sizes();
+// The 18 rectangular extension (DMRE) sizes as (rows, cols), 8x48 ... 26x64 in the encoders' order.
+// Only Zint makes them; libdmtx 0.7 knows none of them.
+const std::vector<std::pair<int, int>>& dmreSizes();
 
 // Encodes message bytes at exactly rows x cols (0, 0: the encoder's smallest fitting size).
 // Dmtx honours the scheme; Zint chooses its own schemes (scheme must be Auto) and is the one to use for
-// 144 x 144. Empty when the message does not fit or the encoder refuses it.
+// 144 x 144 and the extension sizes. Empty when the message does not fit or the encoder refuses it.
 std::optional<SymbolMatrix> encodeSymbol(const std::vector<std::uint8_t>& message, int rows, int cols,
                                          EncodeScheme scheme = EncodeScheme::Auto,
                                          EncoderLib lib = EncoderLib::Dmtx);
@@ -52,6 +55,7 @@ struct ZintFeatures {
   int appendIndex = 0;       // structured append: 1-based position in a sequence of appendCount symbols;
   int appendCount = 0;       // appendCount 0 for none
   bool readerProgramming = false;
+  bool dmre = false;         // with rows = cols = 0: the extension sizes compete for the smallest fitting size
 };
 
 // Zint at exactly rows x cols (0, 0: smallest fitting) with the features above. Empty when refused.
