@@ -48,7 +48,8 @@ dpkg_with_lock() {
 trap 'dpkg_with_lock --purge quarnel >/dev/null || true' EXIT
 dpkg_with_lock -i "$deb"
 
-version=$(/usr/bin/quarnel --version | head -n 1)
+# sed reads the whole output: head would leave quarnel writing into a closed pipe.
+version=$(/usr/bin/quarnel --version | sed -n 1p)
 echo "package test: /usr/bin/quarnel --version: $version"
 [ "$version" = "quarnel $(dpkg-deb -f "$deb" Version)" ]
 echo "package test: /usr/bin/quarnel --list-cameras:"
