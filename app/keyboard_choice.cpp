@@ -88,8 +88,9 @@ int probeUinput() {
   return 0;
 }
 
+// Reports that it cannot type, so the window can tell the user that reads are not typed.
 KeyboardPort silentKeyboard() {
-  return KeyboardPort{[](unsigned char) { return KEY_SCAN_NONE; }, [](int, unsigned) {}, [] {}};
+  return KeyboardPort{[](unsigned char) { return KEY_SCAN_NONE; }, [](int, unsigned) {}, [] {}, {}, false};
 }
 
 KeyboardPort openKeyboard() {

@@ -30,6 +30,10 @@ struct KeyboardPort {
   std::function<void(int key, unsigned flags)> keyEvent;
   // Delivers the events sent so far, in order; called once at the end of each typed line.
   std::function<void()> flushKeys;
+  // Whether some window would receive typed keys now; unset: assumed so.
+  std::function<bool()> hasFocusTarget;
+  // False when the keyboard could not be set up and every key is lost; the window says so.
+  bool canType = true;
 };
 
 // Types through the X display named by DISPLAY on a connection of its own. Without a display or the

@@ -123,6 +123,10 @@ KeyboardPort uinputKeyboardPort(std::shared_ptr<UinputKeyboard> keyboard) {
       // Writes reach the kernel at once; the lights are read again before the next line, so a Caps
       // Lock switched meanwhile is seen.
       [keyboard] { keyboard->locksStale = true; },
+      // A virtual keyboard cannot see which window has the focus; the compositor delivers the keys
+      // to whichever has it.
+      [] { return true; },
+      true,
   };
 }
 

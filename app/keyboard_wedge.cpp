@@ -2,6 +2,7 @@
 #include "keyboard_wedge.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -28,7 +29,7 @@ void typeKey(const KeyboardPort& keyboard, std::int16_t scan, bool withModifiers
 
 }  // namespace
 
-void typeLine(const KeyboardPort& keyboard, const char* text) {
+void typeLine(const KeyboardPort& keyboard, const char* text, TypedSuffix suffix) {
   const std::size_t length = strnlen(text, DECODE_TEXT_SIZE - 1);
   for (std::size_t at = 0; at < length; ++at) {
     const auto ch = static_cast<unsigned char>(text[at]);
@@ -37,17 +38,32 @@ void typeLine(const KeyboardPort& keyboard, const char* text) {
     if (isControlByte(ch) && ch != '\t') continue;
     typeKey(keyboard, keyboard.keyScan(ch), true);
   }
-  // The line ends in a plain Return, whatever modifiers the layout lists for a line feed.
-  typeKey(keyboard, keyboard.keyScan('\n'), false);
+  // The suffix is a plain Return or Tab, whatever modifiers the layout lists for it.
+  if (suffix == TypedSuffix::Return) typeKey(keyboard, keyboard.keyScan('\n'), false);
+  if (suffix == TypedSuffix::Tab) typeKey(keyboard, keyboard.keyScan('\t'), false);
   keyboard.flushKeys();
 }
 
 void confirmRead(KeyboardWedge& wedge, const AppPorts& ports, int i, const DecodeResult& result) {
+  const WedgeSettings& settings = wedge.settings;
   if (i == 0 && wedge.holdOff == 0) {
-    typeLine(ports.keyboard, result.text);
-    wedge.holdOff = WEDGE_HOLD_OFF_MS;
+    if (settings.typeReads) {
+      // Keys sent while no window has the focus reach nothing: the read stays unaccepted, so the next
+      // frame that sees the symbol types it once the user has clicked into an application.
+      if (ports.keyboard.hasFocusTarget && !ports.keyboard.hasFocusTarget()) {
+        wedge.unfocusedRead = true;
+        wedge.unfocusedTick = ports.clock.tickCount();
+        return;
+      }
+      typeLine(ports.keyboard, result.text, settings.suffix);
+    }
+    wedge.unfocusedRead = false;
+    wedge.holdOff = settings.holdOffMs;
     wedge.lastTypedTick = ports.clock.tickCount();
-    ports.sound.beep(WEDGE_BEEP_HZ, WEDGE_BEEP_MS);
+    if (ports.readLog.append) {
+      ports.readLog.append(std::string(result.text, strnlen(result.text, DECODE_TEXT_SIZE - 1)));
+    }
+    if (settings.beep) ports.sound.beep(WEDGE_BEEP_HZ, WEDGE_BEEP_MS);
   } else if (wedge.holdOff > 0) {
     // Unsigned difference: correct across a wrap of the tick counter.
     const std::uint32_t elapsed = ports.clock.tickCount() - wedge.lastTypedTick;

@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <memory>
 
+#include <unistd.h>
+
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -153,6 +156,48 @@ void flushKeysX11(X11Keyboard& keyboard) {
   keyboard.keymapStale = true;
 }
 
+// The process id a window's _NET_WM_PID names, or 0.
+unsigned long windowPid(Display* display, Window window) {
+  const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", True);
+  if (pidAtom == None) return 0;
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  unsigned long pid = 0;
+  if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
+                         &data) == Success &&
+      data != nullptr && format == 32 && count == 1) {
+    pid = *reinterpret_cast<unsigned long*>(data);
+  }
+  if (data != nullptr) XFree(data);
+  return pid;
+}
+
+// Whether typed keys reach a window other than our own: the focus is set, and neither the focused
+// window nor any of its ancestors belongs to this process.
+bool hasFocusTargetX11(X11Keyboard& keyboard) {
+  Window focus = None;
+  int revert = 0;
+  XGetInputFocus(keyboard.display, &focus, &revert);
+  if (focus == None) return false;
+  if (focus == PointerRoot) return true;
+  const auto self = static_cast<unsigned long>(getpid());
+  for (Window window = focus; window != None;) {
+    if (windowPid(keyboard.display, window) == self) return false;
+    Window root = None;
+    Window parent = None;
+    Window* children = nullptr;
+    unsigned childCount = 0;
+    if (XQueryTree(keyboard.display, window, &root, &parent, &children, &childCount) == 0) break;
+    if (children != nullptr) XFree(children);
+    if (parent == root) break;
+    window = parent;
+  }
+  return true;
+}
+
 }  // namespace
 
 KeyboardPort openX11Keyboard(bool* opened) {
@@ -180,5 +225,7 @@ KeyboardPort openX11Keyboard(bool* opened) {
       [keyboard](unsigned char ch) { return keyScanX11(*keyboard, ch); },
       [keyboard](int key, unsigned flags) { keyEventX11(*keyboard, key, flags); },
       [keyboard] { flushKeysX11(*keyboard); },
+      [keyboard] { return hasFocusTargetX11(*keyboard); },
+      true,
   };
 }

@@ -15,6 +15,7 @@
 
 #include "app/preview.h"
 #include "app/resources/quarnel.xpm"
+#include "app/window_focus.h"
 
 namespace {
 
@@ -176,6 +177,7 @@ SDL_Window* createMainWindow() {
     SDL_SetWindowIcon(window, icon);
     SDL_FreeSurface(icon);
   }
+  refuseKeyboardFocus(window);
   return window;
 }
 
@@ -224,7 +226,7 @@ int runMainWindow(const WorkerStart& startWorker) {
   relayout(*main);
   if (startWorker) startWorker(main->port);
 
-  SDL_ShowWindow(window);
+  showWindowWithoutFocus(window);
   relayout(*main);
   paintPreview(*main);
 
@@ -233,7 +235,8 @@ int runMainWindow(const WorkerStart& startWorker) {
     if (SDL_WaitEventTimeout(&event, MESSAGE_WAIT_MS)) {
       do {
         if (!handleEvent(*main, event)) {
-          SDL_DestroyWindow(window);
+          // The window goes with the process: the X server destroys it when the connection closes.
+          // Destroying it here first waits on the server and the window manager for no gain.
           return MAIN_EXIT_CLOSED;
         }
       } while (SDL_PollEvent(&event));

@@ -5,6 +5,7 @@
 #include "clock_port.h"
 #include "keyboard_port.h"
 #include "preview_port.h"
+#include "read_log.h"
 #include "sound_port.h"
 
 struct AppPorts {
@@ -12,6 +13,7 @@ struct AppPorts {
   SoundPort sound;
   ClockPort clock;
   PreviewPort preview;
+  ReadLogPort readLog;  // empty: no --log
 };
 
 #endif  // QUARNEL_APP_PORTS_H_

@@ -2,8 +2,12 @@
 #include "app/scanner_worker.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "app/preview_notice.h"
+#include "capture/camera_listing.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc/imgproc_c.h>
@@ -24,8 +28,8 @@ void releaseFrameImages(ScannerWorker& worker) {
 // are packed (width x 3 bytes, as copyFrame writes them) whatever the width, so no width can shear the
 // picture. A 0 x 0 size leaves no images.
 void fitFrameImages(ScannerWorker& worker, CaptureManager& capture) {
-  const int width = capture.frameWidth(SCANNER_DEVICE);
-  const int height = capture.frameHeight(SCANNER_DEVICE);
+  const int width = capture.frameWidth(worker.device);
+  const int height = capture.frameHeight(worker.device);
   if (worker.colour != nullptr && worker.colour->width == width && worker.colour->height == height) return;
   releaseFrameImages(worker);
   if (width <= 0 || height <= 0) return;
@@ -34,29 +38,40 @@ void fitFrameImages(ScannerWorker& worker, CaptureManager& capture) {
   cvSetData(worker.colour, worker.colourPixels.data(), width * 3);
 }
 
-void openScannerDevice(CaptureManager& capture) {
-  capture.setRequestedFrameRate(SCANNER_DEVICE, SCANNER_FRAME_RATE);
+// The slot of the chosen camera. A camera chosen by its node is looked up at every open, as its index
+// changes when devices come and go; -1, which every operation refuses, while the node is missing.
+int chosenDevice(const CameraChoice& camera, CaptureManager& capture) {
+  if (camera.path.empty()) return camera.index;
+  const int index = findCameraIndex(capture.captureBackend(), camera.path);
+  if (index < 0) std::printf("SETUP: device %s not found\n", camera.path.c_str());
+  return index;
+}
+
+void openScannerDevice(ScannerWorker& worker, CaptureManager& capture) {
+  worker.device = chosenDevice(worker.settings.camera, capture);
+  capture.setRequestedFrameRate(worker.device, SCANNER_FRAME_RATE);
   // The sized open is refused when the default open has succeeded: 640 x 480 only as a fallback.
-  capture.openDevice(SCANNER_DEVICE);
-  capture.openDevice(SCANNER_DEVICE, SCANNER_REQUESTED_WIDTH, SCANNER_REQUESTED_HEIGHT);
+  capture.openDevice(worker.device);
+  capture.openDevice(worker.device, SCANNER_REQUESTED_WIDTH, SCANNER_REQUESTED_HEIGHT);
 }
 
 // Polls until a frame is copied or a reconnect is due. missCount is left as it is after a reconnect,
 // so that every further empty poll reconnects again until a frame arrives.
 void acquireFrame(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports) {
   for (;;) {
-    if (capture.hasNewFrame(SCANNER_DEVICE)) {
+    if (capture.hasNewFrame(worker.device)) {
       fitFrameImages(worker, capture);
       if (worker.colour != nullptr) {
-        capture.copyFrame(SCANNER_DEVICE, worker.colourPixels.data(), false, true);
+        capture.copyFrame(worker.device, worker.colourPixels.data(), false, true);
+        worker.frameArrived = true;
       }
       worker.missCount = 0;
       return;
     }
     ++worker.missCount;
     if (worker.missCount >= SCANNER_MISSES_BEFORE_RECONNECT) {
-      capture.closeDevice(SCANNER_DEVICE);
-      openScannerDevice(capture);
+      if (worker.device >= 0) capture.closeDevice(worker.device);
+      openScannerDevice(worker, capture);
       fitFrameImages(worker, capture);
       ports.clock.sleepMs(SCANNER_OPEN_PAUSE_MS);
       return;
@@ -71,14 +86,35 @@ void decodeFrame(ScannerWorker& worker) {
   if (worker.count > DECODE_MAX_RESULTS) worker.count = DECODE_MAX_RESULTS;
 }
 
+// The band's warning for this cycle, or null: typing impossible, or a read recently not typed for want
+// of a focused window.
+const char* previewWarning(const ScannerWorker& worker, const AppPorts& ports) {
+  if (!ports.keyboard.canType && worker.wedge.settings.typeReads) return WARNING_CANNOT_TYPE;
+  if (worker.wedge.unfocusedRead &&
+      ports.clock.tickCount() - worker.wedge.unfocusedTick < SCANNER_NO_FOCUS_NOTE_MS) {
+    return WARNING_NO_FOCUS;
+  }
+  return nullptr;
+}
+
+// The scaled frame, or, while there is none yet, a message saying why. The notices are drawn on the
+// scaled copy only: the frame the decoder reads is never written on.
 void showPreview(const ScannerWorker& worker, const AppPorts& ports) {
   const PreviewSize size = previewSizeFor(ports.preview.previewRect());
   if (size.width == 0) return;
   IplImage* preview = nullptr;
   try {
     preview = cvCreateImage(cvSize(size.width, size.height), IPL_DEPTH_8U, 3);
-    preview->origin = worker.colour->origin;
-    cvResize(worker.colour, preview, CV_INTER_AREA);
+    cv::Mat picture = cv::cvarrToMat(preview);
+    if (worker.colour == nullptr) {
+      drawNoticePicture(picture, NOTICE_NO_CAMERA);
+    } else if (!worker.frameArrived) {
+      drawNoticePicture(picture, NOTICE_WAITING);
+    } else {
+      preview->origin = worker.colour->origin;
+      cvResize(worker.colour, preview, CV_INTER_AREA);
+    }
+    if (const char* warning = previewWarning(worker, ports)) drawWarningBand(picture, warning);
   } catch (const cv::Exception&) {
     // A preview too large to allocate is skipped for this cycle like an empty one.
     if (preview != nullptr) cvReleaseImage(&preview);
@@ -127,17 +163,23 @@ void drawResult(IplImage* colour, int i, const DecodeResult& result) {
 
 void startScanner(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports) {
   capture.listDevices(false);
-  openScannerDevice(capture);
+  openScannerDevice(worker, capture);
   fitFrameImages(worker, capture);
   ports.clock.sleepMs(SCANNER_OPEN_PAUSE_MS);
   worker.missCount = 0;
+  worker.frameArrived = false;
   worker.wedge = KeyboardWedge{};
+  worker.wedge.settings = worker.settings.wedge;
 }
 
 void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports) {
   acquireFrame(worker, capture, ports);
-  // No frame size yet (no device could be opened): nothing to process; keep polling and reconnecting.
-  if (worker.colour == nullptr) return;
+  // No frame size yet (no device could be opened): nothing to process; keep polling and reconnecting,
+  // and let the preview say so.
+  if (worker.colour == nullptr) {
+    showPreview(worker, ports);
+    return;
+  }
 
   if (worker.grey == nullptr) {
     worker.grey = cvCreateImage(cvGetSize(worker.colour), IPL_DEPTH_8U, 1);
@@ -162,9 +204,10 @@ void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPo
   if (decodeMs < SCANNER_MIN_DECODE_MS) ports.clock.sleepMs(SCANNER_MIN_DECODE_MS - decodeMs);
 }
 
-void runScannerWorker(CaptureBackend& backend, const AppPorts& ports, long cycles) {
+void runScannerWorker(CaptureBackend& backend, const AppPorts& ports, long cycles, const ScannerSettings& settings) {
   CaptureManager capture(backend);
   ScannerWorker worker;
+  worker.settings = settings;
   startScanner(worker, capture, ports);
   for (long done = 0; cycles < 0 || done < cycles; ++done) runScannerCycle(worker, capture, ports);
 }

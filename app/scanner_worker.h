@@ -12,6 +12,7 @@
 
 #include "app/keyboard_wedge.h"
 #include "app/ports.h"
+#include "app/settings.h"
 #include "capture/capture_manager.h"
 #include "decoder/decoder.h"
 
@@ -48,7 +49,13 @@ struct ScannerWorker {
   int count = 0;
   int missCount = 0;
   KeyboardWedge wedge;
+  ScannerSettings settings;      // set before startScanner
+  int device = SCANNER_DEVICE;   // the capture slot in use: the chosen camera's index at the last open
+  bool frameArrived = false;     // a frame has been copied since the worker started
 };
+
+// How long the preview's band says that a read was not typed for want of a focused window.
+constexpr std::uint32_t SCANNER_NO_FOCUS_NOTE_MS = 3000;
 
 // The preview size for a client area: width a multiple of 16, height three quarters of it. 0 x 0 when
 // the area is empty or too small.
@@ -58,7 +65,7 @@ struct PreviewSize {
 };
 PreviewSize previewSizeFor(const PreviewRect& clientArea);
 
-// Opens device 0, sizes the colour image to its frames and pauses.
+// Opens the chosen camera (device 0 by default), sizes the colour image to its frames and pauses.
 void startScanner(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports);
 // One frame: acquisition (or reconnect), grey conversion, the whole read, overlay and confirmation of
 // every result, preview and pacing.
@@ -66,8 +73,9 @@ void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPo
 // Draws result i's outline and label onto the colour image.
 void drawResult(IplImage* colour, int i, const DecodeResult& result);
 
-// The thread routine: constructs the capture manager on the backend, starts, and runs `cycles` cycles;
-// a negative count (the program's) runs for ever.
-void runScannerWorker(CaptureBackend& backend, const AppPorts& ports, long cycles = -1);
+// The thread routine: constructs the capture manager on the backend, starts with the settings, and
+// runs `cycles` cycles; a negative count (the program's) runs for ever.
+void runScannerWorker(CaptureBackend& backend, const AppPorts& ports, long cycles = -1,
+                      const ScannerSettings& settings = ScannerSettings{});
 
 #endif  // QUARNEL_APP_SCANNER_WORKER_H_

@@ -5,6 +5,7 @@ include(GNUInstallDirs)
 target_sources(quarnel_app PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/preview.cpp
   ${CMAKE_CURRENT_LIST_DIR}/main_window.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window_focus_x11.cpp
 )
 
 if(TARGET quarnel_decoder AND TARGET quarnel_capture)

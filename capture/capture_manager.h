@@ -58,6 +58,9 @@ class CaptureManager {
   // Read-only view of a slot's record, for diagnostics; device must be in 0 .. 19.
   const CaptureDevice& deviceRecord(int device) const;
 
+  // The backend the manager runs on, for lookups that need no device slot.
+  CaptureBackend& captureBackend() const { return backend; }
+
  private:
   int countDevices();
   CaptureResult findDeviceFilter(int device, CaptureDevice& record);

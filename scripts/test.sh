@@ -33,5 +33,8 @@ cmake --build "$tsan_build" -j "$jobs" --target quarnel_tsan_tests
 TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
   ctest --test-dir "$tsan_build" --output-on-failure -j "$jobs" -L tsan
 
+# The Debian package: built, checked with lintian, and (as root) installed, run and removed.
+scripts/package-test.sh
+
 # Every fuzz target for a bounded time, in a clang build tree of its own.
 scripts/fuzz.sh

@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -32,7 +34,7 @@ constexpr off_t MAX_FILE_BYTES = 256 * 1024 * 1024;
 constexpr double MAX_IMAGE_PIXELS = 100.0 * 1000 * 1000;
 
 constexpr const char* USAGE =
-    "Usage: quarnel-decode [--raw | --json] FILE...\n"
+    "Usage: quarnel-decode [--raw | --json] [--recursive] FILE...\n"
     "Decodes the Data Matrix (ECC 200) symbols in image files (PNG, JPEG, WebP, BMP, TIFF).\n"
     "\n"
     "Each image is read as grey and decoded as the scanner does: first with an automatic global\n"
@@ -46,7 +48,14 @@ constexpr const char* USAGE =
     "  --raw      exactly the bytes of the first symbol of a single FILE, nothing added\n"
     "  -j N       decode N files at once (default: the number of processors); the output is\n"
     "             the same, in the same order, as with one\n"
+    "\n"
+    "Input:\n"
+    "  -            as FILE: the picture on standard input\n"
+    "  --recursive  a directory given as FILE stands for the pictures inside it and in its\n"
+    "               subdirectories (by name: .png .jpg .jpeg .webp .bmp .tif .tiff), in sorted order\n"
+    "\n"
     "  --help     this text\n"
+    "  --version  the version\n"
     "\n"
     "Exit status: 0 when every file gave at least one symbol, 1 when some file gave none,\n"
     "2 on a usage error or an unreadable file (a message naming the file goes to standard error).\n";
@@ -227,6 +236,77 @@ void writeJson(std::ostream& out, const std::vector<FileReport>& reports) {
   out << "\n]}\n";
 }
 
+// Reads the whole of standard input, within the same size limit as a file.
+bool readStandardInput(std::vector<std::uint8_t>* bytes, std::string* error) {
+  bytes->clear();
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = std::strerror(errno);
+      return false;
+    }
+    if (got == 0) break;
+    if (bytes->size() + static_cast<std::size_t>(got) > static_cast<std::size_t>(MAX_FILE_BYTES)) {
+      *error = "file too large";
+      return false;
+    }
+    bytes->insert(bytes->end(), buffer, buffer + got);
+  }
+  if (bytes->empty()) {
+    *error = "empty file";
+    return false;
+  }
+  return true;
+}
+
+// A picture, by the name's extension, as --recursive picks files from a directory.
+bool hasPictureExtension(const std::filesystem::path& path) {
+  std::string extension = path.extension().string();
+  for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  for (const char* known : {".png", ".jpg", ".jpeg", ".jpe", ".webp", ".bmp", ".dib", ".tif", ".tiff"}) {
+    if (extension == known) return true;
+  }
+  return false;
+}
+
+// With --recursive, each directory among the arguments becomes the pictures inside it, sorted by path;
+// a directory that cannot be walked stays as it is, so that reading it reports the fault, and one
+// without pictures is added to emptyDirectories.
+std::vector<std::string> expandDirectories(const std::vector<std::string>& args, bool recursive,
+                                           std::vector<std::string>* emptyDirectories) {
+  std::vector<std::string> paths;
+  for (const std::string& arg : args) {
+    std::error_code failure;
+    if (!recursive || arg == "-" || !std::filesystem::is_directory(arg, failure)) {
+      paths.push_back(arg);
+      continue;
+    }
+    std::vector<std::string> found;
+    std::filesystem::recursive_directory_iterator walk(arg, failure);
+    for (; !failure && walk != std::filesystem::recursive_directory_iterator(); walk.increment(failure)) {
+      if (walk->is_regular_file(failure) && hasPictureExtension(walk->path())) found.push_back(walk->path().string());
+    }
+    if (failure) {
+      paths.push_back(arg);
+      continue;
+    }
+    if (found.empty()) emptyDirectories->push_back(arg);
+    std::sort(found.begin(), found.end());
+    paths.insert(paths.end(), found.begin(), found.end());
+  }
+  return paths;
+}
+
+// The picture of one argument: "-" is standard input, anything else a file.
+cv::Mat loadInput(const std::string& path, std::string* error) {
+  if (path != "-") return loadGreyImage(path, error);
+  std::vector<std::uint8_t> bytes;
+  if (!readStandardInput(&bytes, error)) return cv::Mat();
+  return decodeGreyImage(bytes, error);
+}
+
 int usageError(std::ostream& err, const std::string& message) {
   err << PROGRAM << ": " << message << "\n" << "Try '" << PROGRAM << " --help' for more information.\n";
   return DECODE_COMMAND_FAILED;
@@ -271,21 +351,6 @@ cv::Mat loadGreyImage(const std::string& path, std::string* error) {
   return decodeGreyImage(bytes, error);
 }
 
-std::string escapeMessage(const std::vector<std::uint8_t>& message) {
-  static const char HEX[] = "0123456789ABCDEF";
-  std::string text;
-  for (const std::uint8_t b : message) {
-    if (b >= 0x20 && b < 0x7F && b != '\\') {
-      text += static_cast<char>(b);
-    } else {
-      text += "\\x";
-      text += HEX[b >> 4];
-      text += HEX[b & 15];
-    }
-  }
-  return text;
-}
-
 namespace {
 
 // Parses the count of -j: a whole number from 1 on.
@@ -300,7 +365,7 @@ bool parseJobCount(const std::string& text, unsigned* jobs) {
 FileReport readFileReport(const std::string& path) {
   FileReport report;
   report.path = path;
-  cv::Mat grey = loadGreyImage(path, &report.error);
+  cv::Mat grey = loadInput(path, &report.error);
   if (!grey.empty()) report.symbols = decodeGrey(grey);
   return report;
 }
@@ -354,6 +419,7 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
   unsigned jobs = defaultJobCount();
   std::vector<std::string> paths;
   bool optionsEnded = false;
+  bool recursive = false;
   for (size_t a = 0; a < args.size(); ++a) {
     const std::string& arg = args[a];
     if (!optionsEnded && arg == "--") {
@@ -361,6 +427,11 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
     } else if (!optionsEnded && arg == "--help") {
       out << USAGE;
       return DECODE_COMMAND_ALL_READ;
+    } else if (!optionsEnded && arg == "--version") {
+      out << PROGRAM << " " << QUARNEL_VERSION << "\n";
+      return DECODE_COMMAND_ALL_READ;
+    } else if (!optionsEnded && arg == "--recursive") {
+      recursive = true;
     } else if (!optionsEnded && (arg == "--raw" || arg == "--json")) {
       const OutputMode wanted = arg == "--raw" ? OutputMode::Raw : OutputMode::Json;
       if (modeGiven && wanted != mode) return usageError(err, "--raw and --json cannot be combined");
@@ -377,10 +448,14 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
     }
   }
   if (paths.empty()) return usageError(err, "no image file given");
+  std::vector<std::string> emptyDirectories;
+  paths = expandDirectories(paths, recursive, &emptyDirectories);
+  for (const std::string& directory : emptyDirectories) err << PROGRAM << ": " << directory << ": no pictures found\n";
+  if (paths.empty()) return DECODE_COMMAND_SOME_EMPTY;
   if (mode == OutputMode::Raw && paths.size() != 1) return usageError(err, "--raw takes exactly one file");
 
   std::vector<FileReport> reports;
-  bool anyUnreadable = false, anyEmpty = false;
+  bool anyUnreadable = false, anyEmpty = !emptyDirectories.empty();
   readFilesInOrder(paths, jobs, [&](FileReport report) {
     const std::string& path = report.path;
     {

@@ -9,6 +9,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "escape_message.h"
+
 // Exit statuses of the command.
 enum DecodeCommandStatus {
   DECODE_COMMAND_ALL_READ = 0,    // every file gave at least one symbol
@@ -21,9 +23,6 @@ cv::Mat loadGreyImage(const std::string& path, std::string* error);
 
 // Loads an image from bytes in memory (any format the image codecs know) as 8-bit grey.
 cv::Mat decodeGreyImage(const std::vector<std::uint8_t>& bytes, std::string* error);
-
-// Bytes outside printable ASCII, and the backslash itself, as \xHH.
-std::string escapeMessage(const std::vector<std::uint8_t>& message);
 
 // Runs the command on argv-style arguments (without the program name).
 int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -223,4 +223,140 @@ TEST(KeyboardWedge, TextFillingTheWholeFieldIsBoundedAtItsLastByte) {
   EXPECT_EQ(desk.received(), std::string(DECODE_TEXT_SIZE - 1, 'a') + "\n");
 }
 
+// ---------------------------------------------------------------------------------------------------
+// The user's settings: suffix, hold-off, beep, typing, the log, and a read with no window focused.
+
+TEST(WedgeSettings, SuffixKeyEndsTheTextAsAPlainKey) {
+  const struct {
+    TypedSuffix suffix;
+    std::vector<std::string> tail;  // after the text's keys
+    const char* received;
+  } cases[] = {
+      {TypedSuffix::Return, {"+36", "-36", "flush"}, "a\n"},
+      {TypedSuffix::Tab, {"+23", "-23", "flush"}, "a\t"},
+      {TypedSuffix::None, {"flush"}, "a"},
+  };
+  for (const auto& c : cases) {
+    FakeDesk desk;
+    // A layout that lists Shift for Tab (as Shift+Tab moves back) must still get a plain Tab.
+    desk.layout['\t'] = scan(KEY_TAB, KEY_STATE_SHIFT);
+    KeyboardWedge wedge;
+    wedge.settings.suffix = c.suffix;
+    confirmRead(wedge, desk.ports(), 0, resultWithText("a"));
+    std::vector<std::string> expected = {"+38", "-38"};
+    expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+    expected.push_back("beep");
+    EXPECT_EQ(desk.events, expected) << c.received;
+  }
+}
+
+TEST(WedgeSettings, HoldOffLastsTheSetTime) {
+  for (const std::int32_t holdOff : {1, 1000, 600000}) {
+    FakeDesk desk;
+    KeyboardWedge wedge;
+    wedge.settings.holdOffMs = holdOff;
+    const std::uint32_t length = static_cast<std::uint32_t>(holdOff);
+    const struct {
+      std::uint32_t at;
+      int typedLines;
+    } steps[] = {{0, 1}, {length - 1, 1}, {length, 1}, {length + 1, 2}};
+    for (const auto& step : steps) {
+      desk.now = step.at;
+      confirmRead(wedge, desk.ports(), 0, resultWithText("x"));
+      EXPECT_EQ(desk.received(), step.typedLines == 1 ? "x\n" : "x\nx\n") << holdOff << " ms, at +" << step.at;
+    }
+  }
+}
+
+TEST(WedgeSettings, ZeroHoldOffTypesEveryFrame) {
+  FakeDesk desk;
+  KeyboardWedge wedge;
+  wedge.settings.holdOffMs = 0;
+  for (int frame = 0; frame < 3; ++frame) confirmRead(wedge, desk.ports(), 0, resultWithText("z"));
+  EXPECT_EQ(desk.received(), "z\nz\nz\n");
+  EXPECT_EQ(desk.beeps, 3);
+}
+
+TEST(WedgeSettings, NoBeepStillTypesAndHoldsOff) {
+  FakeDesk desk;
+  KeyboardWedge wedge;
+  wedge.settings.beep = false;
+  desk.now = 10;
+  confirmRead(wedge, desk.ports(), 0, resultWithText("q"));
+  EXPECT_EQ(desk.received(), "q\n");
+  EXPECT_EQ(desk.beeps, 0);
+  EXPECT_EQ(wedge.holdOff, 5000);
+  EXPECT_EQ(wedge.lastTypedTick, 10u);
+}
+
+// Records what the wedge hands to the log.
+struct LogRecorder {
+  std::vector<std::string> lines;
+  ReadLogPort port() {
+    return ReadLogPort{[this](const std::string& text) { lines.push_back(text); }};
+  }
+};
+
+TEST(WedgeSettings, NoTypeTypesNothingButLogsBeepsAndHoldsOff) {
+  FakeDesk desk;
+  LogRecorder log;
+  KeyboardWedge wedge;
+  wedge.settings.typeReads = false;
+  AppPorts ports = desk.ports();
+  ports.readLog = log.port();
+  // Not even asked whether a window has the focus: nothing is typed anyway.
+  ports.keyboard.hasFocusTarget = [] { return false; };
+  confirmRead(wedge, ports, 0, resultWithText("Lot 7"));
+  EXPECT_EQ(desk.events, (std::vector<std::string>{"beep"}));
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"Lot 7"}));
+  EXPECT_EQ(wedge.holdOff, 5000);
+  desk.now += 100;
+  confirmRead(wedge, ports, 0, resultWithText("Lot 7"));  // held off: not logged again
+  EXPECT_EQ(log.lines.size(), 1u);
+}
+
+TEST(WedgeSettings, EveryTypedReadIsLoggedWithItsWholeText) {
+  FakeDesk desk;
+  LogRecorder log;
+  KeyboardWedge wedge;
+  wedge.settings.holdOffMs = 0;
+  AppPorts ports = desk.ports();
+  ports.readLog = log.port();
+  confirmRead(wedge, ports, 0, resultWithText("a\\b\x01"));
+  confirmRead(wedge, ports, 1, resultWithText("second symbol"));  // not typed, not logged
+  confirmRead(wedge, ports, 0, resultWithText(""));
+  DecodeResult full;
+  std::memset(full.text, 'f', sizeof full.text);
+  confirmRead(wedge, ports, 0, full);
+  ASSERT_EQ(log.lines.size(), 3u);
+  EXPECT_EQ(log.lines[0], "a\\b\x01");
+  EXPECT_EQ(log.lines[1], "");
+  EXPECT_EQ(log.lines[2], std::string(DECODE_TEXT_SIZE - 1, 'f'));
+}
+
+TEST(WedgeSettings, ReadWithoutAFocusedWindowIsNotTypedUntilOneHasTheFocus) {
+  FakeDesk desk;
+  LogRecorder log;
+  KeyboardWedge wedge;
+  bool focused = false;
+  AppPorts ports = desk.ports();
+  ports.readLog = log.port();
+  ports.keyboard.hasFocusTarget = [&focused] { return focused; };
+  desk.now = 500;
+  confirmRead(wedge, ports, 0, resultWithText("id"));
+  EXPECT_TRUE(desk.events.empty()) << "no keys, no beep";
+  EXPECT_TRUE(log.lines.empty());
+  EXPECT_EQ(wedge.holdOff, 0);
+  EXPECT_TRUE(wedge.unfocusedRead);
+  EXPECT_EQ(wedge.unfocusedTick, 500u);
+
+  focused = true;
+  desk.now = 600;
+  confirmRead(wedge, ports, 0, resultWithText("id"));
+  EXPECT_EQ(desk.received(), "id\n");
+  EXPECT_EQ(desk.beeps, 1);
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"id"}));
+  EXPECT_FALSE(wedge.unfocusedRead);
+}
+
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "scripted_camera.h"
+#include "tests/capture/scripted_backend.h"
 #include "symbol_encoder.h"
 #include "symbol_renderer.h"
 
@@ -35,7 +38,7 @@ struct FakeHost {
   AppPorts ports() {
     AppPorts p;
     p.keyboard.keyScan = [](unsigned char ch) {
-      if (ch == '\n') return static_cast<std::int16_t>('\n');
+      if (ch == '\n' || ch == '\t') return static_cast<std::int16_t>(ch);
       return ch >= 0x20 && ch < 0x7F ? static_cast<std::int16_t>(ch) : KEY_SCAN_NONE;
     };
     p.keyboard.keyEvent = [this](int key, unsigned flags) {
@@ -381,6 +384,118 @@ TEST_F(ScannerCycle, FrameWhoseRowsAreNotWordAlignedArrivesUnsheared) {
   EXPECT_EQ(cv::norm(decoder.greys[0], expectedGrey, cv::NORM_INF), 0.0);
 }
 
+// A notice picture: the window's face colour around a white band in the middle with dark text on it,
+// and no trace of a camera picture.
+void expectNotice(const cv::Mat& preview) {
+  ASSERT_EQ(preview.type(), CV_8UC3);
+  const cv::Vec3b face(240, 240, 240);
+  EXPECT_EQ(preview.at<cv::Vec3b>(0, 0), face);
+  EXPECT_EQ(preview.at<cv::Vec3b>(preview.rows - 1, preview.cols - 1), face);
+  const cv::Mat middle = preview.rowRange(preview.rows / 2 - 20, preview.rows / 2 + 20);
+  const int white = cv::countNonZero(cv::Mat(middle == cv::Scalar(255, 255, 255)).reshape(1) > 0);
+  int dark = 0;
+  for (int y = 0; y < middle.rows; ++y) {
+    for (int x = 0; x < middle.cols; ++x) dark += middle.at<cv::Vec3b>(y, x)[0] < 100 ? 1 : 0;
+  }
+  EXPECT_GT(white, middle.total());
+  EXPECT_GT(dark, 200) << "the message's text";
+}
+
+TEST_F(ScannerCycle, OpenCameraThatHasSentNothingYetShowsAWaitingNoticeInsteadOfAnEmptyPicture) {
+  start(320, 240);
+  cycle();  // no frame: five empty polls and a reconnect
+  ASSERT_EQ(host.previews.size(), 1u);
+  expectNotice(host.previews[0]);
+  const cv::Mat waiting = host.previews[0];
+
+  ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, cv::Scalar(10, 20, 30))));
+  cycle();
+  ASSERT_EQ(host.previews.size(), 2u);
+  const cv::Mat picture(host.previews[1].size(), CV_8UC3, cv::Scalar(10, 20, 30));
+  EXPECT_EQ(cv::norm(host.previews[1], picture, cv::NORM_INF), 0.0) << "the camera's picture";
+
+  // A camera that stalls later keeps its last picture; the notice is for a camera never seen.
+  cycle();
+  ASSERT_EQ(host.previews.size(), 3u);
+  EXPECT_EQ(cv::norm(host.previews[2], picture, cv::NORM_INF), 0.0);
+
+  // Without any camera the message differs.
+  camera->present = false;
+  capture->closeDevice(0);
+  for (int c = 0; c < 2; ++c) cycle();
+  ASSERT_EQ(worker.colour, nullptr);
+  expectNotice(host.previews.back());
+  EXPECT_GT(cv::norm(host.previews.back(), waiting, cv::NORM_L1), 0.0) << "'no camera' is not 'waiting'";
+}
+
+// The warning band at the foot of the preview: white with dark text, over the picture.
+bool hasWarningBand(const cv::Mat& preview) {
+  const int bandTop = preview.rows - static_cast<int>(0.047 * preview.cols);
+  const cv::Mat band = preview.rowRange(bandTop + 1, preview.rows);
+  int white = 0;
+  int dark = 0;
+  for (int y = 0; y < band.rows; ++y) {
+    for (int x = 0; x < band.cols; ++x) {
+      const cv::Vec3b p = band.at<cv::Vec3b>(y, x);
+      white += p == cv::Vec3b(255, 255, 255) ? 1 : 0;
+      dark += p[0] < 100 && p[1] < 100 && p[2] < 100 ? 1 : 0;
+    }
+  }
+  return white > static_cast<int>(band.total()) / 2 && dark > 100;
+}
+
+TEST_F(ScannerCycle, BandWarnsWhileNothingCanBeTypedOrAReadFoundNoFocusedWindow) {
+  const cv::Scalar grey(90, 90, 90);
+  struct Case {
+    const char* name;
+    bool canType;
+    bool typeReads;
+    bool focused;
+    bool warned;
+  } cases[] = {
+      {"all well", true, true, true, false},
+      {"no keyboard", false, true, true, true},
+      {"no keyboard, typing off anyway", false, false, true, false},
+      {"read with no focused window", true, true, false, true},
+  };
+  for (const Case& c : cases) {
+    capture.reset();
+    host = FakeHost{};
+    worker.settings.wedge.typeReads = c.typeReads;
+    start(320, 240);
+    ports.keyboard.canType = c.canType;
+    ports.keyboard.hasFocusTarget = [&c] { return c.focused; };
+    decoder.found = {makeResult("t", {{10, 10}, {50, 10}, {50, 50}, {10, 50}})};
+    ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, grey)));
+    cycle();
+    ASSERT_EQ(host.previews.size(), 1u) << c.name;
+    EXPECT_EQ(hasWarningBand(host.previews[0]), c.warned) << c.name;
+    // A keyboard that cannot type loses the keys in the real program; this fake one records them.
+    EXPECT_EQ(host.typed, c.typeReads && c.focused ? "t\n" : "") << c.name;
+  }
+  // The note about a read with no focused window goes after a while.
+  host.now += SCANNER_NO_FOCUS_NOTE_MS + 1;
+  decoder.found.clear();
+  ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, grey)));
+  cycle();
+  EXPECT_FALSE(hasWarningBand(host.previews.back()));
+}
+
+TEST_F(ScannerCycle, SettingsReachTheWedge) {
+  worker.settings.wedge.suffix = TypedSuffix::Tab;
+  worker.settings.wedge.holdOffMs = 250;
+  worker.settings.wedge.beep = false;
+  start(320, 240);
+  decoder.found = {makeResult("s", {{10, 10}, {50, 10}, {50, 50}, {10, 50}})};
+  for (int c = 0; c < 5; ++c) {
+    ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, cv::Scalar(0, 0, 0))));
+    cycle();  // each cycle takes its 100 ms of pacing
+  }
+  // Typed; held off 250 ms: two more cycles; cleared by the fourth; typed by the fifth.
+  EXPECT_EQ(host.typed, "s\ts\t");
+  EXPECT_EQ(host.beeps, 0);
+}
+
 TEST_F(ScannerCycle, NoCameraAtStartKeepsReconnectingWithoutImageWorkUntilOneAppears) {
   camera = std::make_unique<ScriptedCamera>(320, 240);
   camera->present = false;
@@ -390,6 +505,9 @@ TEST_F(ScannerCycle, NoCameraAtStartKeepsReconnectingWithoutImageWorkUntilOneApp
   EXPECT_EQ(decoder.calls, 0);
   EXPECT_TRUE(host.previews.empty());
   EXPECT_EQ(worker.missCount, 7);
+  // Each cycle the preview says that there is no camera.
+  ASSERT_EQ(host.previews.size(), 3u);
+  expectNotice(host.previews[2]);
 
   camera->present = true;
   cycle();  // reconnects, now with a camera
@@ -521,6 +639,70 @@ TEST_F(ScannerWithDecoder, SymbolIsReadByPassOneOutlinedAndTyped) {
     }
     EXPECT_GT(redNearby, 0) << corner;
   }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The chosen camera, by index or by node, on a scripted backend with three devices whose keys are nodes
+// in a folder of the test's own.
+class CameraChoiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quarnel-worker-nodes-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
+    for (const char* node : {"video0", "video1", "video2"}) {
+      std::ofstream(dir / node) << "";
+      capturetest::ScriptedDevice device = capturetest::namedDevice(node);
+      device.entry.moniker = (dir / node).string();
+      backend.devices.push_back(device);
+    }
+    std::filesystem::create_symlink("video2", dir / "by-id-cam");
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  // The nodes bound, in order, over start-up and `cycles` cycles (each one here ends in a reconnect, as
+  // the scripted devices send nothing).
+  std::vector<std::string> boundNodes(const CameraChoice& camera, int cycles) {
+    ScannerSettings settings;
+    settings.camera = camera;
+    runScannerWorker(backend, host.ports(), cycles, settings);
+    std::vector<std::string> nodes;
+    for (const std::string& call : backend.calls) {
+      if (call.rfind("bindSource ", 0) == 0) nodes.push_back(std::filesystem::path(call.substr(11)).filename());
+    }
+    return nodes;
+  }
+
+  std::filesystem::path dir;
+  capturetest::ScriptedBackend backend;
+  FakeHost host;
+};
+
+TEST_F(CameraChoiceTest, DefaultIsDeviceZero) {
+  EXPECT_EQ(boundNodes(CameraChoice{}, 1), (std::vector<std::string>{"video0", "video0"}));
+}
+
+TEST_F(CameraChoiceTest, ByIndex) {
+  EXPECT_EQ(boundNodes(CameraChoice{1, ""}, 1), (std::vector<std::string>{"video1", "video1"}));
+}
+
+TEST_F(CameraChoiceTest, ByNodeOrLinkAndLookedUpAgainAtEveryOpen) {
+  // While the worker pauses after its first open, video0 goes away: the camera is now index 1.
+  host.onSleep = [this] {
+    if (backend.devices.size() == 3) backend.devices.erase(backend.devices.begin());
+  };
+  EXPECT_EQ(boundNodes(CameraChoice{0, (dir / "by-id-cam").string()}, 1),
+            (std::vector<std::string>{"video2", "video2"}));
+}
+
+TEST_F(CameraChoiceTest, MissingNodeOpensNothingAndSaysSo) {
+  const std::string missing = (dir / "video9").string();
+  testing::internal::CaptureStdout();
+  const std::vector<std::string> nodes = boundNodes(CameraChoice{0, missing}, 1);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(nodes.empty());
+  EXPECT_NE(out.find("SETUP: device " + missing + " not found\n"), std::string::npos) << out;
+  EXPECT_FALSE(host.previews.empty()) << "the preview says that there is no camera";
 }
 
 }  // namespace

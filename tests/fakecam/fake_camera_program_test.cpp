@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -88,8 +89,9 @@ class ProgramOnFakeCamera : public ::testing::Test {
 };
 
 void expectTypedOnceThenAfterTheHoldOff(Display* display, const Scenario& scenario,
-                                        const std::map<std::string, std::optional<std::string>>& env) {
-  ChildProcess program(QUARNEL_PROGRAM, {}, env);
+                                        const std::map<std::string, std::optional<std::string>>& env,
+                                        const std::vector<std::string>& args = {}) {
+  ChildProcess program(QUARNEL_PROGRAM, args, env);
   const Window window = waitForWindow(display, "Quarnel", program.pid(), milliseconds(20000));
   ASSERT_NE(window, 0u) << program.err();
   // The window took the focus when it was shown; once the camera streams, the test's window takes it back,
@@ -143,6 +145,33 @@ TEST_F(ProgramOnFakeCamera, ReconnectsAfterTheCameraIsUnpluggedAndTypesAgain) {
   // Unplugged two seconds after the symbol came into view, for two seconds.
   const Scenario scenario{"YUYV", 640, 480, "150:2000"};
   expectTypedOnceThenAfterTheHoldOff(display_, scenario, cameraEnvironment(scenario));
+}
+
+TEST_F(ProgramOnFakeCamera, CameraNamedByItsNodeTypesTheSymbol) {
+  const Scenario scenario{"YUYV", 640, 480, ""};
+  expectTypedOnceThenAfterTheHoldOff(display_, scenario, cameraEnvironment(scenario), {"--camera=/dev/video0"});
+}
+
+// The listing shows the capture node with the formats and sizes the camera was set up to offer, and
+// leaves out its metadata node (/dev/video1), which delivers no pictures. It needs no display.
+TEST_F(ProgramOnFakeCamera, ListsTheCaptureNodeAndSkipsTheMetadataNode) {
+  ChildProcess program(QUARNEL_PROGRAM, {"--list-cameras"},
+                       {{"LD_PRELOAD", QUARNEL_FAKECAM_PRELOAD},
+                        {"QUARNEL_FAKECAM_FORMAT", std::string("YUYV,MJPG")},
+                        {"QUARNEL_FAKECAM_SIZE", std::string("640x480")},
+                        {"QUARNEL_FAKECAM_SIZES", std::string("640x480,1280x720")},
+                        {"QUARNEL_FAKECAM_UNPLUG", std::nullopt},
+                        {"DISPLAY", std::nullopt},
+                        {"WAYLAND_DISPLAY", std::nullopt}});
+  const std::optional<int> status = program.waitExit(milliseconds(10000));
+  ASSERT_TRUE(status) << "still running";
+  EXPECT_TRUE(exitedWith(status, 0)) << "status " << *status << "\n" << program.err();
+  EXPECT_EQ(program.out(),
+            "0: /dev/video0\n"
+            "   name: Quarnel emulated camera\n"
+            "   YUY2: 640x480 1280x720\n"
+            "   MJPG: 640x480 1280x720\n");
+  EXPECT_EQ(program.err(), "");
 }
 
 }  // namespace

@@ -38,6 +38,9 @@
 #include "program_harness.h"
 #include "replay_scene.h"
 
+// After the image library: the extension's header leaves macros behind that clash with its names.
+#include <X11/extensions/XTest.h>
+
 namespace programtest {
 namespace {
 
@@ -167,10 +170,20 @@ void expectLabelBand(const cv::Mat& picture) {
 }
 
 // ---------------------------------------------------------------------------------------------------
+// Another client's window can go at any moment between two requests about it (a program that ended
+// leaves its windows to the server to remove): such a request fails and is simply not answered.
+XErrorHandler defaultXErrorHandler = nullptr;
+int ignoreVanishedWindows(Display* display, XErrorEvent* error) {
+  if (error->error_code == BadWindow) return 0;
+  return defaultXErrorHandler != nullptr ? defaultXErrorHandler(display, error) : 0;
+}
+
 class ProgramLife : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    XErrorHandler previous = XSetErrorHandler(ignoreVanishedWindows);
+    if (previous != ignoreVanishedWindows) defaultXErrorHandler = previous;
     // The server resets when its last client leaves and refuses connections for that moment.
     waitUntil([this] { return (display_ = XOpenDisplay(nullptr)) != nullptr; }, milliseconds(5000));
     ASSERT_NE(display_, nullptr);
@@ -191,7 +204,8 @@ class ProgramLife : public ::testing::Test {
     ASSERT_TRUE(status) << "still running 1 s after the close request";
     EXPECT_TRUE(exitedWith(status, 1)) << "status " << *status;
     EXPECT_LT(msSince(asked, Clock::now()), 1000.0);
-    EXPECT_EQ(findWindow(display_, "Quarnel", child.pid()), 0u);
+    // The server removes the window once it has seen the program's connection close.
+    EXPECT_TRUE(waitUntil([&] { return findWindow(display_, "Quarnel", child.pid()) == 0; }, milliseconds(1000)));
   }
 
   Display* display_ = nullptr;
@@ -295,6 +309,71 @@ TEST_F(ProgramLife, ReplayedCameraTypesOncePerHoldOffShowsTheReadAndClosesOnRequ
   std::filesystem::remove(audioPath);
 }
 
+TEST_F(ProgramLife, WindowTakesNoKeyboardFocusAndAReadWithNoFocusedWindowWaitsForOne) {
+  KeyRecorder keys;
+  ChildProcess program(QUARNEL_REPLAY_PROGRAM, {REPLAY_TEXT}, {{"SDL_AUDIODRIVER", "dummy"}});
+  const Window window = waitForMainWindow(program);
+  ASSERT_NE(window, 0u) << program.err();
+  ASSERT_TRUE(waitUntil([&] { return program.countInOut("preview 640x480") > 0; }, milliseconds(20000)));
+
+  // The window manager is told that the window takes no input, and is offered no focus protocol.
+  XWMHints* hints = XGetWMHints(display_, window);
+  ASSERT_NE(hints, nullptr);
+  EXPECT_TRUE((hints->flags & InputHint) && !hints->input) << "input hint off";
+  XFree(hints);
+  Atom* protocols = nullptr;
+  int protocolCount = 0;
+  ASSERT_NE(XGetWMProtocols(display_, window, &protocols, &protocolCount), 0);
+  const std::vector<Atom> listed(protocols, protocols + protocolCount);
+  XFree(protocols);
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), XInternAtom(display_, "WM_TAKE_FOCUS", False)), 0);
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), XInternAtom(display_, "WM_DELETE_WINDOW", False)), 1)
+      << "it can still be closed";
+
+  // Showing the window and clicking into it leave the focus where it was.
+  const auto focused = [this] {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    return focus;
+  };
+  EXPECT_EQ(focused(), keys.window());
+  int x = 0;
+  int y = 0;
+  Window child = 0;
+  XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 320, 240, &x, &y, &child);
+  XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+  XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+  XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+  XSync(display_, False);
+  std::this_thread::sleep_for(milliseconds(500));
+  EXPECT_EQ(focused(), keys.window()) << "a click does not take the focus";
+
+  // No window has the focus: the read is not typed, and the band at the foot of the picture says so.
+  XSetInputFocus(display_, None, RevertToNone, CurrentTime);
+  XSync(display_, False);
+  kill(program.pid(), REPLAY_SHOW_SYMBOL_SIGNAL);
+  cv::Mat picture;
+  const auto bandIsWhite = [&] {
+    picture = screenshot(display_, window);
+    if (picture.empty()) return false;
+    const cv::Rect band(20, picture.rows - 2 - 24, picture.cols - 40, 20);
+    return fractionIn(picture, band, isWhite) > 0.5;
+  };
+  EXPECT_TRUE(waitUntil(bandIsWhite, milliseconds(10000))) << "no warning band";
+  std::this_thread::sleep_for(milliseconds(1000));
+  EXPECT_EQ(keys.lineCount(), 0u);
+  EXPECT_EQ(keys.pending(), "");
+
+  // Once a window has the focus again, the symbol still in view is typed by one of the next frames: the
+  // read that found no focus started no hold-off.
+  XSetInputFocus(display_, keys.window(), RevertToParent, CurrentTime);
+  XSync(display_, False);
+  ASSERT_TRUE(waitUntil([&] { return keys.lineCount() >= 1; }, milliseconds(3000))) << keys.pending();
+  EXPECT_EQ(keys.lines()[0].text, REPLAY_TEXT + "\n");
+  expectClosesWithExitCode1(program, window);
+}
+
 TEST_F(ProgramLife, MinimisedWindowShowsNoPreviewUntilRestoredAtTheSameSize) {
   ChildProcess program(QUARNEL_REPLAY_PROGRAM, {REPLAY_TEXT}, {{"SDL_AUDIODRIVER", "dummy"}});
   const Window window = waitForMainWindow(program);
@@ -364,6 +443,47 @@ TEST_F(ProgramLife, RealProgramWhoseWindowCannotBeMadeShowsTheErrorBoxUntilDismi
   EXPECT_TRUE(exitedWith(status, 0)) << *status;
   EXPECT_EQ(program.err().find("Cannot create window"), std::string::npos) << "shown in the box, not on stderr";
   EXPECT_EQ(program.out(), "");
+}
+
+// The command line of the real program: what ends at once, and what is refused before anything starts.
+// Run without a display, so that a line that wrongly went on to start shows as the display failure.
+TEST_F(ProgramLife, RealProgramCommandLine) {
+  const std::string unwritable =
+      (std::filesystem::temp_directory_path() / "quarnel-no-such-dir" / "reads.log").string();
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* out;  // the start of standard output
+    std::string err;  // standard error, exactly
+  } cases[] = {
+      {{"--help"}, 0, "Usage: quarnel [OPTION]...\n", ""},
+      {{"--version"}, 0, "quarnel ", ""},
+      {{"--bogus"}, 2, "", "quarnel: unknown option '--bogus'\nUsage: quarnel [OPTION]...\n"},
+      {{"--hold-off", "-1"}, 2, "",
+       "quarnel: invalid hold-off '-1' for '--hold-off': give 0 to 600000 milliseconds\nUsage: quarnel [OPTION]...\n"},
+      {{"--log=" + unwritable}, 2, "",
+       "quarnel: cannot open the log " + unwritable + ": No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    ChildProcess program(QUARNEL_PROGRAM, c.args, {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
+    const std::optional<int> status = program.waitExit(milliseconds(10000));
+    ASSERT_TRUE(status) << c.args[0];
+    EXPECT_TRUE(exitedWith(status, c.status)) << c.args[0] << ": " << *status;
+    EXPECT_EQ(program.out().rfind(c.out, 0), 0u) << c.args[0] << ": " << program.out();
+    EXPECT_EQ(program.err(), c.err) << c.args[0];
+  }
+}
+
+TEST_F(ProgramLife, RealProgramListsCamerasAndExits) {
+  ChildProcess program(QUARNEL_PROGRAM, {"--list-cameras"}, {{"DISPLAY", std::nullopt}});
+  const std::optional<int> status = program.waitExit(milliseconds(10000));
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(exitedWith(status, 0)) << *status;
+  EXPECT_EQ(program.err(), "");
+  // This machine's cameras are unknown; with none the listing says so, else it starts at index 0.
+  const std::string out = program.out();
+  EXPECT_TRUE(out == "No camera found.\n" || out.rfind("0: ", 0) == 0) << out;
+  EXPECT_EQ(out.find("SETUP"), std::string::npos) << "no capture diagnostics";
 }
 
 }  // namespace

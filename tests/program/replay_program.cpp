@@ -38,7 +38,7 @@ void startReplayWorker(const PreviewPort& preview) {
     if (image != nullptr) std::printf("preview %dx%d\n", image->width, image->height);
     show(image);
   };
-  const AppPorts ports{openX11Keyboard(), openSdlSound(), monotonicClock(), reported};
+  const AppPorts ports{openX11Keyboard(), openSdlSound(), monotonicClock(), reported, ReadLogPort{}};
   std::thread([ports] {
     const std::unique_ptr<CaptureBackend> backend = makeReplayBackend(currentFrame);
     runScannerWorker(*backend, ports);

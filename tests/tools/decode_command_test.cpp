@@ -1,4 +1,5 @@
 // quarnel-decode on real files: output forms, exit statuses and bad input.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +102,19 @@ class DecodeCommandTest : public ::testing::Test {
   static Run run(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int status = runDecodeCommand(args, out, err);
+    return {status, out.str(), err.str()};
+  }
+  // Runs the command with standard input read from a file of the fixture.
+  static Run runWithInput(const std::string& inputPath, const std::vector<std::string>& args) {
+    const int saved = dup(STDIN_FILENO);
+    const int input = open(inputPath.c_str(), O_RDONLY);
+    EXPECT_GE(input, 0);
+    dup2(input, STDIN_FILENO);
+    close(input);
+    std::ostringstream out, err;
+    const int status = runDecodeCommand(args, out, err);
+    dup2(saved, STDIN_FILENO);
+    close(saved);
     return {status, out.str(), err.str()};
   }
 
@@ -228,7 +242,53 @@ TEST_F(DecodeCommandTest, UsageErrors) {
   }
   const Run help = run({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("Usage: quarnel-decode [--raw | --json] FILE..."), std::string::npos);
+  EXPECT_NE(help.out.find("Usage: quarnel-decode [--raw | --json] [--recursive] FILE..."), std::string::npos);
+  const Run version = run({"--version", "--bogus"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("quarnel-decode ") + QUARNEL_VERSION + "\n");
+}
+
+TEST_F(DecodeCommandTest, DashReadsThePictureFromStandardInput) {
+  const Run text = runWithInput(path("symbol.png"), {"-"});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out, "-: Hello, \\x5Cworld\\xE9\\x01\n");
+  const Run raw = runWithInput(path("second.png"), {"--raw", "-"});
+  EXPECT_EQ(raw.out, "SECOND-42");
+  const Run empty = runWithInput(path("empty.png"), {"-", path("second.png")});
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_EQ(empty.err, "quarnel-decode: -: empty file\n");
+  EXPECT_EQ(empty.out, path("second.png") + ": SECOND-42\n");
+}
+
+TEST_F(DecodeCommandTest, RecursiveDirectoryDecodesThePicturesInsideInSortedOrder) {
+  const std::string tree = path("tree");
+  mkdir(tree.c_str(), 0755);
+  mkdir((tree + "/a").c_str(), 0755);
+  mkdir((tree + "/z").c_str(), 0755);
+  mkdir((tree + "/z/empty").c_str(), 0755);
+  std::system(("cp '" + path("second.png") + "' '" + tree + "/b.png'").c_str());
+  std::system(("cp '" + path("symbol.png") + "' '" + tree + "/a/sym.PNG'").c_str());
+  std::system(("cp '" + path("blank.png") + "' '" + tree + "/z/c.tiff.png'").c_str());
+  writeFile("tree/notes.txt", "not a picture, not read\n");
+
+  const Run r = run({"--recursive", tree});
+  EXPECT_EQ(r.status, 1) << "the blank picture has no symbol";
+  EXPECT_EQ(r.out, tree + "/a/sym.PNG: Hello, \\x5Cworld\\xE9\\x01\n" + tree + "/b.png: SECOND-42\n");
+  EXPECT_EQ(r.err, "quarnel-decode: " + tree + "/z/c.tiff.png: no symbol found\n");
+
+  const Run plain = run({tree});
+  EXPECT_EQ(plain.status, 2);
+  EXPECT_EQ(plain.err, "quarnel-decode: " + tree + ": is a directory\n");
+
+  const Run empty = run({"--recursive", tree + "/z/empty", path("second.png")});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.err, "quarnel-decode: " + tree + "/z/empty: no pictures found\n");
+  EXPECT_EQ(empty.out, path("second.png") + ": SECOND-42\n");
+
+  const Run raw = run({"--raw", "--recursive", tree + "/a"});
+  EXPECT_EQ(raw.status, 0) << "one picture inside";
+  EXPECT_EQ(raw.out, std::string("Hello, \\world\xE9\x01", 15));
+  EXPECT_EQ(run({"--raw", "--recursive", tree}).status, 2) << "several pictures";
 }
 
 // Files read on several threads are reported exactly as on one: same lines, same order, same status.

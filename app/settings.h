@@ -1,0 +1,36 @@
+// What the user can set for the scanner: the camera, what ends each typed text, the hold-off, the beep
+// and whether anything is typed at all. A plain record that the options fill and the worker and the
+// wedge read; its defaults are the program's behaviour without options.
+#ifndef QUARNEL_APP_SETTINGS_H_
+#define QUARNEL_APP_SETTINGS_H_
+
+#include <cstdint>
+#include <string>
+
+constexpr std::int32_t SETTINGS_DEFAULT_HOLD_OFF_MS = 5000;
+constexpr std::int32_t SETTINGS_MAX_HOLD_OFF_MS = 600000;
+
+// The key typed after each text.
+enum class TypedSuffix { Return, Tab, None };
+
+// The wedge's part: how a read is confirmed.
+struct WedgeSettings {
+  TypedSuffix suffix = TypedSuffix::Return;
+  std::int32_t holdOffMs = SETTINGS_DEFAULT_HOLD_OFF_MS;  // pause after a typed read, 0 .. 600000
+  bool beep = true;
+  bool typeReads = true;  // false: reads are shown and logged, nothing is typed
+};
+
+// The capture device: by its index in the device enumeration, or, when path is not empty, by the path
+// of its node (a symbolic link such as a by-id name is followed at every open).
+struct CameraChoice {
+  int index = 0;
+  std::string path;
+};
+
+struct ScannerSettings {
+  CameraChoice camera;
+  WedgeSettings wedge;
+};
+
+#endif  // QUARNEL_APP_SETTINGS_H_
