@@ -1,7 +1,7 @@
 // decodeEcc200: module matrix to message, through placement, error correction and encodation.
 #include "ecc200.h"
+#include "ecc200_message.h"
 
-#include <algorithm>
 #include <utility>
 
 bool decodeEcc200(const std::uint8_t* matrix, int columns, int rows, std::vector<std::uint8_t>* message) {
@@ -20,21 +20,9 @@ bool decodeEcc200(const std::uint8_t* matrix, int columns, int rows, std::vector
 
 bool decodeEcc200WithLimits(const std::uint8_t* matrix, int columns, int rows, const Ecc200ReadLimits& limits,
                             std::vector<std::uint8_t>* message, Ecc200ReadReport* report) {
-  if (matrix == nullptr || message == nullptr) return false;
-  const Ecc200Symbol* symbol = findEcc200SymbolIn(columns, rows, limits.allowDmre);
-  if (symbol == nullptr) return false;
-  std::vector<std::uint8_t> codewords = readEcc200Codewords(matrix, *symbol);
-  std::vector<int> corrections;
-  if (!correctEcc200Codewords(&codewords, *symbol, &corrections)) return false;
-  const int capacity = ecc200BlockEccLength(*symbol) / 2;
-  const int mostCorrections = corrections.empty() ? 0 : *std::max_element(corrections.begin(), corrections.end());
-  const double mostShare = capacity > 0 ? static_cast<double>(mostCorrections) / capacity : 0.0;
-  if (mostCorrections > static_cast<int>(limits.maxCorrectionShare * capacity)) return false;
-  std::vector<std::uint8_t> decoded;
-  if (!decodeEcc200Codewords(codewords.data(), static_cast<std::size_t>(symbol->dataCodewords), &decoded)) {
-    return false;
-  }
-  *message = std::move(decoded);
-  if (report != nullptr) *report = {symbol, mostCorrections, mostShare};
+  if (message == nullptr) return false;
+  Ecc200Message decoded;
+  if (!decodeEcc200Message(matrix, columns, rows, limits, &decoded, report)) return false;
+  *message = std::move(decoded.bytes);
   return true;
 }
