@@ -3,10 +3,9 @@
 // follower's neighbour search starts in the border's own background and stops at the first dark pixel,
 // so it never reaches the changed pixels; and the scan meets the remaining borders in the same order.
 //
-// The work is one forward pass over the rows. Each row is held as bits, 64 pixels to a word, so the
-// 1-pixel filter, the search for run ends and the writing of the cleaned row cost a few word operations
-// per 64 pixels; the runs found are labelled at once. A last pass over the runs, not the pixels,
-// rewrites only the runs of the components that change colour.
+// Each row is held as bits, 64 pixels to a word, so the 1-pixel filter, the search for run ends and the
+// writing of the cleaned rows cost a few word operations per 64 pixels. The runs are then found and labelled from the rows of bits, the runs of the components
+// that change colour are inverted there, and the bits are written out as bytes once.
 #include "contour_prepass.h"
 
 #include <algorithm>
@@ -193,12 +192,26 @@ void labelRowRuns(RunTable* table, int y, std::vector<Component>* components) {
   }
 }
 
-// Makes room for `needed` entries in the table, at least doubling it when it grows.
-void reserveRunEntries(RunTable* table, size_t needed) {
-  if (table->starts.size() >= needed) return;
-  const size_t grown = std::max(needed, 2 * table->starts.size());
-  table->starts.resize(grown);
-  table->labels.resize(grown);
+// The entries one row adds to the run table: a start for each run and the closing width.
+size_t countRowEntries(const Word* bits, int words) {
+  size_t changes = 0;
+  for (int i = 0; i < words; ++i) changes += __builtin_popcountll(bits[i] ^ leftNeighbours(bits, i));
+  return changes + 2;
+}
+
+// Inverts pixels [start, end) of a row of bits: a run of one colour takes the other.
+void invertBitRange(Word* bits, int start, int end) {
+  const int firstWord = start / WORD_BITS;
+  const int lastWord = (end - 1) / WORD_BITS;
+  const Word firstMask = ~Word{0} << (start % WORD_BITS);
+  const Word lastMask = ~Word{0} >> (WORD_BITS - 1 - (end - 1) % WORD_BITS);
+  if (firstWord == lastWord) {
+    bits[firstWord] ^= firstMask & lastMask;
+    return;
+  }
+  bits[firstWord] ^= firstMask;
+  for (int i = firstWord + 1; i < lastWord; ++i) bits[i] = ~bits[i];
+  bits[lastWord] ^= lastMask;
 }
 
 // The value (0 or 255) each label's pixels get. Labels are visited in increasing order, and both a
@@ -236,18 +249,15 @@ std::vector<std::uint8_t> decideValues(std::vector<Component>& components) {
   return values;
 }
 
-// Rewrites every run whose component changes colour.
-void paintRuns(const RunTable& table, const std::vector<std::uint8_t>& values, IplImage* image) {
-  const int height = image->height;
+// Inverts every run whose component changes colour, in the image of bits.
+void paintRuns(const RunTable& table, const std::vector<std::uint8_t>& values, int height, int words, Word* image) {
   for (int y = 1; y < height - 1; ++y) {
-    auto* row = reinterpret_cast<std::uint8_t*>(image->imageData + y * image->widthStep);
+    Word* row = image + static_cast<size_t>(y) * words;
     const std::int32_t first = table.rowFirst[y];
     const std::int32_t last = table.rowFirst[y + 1] - 1;
     for (std::int32_t k = first; k < last; ++k) {
-      const std::uint8_t value = values[table.labels[k]];
       const std::uint8_t colour = ((k - first) & 1) ? 255 : 0;
-      if (value == colour) continue;
-      std::memset(row + table.starts[k], value, table.starts[k + 1] - table.starts[k]);
+      if (values[table.labels[k]] != colour) invertBitRange(row, table.starts[k], table.starts[k + 1]);
     }
   }
 }
@@ -263,56 +273,58 @@ bool cleanContourInput(const IplImage* binary, IplImage* cleaned) {
     for (int y = 0; y < height; ++y) std::memset(cleaned->imageData + y * cleaned->widthStep, 0, width);
     return false;
   }
+  // The cleaned image is built as bits, `words` words a row, and written out as bytes once at the end;
+  // rows 0 and height - 1 are frame and stay zero.
   const int words = (width + WORD_BITS - 1) / WORD_BITS;
-  std::vector<Word> bitRows(4 * static_cast<size_t>(words));
-  Word* above = bitRows.data();
-  Word* current = above + words;
-  Word* below = current + words;
-  Word* filtered = below + words;
-  const bool labelled = width <= PREPASS_MAX_SIDE && height <= PREPASS_MAX_SIDE;
-  RunTable table;
-  std::vector<Component> components;
+  std::vector<Word> image(static_cast<size_t>(words) * height, Word{0});
+  Word anyDark = 0;
+  size_t runEntries = 4;  // rows 0 and height - 1: one run and the closing width each
+  {
+    std::vector<Word> sourceRows(3 * static_cast<size_t>(words));
+    Word* above = sourceRows.data();
+    Word* current = above + words;
+    Word* below = current + words;
+    loadRowBits(binary, 0, current, words);
+    loadRowBits(binary, 1, below, words);
+    for (int y = 1; y < height - 1; ++y) {
+      std::swap(above, current);
+      std::swap(current, below);  // current is row y, above row y - 1
+      loadRowBits(binary, y + 1, below, words);
+      for (int i = 0; i < words; ++i) anyDark |= current[i];
+      Word* filtered = image.data() + static_cast<size_t>(y) * words;
+      filterRowBits(above, current, below, words, filtered);
+      runEntries += countRowEntries(filtered, words);
+    }
+  }
+  const bool labelled = anyDark != 0 && width <= PREPASS_MAX_SIDE && height <= PREPASS_MAX_SIDE;
   if (labelled) {
-    // Row 0 is all frame: one background run, the outside.
+    RunTable table;
+    table.starts.resize(runEntries);
+    table.labels.resize(runEntries);
     table.rowFirst.resize(static_cast<size_t>(height) + 1);
-    // About one run for every eight pixels on camera frames; a busier or larger frame grows the table.
-    constexpr size_t FIRST_RUN_ENTRIES_LIMIT = size_t{1} << 20;
-    reserveRunEntries(&table, std::min(static_cast<size_t>(width) * height / 8, FIRST_RUN_ENTRIES_LIMIT) + 2);
+    // Row 0 is all frame: one background run, the outside.
     table.starts[0] = 0;
     table.starts[1] = static_cast<Position>(width);
     table.labels[0] = OUTSIDE_LABEL;
     table.rowFirst[0] = 0;
     table.rowFirst[1] = 2;
-    components.reserve(table.starts.size() / 8 + 1);
+    std::vector<Component> components;
+    // About one component for every six runs on camera frames: reserved so the table is not doubled past need.
+    components.reserve(runEntries / 5 + 1);
     components.push_back(Component{OUTSIDE_LABEL, -1, 0, static_cast<Position>(width - 1), 0, 0, false});
-  }
-  std::memset(cleaned->imageData, 0, width);
-  std::memset(cleaned->imageData + (height - 1) * cleaned->widthStep, 0, width);
-  loadRowBits(binary, 0, current, words);
-  loadRowBits(binary, 1, below, words);
-  Word anyDark = 0;
-  for (int y = 1; y < height; ++y) {
-    if (y < height - 1) {
-      std::swap(above, current);
-      std::swap(current, below);  // current is row y, above row y - 1
-      loadRowBits(binary, y + 1, below, words);
-      for (int i = 0; i < words; ++i) anyDark |= current[i];
-      filterRowBits(above, current, below, words, filtered);
-      auto* row = reinterpret_cast<std::uint8_t*>(cleaned->imageData + y * cleaned->widthStep);
-      storeRowBytes(filtered, width, row);
-    } else {
-      // The last row is all frame; its one run still joins the background runs above it to the outside.
-      std::fill(filtered, filtered + words, Word{0});
+    // The last row is all frame too; its one run still joins the background runs above it to the outside.
+    for (int y = 1; y < height; ++y) {
+      const std::int32_t first = table.rowFirst[y];
+      const Word* row = image.data() + static_cast<size_t>(y) * words;
+      table.rowFirst[y + 1] = first + findRowRuns(row, words, width, table.starts.data() + first);
+      labelRowRuns(&table, y, &components);
     }
-    if (!labelled) continue;
-    const std::int32_t first = table.rowFirst[y];
-    reserveRunEntries(&table, first + static_cast<size_t>(width) + 1);  // a row has at most width + 1 entries
-    table.rowFirst[y + 1] = first + findRowRuns(filtered, words, width, table.starts.data() + first);
-    labelRowRuns(&table, y, &components);
+    const std::vector<std::uint8_t> values = decideValues(components);
+    paintRuns(table, values, height, words, image.data());
   }
-  if (anyDark == 0) return false;
-  if (!labelled) return true;
-  const std::vector<std::uint8_t> values = decideValues(components);
-  paintRuns(table, values, cleaned);
-  return true;
+  for (int y = 0; y < height; ++y) {
+    storeRowBytes(image.data() + static_cast<size_t>(y) * words, width,
+                  reinterpret_cast<std::uint8_t*>(cleaned->imageData + y * cleaned->widthStep));
+  }
+  return anyDark != 0;
 }
