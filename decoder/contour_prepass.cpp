@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "stage_timing.h"
@@ -36,10 +37,12 @@ struct Component {
 // The runs of one image, row by row. In every row the frame pixel makes the first run background, and
 // colours alternate, so run k of a row is dark when k is odd. Each row's starts end with the width, so
 // run k always ends where entry k + 1 starts.
+// The tables are left uninitialised: every entry read was written first, and filling a hundred
+// thousand entries costs more than labelling them.
 struct RunTable {
-  std::vector<Position> starts;
-  std::vector<std::int32_t> labels;    // label of each run when it was met; the closing entry has none
-  std::vector<std::int32_t> rowFirst;  // index of each row's first run; one entry more than rows
+  std::unique_ptr<Position[]> starts;
+  std::unique_ptr<std::int32_t[]> labels;    // label of each run when it was met; the closing entry has none
+  std::unique_ptr<std::int32_t[]> rowFirst;  // index of each row's first run; one entry more than rows
 };
 
 constexpr std::int32_t OUTSIDE_LABEL = 0;  // the background around everything, the first run of row 0
@@ -158,8 +161,8 @@ std::int32_t findRowRuns(const Word* bits, int words, int width, Position* start
 // one): dark runs join dark runs of the row above that touch them at a corner or side (8-connected),
 // background runs join background runs above that share a column (4-connected).
 void labelRowRuns(RunTable* table, int y, std::vector<Component>* components) {
-  Position* starts = table->starts.data();
-  std::int32_t* labels = table->labels.data();
+  Position* starts = table->starts.get();
+  std::int32_t* labels = table->labels.get();
   const std::int32_t aboveFirst = table->rowFirst[y - 1];
   const std::int32_t aboveLast = table->rowFirst[y] - 1;  // the closing entry of the row above
   const std::int32_t first = table->rowFirst[y];
@@ -299,9 +302,9 @@ bool cleanContourInput(const IplImage* binary, IplImage* cleaned) {
   const bool labelled = anyDark != 0 && width <= PREPASS_MAX_SIDE && height <= PREPASS_MAX_SIDE;
   if (labelled) {
     RunTable table;
-    table.starts.resize(runEntries);
-    table.labels.resize(runEntries);
-    table.rowFirst.resize(static_cast<size_t>(height) + 1);
+    table.starts.reset(new Position[runEntries]);
+    table.labels.reset(new std::int32_t[runEntries]);
+    table.rowFirst.reset(new std::int32_t[static_cast<size_t>(height) + 1]);
     // Row 0 is all frame: one background run, the outside.
     table.starts[0] = 0;
     table.starts[1] = static_cast<Position>(width);
@@ -316,7 +319,7 @@ bool cleanContourInput(const IplImage* binary, IplImage* cleaned) {
     for (int y = 1; y < height; ++y) {
       const std::int32_t first = table.rowFirst[y];
       const Word* row = image.data() + static_cast<size_t>(y) * words;
-      table.rowFirst[y + 1] = first + findRowRuns(row, words, width, table.starts.data() + first);
+      table.rowFirst[y + 1] = first + findRowRuns(row, words, width, table.starts.get() + first);
       labelRowRuns(&table, y, &components);
     }
     const std::vector<std::uint8_t> values = decideValues(components);
