@@ -2,11 +2,16 @@
 // or a filled hole lies wholly inside one border and touches no pixel of any other border; the border
 // follower's neighbour search starts in the border's own background and stops at the first dark pixel,
 // so it never reaches the changed pixels; and the scan meets the remaining borders in the same order.
+//
+// Each row is held as bits, 64 pixels to a word, so the 1-pixel filter, the search for run ends and the
+// writing of the cleaned rows cost a few word operations per 64 pixels. The runs are then found and labelled from the rows of bits, the runs of the components
+// that change colour are inverted there, and the bits are written out as bytes once.
 #include "contour_prepass.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "stage_timing.h"
@@ -17,6 +22,9 @@ namespace {
 // images get the 1-pixel filter alone.
 using Position = std::uint16_t;
 constexpr int PREPASS_MAX_SIDE = 65535;
+
+using Word = std::uint64_t;
+constexpr int WORD_BITS = 64;
 
 // One connected component (dark region or background area), labelled in raster order of its first run.
 struct Component {
@@ -29,10 +37,12 @@ struct Component {
 // The runs of one image, row by row. In every row the frame pixel makes the first run background, and
 // colours alternate, so run k of a row is dark when k is odd. Each row's starts end with the width, so
 // run k always ends where entry k + 1 starts.
+// The tables are left uninitialised: every entry read was written first, and filling a hundred
+// thousand entries costs more than labelling them.
 struct RunTable {
-  std::vector<Position> starts;
-  std::vector<std::int32_t> labels;    // label of each run when it was met; the closing entry has none
-  std::vector<std::int32_t> rowFirst;  // index of each row's first run; one entry more than rows
+  std::unique_ptr<Position[]> starts;
+  std::unique_ptr<std::int32_t[]> labels;    // label of each run when it was met; the closing entry has none
+  std::unique_ptr<std::int32_t[]> rowFirst;  // index of each row's first run; one entry more than rows
 };
 
 constexpr std::int32_t OUTSIDE_LABEL = 0;  // the background around everything, the first run of row 0
@@ -62,152 +72,149 @@ std::int32_t joinComponents(std::vector<Component>& components, std::int32_t a, 
   return a;
 }
 
-// Copies row y of the binary image as 0/1 with the frame cleared.
-void loadRow(const IplImage* binary, int y, std::uint8_t* row) {
+// Eight bytes to eight bits, bit i set when byte i is nonzero.
+unsigned packNonzeroBytes(Word bytes) {
+  constexpr Word LOW7 = 0x7F7F7F7F7F7F7F7FULL;
+  const Word high = (((bytes & LOW7) + LOW7) | bytes) & ~LOW7;  // each byte's top bit: the byte is nonzero
+  return static_cast<unsigned>(((high >> 7) * 0x0102040810204080ULL) >> 56);
+}
+
+// Row y of the binary image as bits (nonzero dark), with the frame cleared and the bits past the width
+// zero. Rows 0 and height - 1 are all frame.
+void loadRowBits(const IplImage* binary, int y, Word* bits, int words) {
+  std::fill(bits, bits + words, Word{0});
   const int width = binary->width;
-  if (y <= 0 || y >= binary->height - 1) {
-    std::memset(row, 0, width);
-    return;
-  }
+  if (y <= 0 || y >= binary->height - 1) return;
   const auto* source = reinterpret_cast<const std::uint8_t*>(binary->imageData + y * binary->widthStep);
-  for (int x = 0; x < width; ++x) row[x] = source[x] != 0;
-  row[0] = 0;
-  row[width - 1] = 0;
-}
-
-// The 1-pixel filter: fills background pixels whose four side neighbours are dark, clears dark pixels
-// with no dark pixel among their eight neighbours. Both are a one-pixel hole or region, which the
-// region pass below would remove too; doing it here first spares that pass most of its runs.
-struct FilterSummary {
-  bool anyDark = false;    // the binary image has a dark pixel off its frame
-  size_t runEntries = 0;   // runs of the cleaned image plus one closing entry per row
-};
-
-FilterSummary filterSinglePixels(const IplImage* binary, IplImage* cleaned) {
-  const int width = binary->width;
-  const int height = binary->height;
-  std::vector<std::uint8_t> rows(3 * static_cast<size_t>(width));
-  std::uint8_t* above = rows.data();
-  std::uint8_t* current = above + width;
-  std::uint8_t* below = current + width;
-  loadRow(binary, 0, current);
-  loadRow(binary, 1, below);
-  std::uint8_t anyDark = 0;
-  size_t changes = 0;
-  for (int y = 0; y < height; ++y) {
-    std::swap(above, current);
-    std::swap(current, below);  // current is row y, above row y - 1
-    loadRow(binary, y + 1, below);
-    auto* out = reinterpret_cast<std::uint8_t*>(cleaned->imageData + y * cleaned->widthStep);
-    if (y == 0 || y == height - 1) {
-      std::memset(out, 0, width);
-      continue;
-    }
-    out[0] = 0;
-    out[width - 1] = 0;
-    for (int x = 1; x < width - 1; ++x) {
-      const unsigned centre = current[x];
-      const unsigned sides = above[x] & below[x] & current[x - 1] & current[x + 1];
-      const unsigned around = above[x - 1] | above[x] | above[x + 1] | current[x - 1] | current[x + 1] |
-                              below[x - 1] | below[x] | below[x + 1];
-      anyDark |= static_cast<std::uint8_t>(centre);
-      const unsigned dark = (centre & around) | (sides & (centre ^ 1u));
-      out[x] = static_cast<std::uint8_t>(0u - dark);  // 1 -> 255
-    }
-    unsigned rowChanges = 0;
-    for (int x = 1; x < width; ++x) rowChanges += out[x] != out[x - 1];
-    changes += rowChanges;
+  int x = 0;
+  for (; x + 8 <= width; x += 8) {
+    Word bytes;
+    std::memcpy(&bytes, source + x, sizeof(bytes));
+    bits[x / WORD_BITS] |= Word{packNonzeroBytes(bytes)} << (x % WORD_BITS);
   }
-  FilterSummary summary;
-  summary.anyDark = anyDark != 0;
-  summary.runEntries = changes + 2 * static_cast<size_t>(height);
-  return summary;
+  for (; x < width; ++x) bits[x / WORD_BITS] |= Word{source[x] != 0} << (x % WORD_BITS);
+  bits[0] &= ~Word{1};
+  bits[(width - 1) / WORD_BITS] &= ~(Word{1} << ((width - 1) % WORD_BITS));
 }
 
-// Writes the starts of the runs of one row, then the width, from `starts` on; returns the entries written.
-// Runs are found eight pixels at a time: the first byte that differs from the run's colour ends it.
-std::int32_t findRowRuns(const std::uint8_t* row, int width, Position* starts) {
-  std::int32_t count = 0;
-  std::uint64_t colour = 0;  // the frame pixel makes every row start light
-  starts[count++] = 0;
-  int x = 1;
-  for (;;) {
-    while (x + 8 <= width) {
-      std::uint64_t word;
-      std::memcpy(&word, row + x, sizeof(word));
-      word ^= colour;
-      if (word != 0) {
-        x += __builtin_ctzll(word) >> 3;  // little-endian: the lowest set byte is the first pixel
-        break;
+// Bit i of the result is pixel i - 1 (left neighbour) or i + 1 (right neighbour) of the row.
+Word leftNeighbours(const Word* bits, int i) { return (bits[i] << 1) | (i > 0 ? bits[i - 1] >> 63 : 0); }
+Word rightNeighbours(const Word* bits, int i, int words) {
+  return (bits[i] >> 1) | (i + 1 < words ? bits[i + 1] << 63 : 0);
+}
+
+// The 1-pixel filter on one row: fills background pixels whose four side neighbours are dark, clears
+// dark pixels with no dark pixel among their eight neighbours. Both are a one-pixel hole or region,
+// which the region pass would remove too; doing it here first spares that pass most of its runs.
+void filterRowBits(const Word* above, const Word* current, const Word* below, int words, Word* out) {
+  for (int i = 0; i < words; ++i) {
+    const Word left = leftNeighbours(current, i);
+    const Word right = rightNeighbours(current, i, words);
+    const Word sides = above[i] & below[i] & left & right;
+    const Word around = leftNeighbours(above, i) | above[i] | rightNeighbours(above, i, words) | left | right |
+                        leftNeighbours(below, i) | below[i] | rightNeighbours(below, i, words);
+    out[i] = (current[i] & around) | (sides & ~current[i]);
+  }
+}
+
+// Eight bits to eight bytes of 0 or 255.
+struct ByteSpread {
+  Word bytes[256];
+  constexpr ByteSpread() : bytes() {
+    for (unsigned v = 0; v < 256; ++v) {
+      for (unsigned b = 0; b < 8; ++b) {
+        if (v & (1u << b)) bytes[v] |= Word{0xFF} << (8 * b);
       }
-      x += 8;
     }
-    while (x < width && row[x] == static_cast<std::uint8_t>(colour)) ++x;
-    if (x >= width) break;
-    starts[count++] = static_cast<Position>(x);
-    colour = ~colour;
-    ++x;
+  }
+};
+constexpr ByteSpread BYTE_SPREAD;
+
+void storeRowBytes(const Word* bits, int width, std::uint8_t* row) {
+  int x = 0;
+  for (; x + 8 <= width; x += 8) {
+    const unsigned octet = static_cast<unsigned>(bits[x / WORD_BITS] >> (x % WORD_BITS)) & 0xFF;
+    std::memcpy(row + x, &BYTE_SPREAD.bytes[octet], 8);
+  }
+  for (; x < width; ++x) row[x] = ((bits[x / WORD_BITS] >> (x % WORD_BITS)) & 1) ? 255 : 0;
+}
+
+// Writes the starts of the runs of one row, then the width, from `starts` on; returns the entries
+// written. A run starts wherever a pixel differs from its left neighbour; the frame pixels are light,
+// so the first run is background and no run starts past the width.
+std::int32_t findRowRuns(const Word* bits, int words, int width, Position* starts) {
+  std::int32_t count = 0;
+  starts[count++] = 0;
+  for (int i = 0; i < words; ++i) {
+    Word changes = bits[i] ^ leftNeighbours(bits, i);
+    const int base = i * WORD_BITS;
+    while (changes != 0) {
+      starts[count++] = static_cast<Position>(base + __builtin_ctzll(changes));
+      changes &= changes - 1;
+    }
   }
   starts[count++] = static_cast<Position>(width);
   return count;
 }
 
-// Labels the runs of the cleaned image in one forward pass: dark runs join dark runs of the row above
-// that touch them at a corner or side (8-connected), background runs join background runs above that
-// share a column (4-connected).
-void labelRuns(const IplImage* image, size_t runEntries, RunTable* table, std::vector<Component>* components) {
-  const int width = image->width;
-  const int height = image->height;
-  table->starts.resize(runEntries);
-  table->labels.resize(runEntries);
-  table->rowFirst.resize(static_cast<size_t>(height) + 1);
-  Position* starts = table->starts.data();
-  std::int32_t* labels = table->labels.data();
-  std::int32_t* rowFirst = table->rowFirst.data();
-  // Row 0 is all frame: one background run, the outside.
-  rowFirst[0] = 0;
-  starts[0] = 0;
-  starts[1] = static_cast<Position>(width);
-  labels[0] = OUTSIDE_LABEL;
-  rowFirst[1] = 2;
-  // About one component for every six runs on camera frames: reserved so the table is not doubled past need.
-  components->reserve(runEntries / 5 + 1);
-  components->push_back(Component{OUTSIDE_LABEL, -1, 0, static_cast<Position>(width - 1), 0, 0, false});
-
-  for (int y = 1; y < height; ++y) {
-    const auto* row = reinterpret_cast<const std::uint8_t*>(image->imageData + y * image->widthStep);
-    const std::int32_t aboveFirst = rowFirst[y - 1];
-    const std::int32_t aboveLast = rowFirst[y] - 1;  // the closing entry of the row above
-    const std::int32_t first = rowFirst[y];
-    const std::int32_t entries = findRowRuns(row, width, starts + first);
-    rowFirst[y + 1] = first + entries;
-    std::int32_t above = aboveFirst;  // first run of the row above that may still touch
-    for (std::int32_t k = 0; k + 1 < entries; ++k) {
-      const int start = starts[first + k];
-      const int end = starts[first + k + 1];
-      const std::int32_t reach = k & 1;  // dark runs also touch diagonally
-      const int low = start - reach, high = end + reach;
-      while (starts[above + 1] <= low) ++above;
-      // Runs of the same colour sit two apart; start from the first of this run's colour.
-      std::int32_t j = above + (((above - aboveFirst) ^ k) & 1);
-      std::int32_t label = -1;
-      for (; j < aboveLast && starts[j] < high; j += 2) {
-        label = label < 0 ? findRoot(*components, labels[j]) : joinComponents(*components, label, labels[j]);
-      }
-      if (label < 0) {
-        label = static_cast<std::int32_t>(components->size());
-        const std::int32_t enclosing = labels[first + k - 1];  // k > 0: run 0 always joins the row above
-        components->push_back(Component{label, enclosing, static_cast<Position>(start), static_cast<Position>(end - 1),
-                                        static_cast<Position>(y), static_cast<Position>(y), reach != 0});
-      } else {
-        Component& component = (*components)[label];
-        component.minX = std::min(component.minX, static_cast<Position>(start));
-        component.maxX = std::max(component.maxX, static_cast<Position>(end - 1));
-        component.maxY = static_cast<Position>(y);
-      }
-      labels[first + k] = label;
+// Labels the runs of row y (already in the table from `first` on, `entries` of them with the closing
+// one): dark runs join dark runs of the row above that touch them at a corner or side (8-connected),
+// background runs join background runs above that share a column (4-connected).
+void labelRowRuns(RunTable* table, int y, std::vector<Component>* components) {
+  Position* starts = table->starts.get();
+  std::int32_t* labels = table->labels.get();
+  const std::int32_t aboveFirst = table->rowFirst[y - 1];
+  const std::int32_t aboveLast = table->rowFirst[y] - 1;  // the closing entry of the row above
+  const std::int32_t first = table->rowFirst[y];
+  const std::int32_t entries = table->rowFirst[y + 1] - first;
+  std::int32_t above = aboveFirst;  // first run of the row above that may still touch
+  for (std::int32_t k = 0; k + 1 < entries; ++k) {
+    const int start = starts[first + k];
+    const int end = starts[first + k + 1];
+    const std::int32_t reach = k & 1;  // dark runs also touch diagonally
+    const int low = start - reach, high = end + reach;
+    while (starts[above + 1] <= low) ++above;
+    // Runs of the same colour sit two apart; start from the first of this run's colour.
+    std::int32_t j = above + (((above - aboveFirst) ^ k) & 1);
+    std::int32_t label = -1;
+    for (; j < aboveLast && starts[j] < high; j += 2) {
+      label = label < 0 ? findRoot(*components, labels[j]) : joinComponents(*components, label, labels[j]);
     }
+    if (label < 0) {
+      label = static_cast<std::int32_t>(components->size());
+      const std::int32_t enclosing = labels[first + k - 1];  // k > 0: run 0 always joins the row above
+      components->push_back(Component{label, enclosing, static_cast<Position>(start), static_cast<Position>(end - 1),
+                                      static_cast<Position>(y), static_cast<Position>(y), reach != 0});
+    } else {
+      Component& component = (*components)[label];
+      component.minX = std::min(component.minX, static_cast<Position>(start));
+      component.maxX = std::max(component.maxX, static_cast<Position>(end - 1));
+      component.maxY = static_cast<Position>(y);
+    }
+    labels[first + k] = label;
   }
+}
+
+// The entries one row adds to the run table: a start for each run and the closing width.
+size_t countRowEntries(const Word* bits, int words) {
+  size_t changes = 0;
+  for (int i = 0; i < words; ++i) changes += __builtin_popcountll(bits[i] ^ leftNeighbours(bits, i));
+  return changes + 2;
+}
+
+// Inverts pixels [start, end) of a row of bits: a run of one colour takes the other.
+void invertBitRange(Word* bits, int start, int end) {
+  const int firstWord = start / WORD_BITS;
+  const int lastWord = (end - 1) / WORD_BITS;
+  const Word firstMask = ~Word{0} << (start % WORD_BITS);
+  const Word lastMask = ~Word{0} >> (WORD_BITS - 1 - (end - 1) % WORD_BITS);
+  if (firstWord == lastWord) {
+    bits[firstWord] ^= firstMask & lastMask;
+    return;
+  }
+  bits[firstWord] ^= firstMask;
+  for (int i = firstWord + 1; i < lastWord; ++i) bits[i] = ~bits[i];
+  bits[lastWord] ^= lastMask;
 }
 
 // The value (0 or 255) each label's pixels get. Labels are visited in increasing order, and both a
@@ -245,18 +252,15 @@ std::vector<std::uint8_t> decideValues(std::vector<Component>& components) {
   return values;
 }
 
-// Rewrites every run whose component changes colour.
-void paintRuns(const RunTable& table, const std::vector<std::uint8_t>& values, IplImage* image) {
-  const int height = image->height;
+// Inverts every run whose component changes colour, in the image of bits.
+void paintRuns(const RunTable& table, const std::vector<std::uint8_t>& values, int height, int words, Word* image) {
   for (int y = 1; y < height - 1; ++y) {
-    auto* row = reinterpret_cast<std::uint8_t*>(image->imageData + y * image->widthStep);
+    Word* row = image + static_cast<size_t>(y) * words;
     const std::int32_t first = table.rowFirst[y];
     const std::int32_t last = table.rowFirst[y + 1] - 1;
     for (std::int32_t k = first; k < last; ++k) {
-      const std::uint8_t value = values[table.labels[k]];
       const std::uint8_t colour = ((k - first) & 1) ? 255 : 0;
-      if (value == colour) continue;
-      std::memset(row + table.starts[k], value, table.starts[k + 1] - table.starts[k]);
+      if (values[table.labels[k]] != colour) invertBitRange(row, table.starts[k], table.starts[k + 1]);
     }
   }
 }
@@ -272,13 +276,58 @@ bool cleanContourInput(const IplImage* binary, IplImage* cleaned) {
     for (int y = 0; y < height; ++y) std::memset(cleaned->imageData + y * cleaned->widthStep, 0, width);
     return false;
   }
-  const FilterSummary summary = filterSinglePixels(binary, cleaned);
-  if (!summary.anyDark) return false;
-  if (width > PREPASS_MAX_SIDE || height > PREPASS_MAX_SIDE) return true;
-  RunTable table;
-  std::vector<Component> components;
-  labelRuns(cleaned, summary.runEntries, &table, &components);
-  const std::vector<std::uint8_t> values = decideValues(components);
-  paintRuns(table, values, cleaned);
-  return true;
+  // The cleaned image is built as bits, `words` words a row, and written out as bytes once at the end;
+  // rows 0 and height - 1 are frame and stay zero.
+  const int words = (width + WORD_BITS - 1) / WORD_BITS;
+  std::vector<Word> image(static_cast<size_t>(words) * height, Word{0});
+  Word anyDark = 0;
+  size_t runEntries = 4;  // rows 0 and height - 1: one run and the closing width each
+  {
+    std::vector<Word> sourceRows(3 * static_cast<size_t>(words));
+    Word* above = sourceRows.data();
+    Word* current = above + words;
+    Word* below = current + words;
+    loadRowBits(binary, 0, current, words);
+    loadRowBits(binary, 1, below, words);
+    for (int y = 1; y < height - 1; ++y) {
+      std::swap(above, current);
+      std::swap(current, below);  // current is row y, above row y - 1
+      loadRowBits(binary, y + 1, below, words);
+      for (int i = 0; i < words; ++i) anyDark |= current[i];
+      Word* filtered = image.data() + static_cast<size_t>(y) * words;
+      filterRowBits(above, current, below, words, filtered);
+      runEntries += countRowEntries(filtered, words);
+    }
+  }
+  const bool labelled = anyDark != 0 && width <= PREPASS_MAX_SIDE && height <= PREPASS_MAX_SIDE;
+  if (labelled) {
+    RunTable table;
+    table.starts.reset(new Position[runEntries]);
+    table.labels.reset(new std::int32_t[runEntries]);
+    table.rowFirst.reset(new std::int32_t[static_cast<size_t>(height) + 1]);
+    // Row 0 is all frame: one background run, the outside.
+    table.starts[0] = 0;
+    table.starts[1] = static_cast<Position>(width);
+    table.labels[0] = OUTSIDE_LABEL;
+    table.rowFirst[0] = 0;
+    table.rowFirst[1] = 2;
+    std::vector<Component> components;
+    // About one component for every six runs on camera frames: reserved so the table is not doubled past need.
+    components.reserve(runEntries / 5 + 1);
+    components.push_back(Component{OUTSIDE_LABEL, -1, 0, static_cast<Position>(width - 1), 0, 0, false});
+    // The last row is all frame too; its one run still joins the background runs above it to the outside.
+    for (int y = 1; y < height; ++y) {
+      const std::int32_t first = table.rowFirst[y];
+      const Word* row = image.data() + static_cast<size_t>(y) * words;
+      table.rowFirst[y + 1] = first + findRowRuns(row, words, width, table.starts.get() + first);
+      labelRowRuns(&table, y, &components);
+    }
+    const std::vector<std::uint8_t> values = decideValues(components);
+    paintRuns(table, values, height, words, image.data());
+  }
+  for (int y = 0; y < height; ++y) {
+    storeRowBytes(image.data() + static_cast<size_t>(y) * words, width,
+                  reinterpret_cast<std::uint8_t*>(cleaned->imageData + y * cleaned->widthStep));
+  }
+  return anyDark != 0;
 }
