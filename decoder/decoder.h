@@ -28,7 +28,8 @@ struct DecodeResult {
 // Finds and decodes the symbols of an 8-bit, one-channel image. Returns 0 when the pass ran to its end
 // and -1 when it failed (bad image or arguments); on -1 neither results nor *count is touched. When both
 // results (room for DECODE_MAX_RESULTS records) and count are given, all ten slots are written and
-// *count receives the number of valid ones. Not re-entrant: two calls must never overlap.
+// *count receives the number of valid ones. Each call keeps all it needs in its own context, so calls on
+// different images may overlap.
 int decodeImage(IplImage* grey, DecodeResult* results, int* count, int threshold, int flags);
 
 // A decoded symbol with its complete message, however long, NUL bytes included.
