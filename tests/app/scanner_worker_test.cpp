@@ -503,7 +503,6 @@ TEST_F(ScannerCycle, NoCameraAtStartKeepsReconnectingWithoutImageWorkUntilOneApp
   EXPECT_EQ(worker.colour, nullptr);
   for (int c = 0; c < 3; ++c) cycle();
   EXPECT_EQ(decoder.calls, 0);
-  EXPECT_TRUE(host.previews.empty());
   EXPECT_EQ(worker.missCount, 7);
   // Each cycle the preview says that there is no camera.
   ASSERT_EQ(host.previews.size(), 3u);
