@@ -1,5 +1,5 @@
 // Monotonic tick counter and pause.
-#include "clock_port.h"
+#include "app/clock_port.h"
 
 #include <chrono>
 #include <thread>

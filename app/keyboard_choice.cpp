@@ -1,5 +1,5 @@
 // Keyboard layer choice and the keyboard port the program types with.
-#include "keyboard_choice.h"
+#include "app/keyboard_choice.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "keyboard_port.h"
-#include "keyboard_uinput.h"
+#include "app/keyboard_port.h"
+#include "app/keyboard_uinput.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // Layout names from the keyboard settings, layout compilation, and the byte-to-key table.
-#include "keyboard_layout.h"
+#include "app/keyboard_layout.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-#include "keyboard_port.h"
-#include "text_keysyms.h"
+#include "app/keyboard_port.h"
+#include "app/text_keysyms.h"
 
 namespace {
 

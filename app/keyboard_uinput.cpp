@@ -1,5 +1,5 @@
 // Virtual keyboard through uinput: device creation, layout lookup and the key event stream.
-#include "keyboard_uinput.h"
+#include "app/keyboard_uinput.h"
 
 #include <fcntl.h>
 #include <linux/input.h>

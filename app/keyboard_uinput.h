@@ -11,8 +11,8 @@
 
 #include <libevdev/libevdev-uinput.h>
 
-#include "keyboard_layout.h"
-#include "keyboard_port.h"
+#include "app/keyboard_layout.h"
+#include "app/keyboard_port.h"
 
 constexpr const char* UINPUT_DEVICE_PATH = "/dev/uinput";
 constexpr const char* UINPUT_KEYBOARD_NAME = "Quarnel keyboard";

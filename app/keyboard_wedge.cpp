@@ -1,5 +1,5 @@
 // Read confirmation: typing, beep and hold-off.
-#include "keyboard_wedge.h"
+#include "app/keyboard_wedge.h"
 
 #include <cstring>
 #include <string>

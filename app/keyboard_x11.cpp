@@ -1,7 +1,7 @@
 // Keyboard port on X11: key lookup in the live keymap and key events through the XTest extension, on
 // a display connection of the keyboard's own.
-#include "keyboard_port.h"
-#include "text_keysyms.h"
+#include "app/keyboard_port.h"
+#include "app/text_keysyms.h"
 
 #include <cstdio>
 #include <memory>

@@ -2,11 +2,11 @@
 #ifndef QUARNEL_APP_PORTS_H_
 #define QUARNEL_APP_PORTS_H_
 
-#include "clock_port.h"
-#include "keyboard_port.h"
-#include "preview_port.h"
-#include "read_log.h"
-#include "sound_port.h"
+#include "app/clock_port.h"
+#include "app/keyboard_port.h"
+#include "app/preview_port.h"
+#include "app/read_log.h"
+#include "app/sound_port.h"
 
 struct AppPorts {
   KeyboardPort keyboard;

@@ -1,5 +1,5 @@
 // Sound port on SDL2 audio: the beep is a sine tone queued on a device opened for the beep.
-#include "sound_port.h"
+#include "app/sound_port.h"
 
 #include <SDL.h>
 
@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "clock_port.h"
+#include "app/clock_port.h"
 
 namespace {
 

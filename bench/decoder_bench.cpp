@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "alloc_counter.h"
-#include "decoder.h"
-#include "frame_set.h"
-#include "pass_outputs.h"
-#include "readers.h"
-#include "stage_timing.h"
+#include "bench/alloc_counter.h"
+#include "decoder/decoder.h"
+#include "bench/frame_set.h"
+#include "bench/pass_outputs.h"
+#include "bench/readers.h"
+#include "decoder/stage_timing.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "frame_set.h"
+#include "bench/frame_set.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,9 +1,9 @@
-#include "pass_outputs.h"
+#include "bench/pass_outputs.h"
 
 #include <cstdio>
 #include <sstream>
 
-#include "decoder.h"
+#include "decoder/decoder.h"
 
 namespace passoutputs {
 namespace {

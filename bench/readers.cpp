@@ -1,10 +1,10 @@
-#include "readers.h"
+#include "bench/readers.h"
 
 #define ZX_USE_UTF8 1
 #include <ZXing/ReadBarcode.h>
 #include <dmtx.h>
 
-#include "decoder.h"
+#include "decoder/decoder.h"
 
 namespace benchreaders {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "frame_set.h"
+#include "bench/frame_set.h"
 
 int main(int argc, char** argv) {
   if (argc != 3 || std::atoi(argv[2]) < 1) {

@@ -3,7 +3,7 @@
 #ifndef QUARNEL_CAPTURE_BACKEND_USE_H_
 #define QUARNEL_CAPTURE_BACKEND_USE_H_
 
-#include "capture_backend.h"
+#include "capture/capture_backend.h"
 
 void comAcquire(CaptureBackend& backend);
 void comRelease(CaptureBackend& backend);

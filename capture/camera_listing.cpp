@@ -1,11 +1,11 @@
 // The camera listing of quarnel --list-cameras and the lookup of a camera by its node.
-#include "camera_listing.h"
+#include "capture/camera_listing.h"
 
 #include <climits>
 #include <cstdlib>
 #include <memory>
 
-#include "backend_use.h"
+#include "capture/backend_use.h"
 
 namespace {
 

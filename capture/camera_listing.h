@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "capture_backend.h"
+#include "capture/capture_backend.h"
 
 // One format of a camera and its frame sizes: "640x480" for a fixed size, "160x120-1920x1080 step 8x8"
 // for a range.

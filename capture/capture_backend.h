@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "media_subtype.h"
+#include "capture/media_subtype.h"
 
 // Result codes; the values are the platform codes the messages and logs have always used.
 using CaptureResult = std::int32_t;

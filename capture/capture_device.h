@@ -6,8 +6,8 @@
 #include <memory>
 #include <optional>
 
-#include "capture_backend.h"
-#include "frame_slot.h"
+#include "capture/capture_backend.h"
+#include "capture/frame_slot.h"
 
 constexpr int CAPTURE_NAME_SIZE = 255;
 

@@ -1,6 +1,6 @@
 // The capture component's objects: counted backend start-up, the device list, device binding and the
 // simple per-device queries.
-#include "capture_manager.h"
+#include "capture/capture_manager.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "backend_use.h"
-#include "capture_device.h"
+#include "capture/backend_use.h"
+#include "capture/capture_device.h"
 
 namespace {
 

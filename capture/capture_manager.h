@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "capture_backend.h"
-#include "media_subtype.h"
+#include "capture/capture_backend.h"
+#include "capture/media_subtype.h"
 
 constexpr int MAX_CAPTURE_DEVICES = 20;
 constexpr double CAPTURE_LIBRARY_VERSION = 0.1995;

@@ -1,6 +1,6 @@
 // Capture format negotiation: requested size over the subtype preference list, closest supported
 // size, default format.
-#include "format_negotiation.h"
+#include "capture/format_negotiation.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "capture_backend.h"
-#include "capture_device.h"
+#include "capture/capture_backend.h"
+#include "capture/capture_device.h"
 
 struct SizeChoice {
   std::int32_t width = 0;

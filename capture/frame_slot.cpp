@@ -1,12 +1,12 @@
 // Frame hand-off between the backend's streaming thread and the worker: one slot per device.
-#include "frame_slot.h"
+#include "capture/frame_slot.h"
 
 #include <cstdio>
 #include <cstring>
 #include <limits>
 
-#include "capture_device.h"
-#include "capture_manager.h"
+#include "capture/capture_device.h"
+#include "capture/capture_manager.h"
 
 namespace {
 

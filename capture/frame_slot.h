@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "capture_backend.h"
+#include "capture/capture_backend.h"
 
 // A manual-reset event: stays signalled until reset, whoever waits.
 class ManualResetEvent {

@@ -1,9 +1,9 @@
 // Opening a device: bind its source, settle the format, hook the frame slot, wire and run the graph.
 #include <cstdio>
 
-#include "capture_device.h"
-#include "capture_manager.h"
-#include "format_negotiation.h"
+#include "capture/capture_device.h"
+#include "capture/capture_manager.h"
+#include "capture/format_negotiation.h"
 
 bool CaptureManager::openDevice(int device) {
   if (device < 0 || device >= MAX_CAPTURE_DEVICES || devices[device]->ready) return false;

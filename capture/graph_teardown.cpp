@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "backend_use.h"
-#include "capture_device.h"
-#include "capture_manager.h"
+#include "capture/backend_use.h"
+#include "capture/capture_device.h"
+#include "capture/capture_manager.h"
 
 namespace {
 

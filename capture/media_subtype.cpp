@@ -1,4 +1,4 @@
-#include "media_subtype.h"
+#include "capture/media_subtype.h"
 
 const char* subtypeName(const MediaSubtype& subtype) {
   for (const NamedSubtype& entry : SUBTYPE_PREFERENCE) {

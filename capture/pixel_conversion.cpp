@@ -1,5 +1,5 @@
 // Frame conversion to bottom-up BGR through OpenCV's colour conversions and libjpeg-turbo's TurboJPEG API.
-#include "pixel_conversion.h"
+#include "capture/pixel_conversion.h"
 
 #include <linux/videodev2.h>
 

@@ -6,8 +6,8 @@
 
 #include <mutex>
 
-#include "capture_backend.h"
-#include "frame_slot.h"
+#include "capture/capture_backend.h"
+#include "capture/frame_slot.h"
 
 class SampleHook {
  public:

@@ -1,7 +1,7 @@
 // The V4L2 capture backend. A device is a video capture node; its "graph" is the open node, the filters
 // the manager adds by name, and a streaming thread that converts every frame to bottom-up BGR and hands it
 // to the hooked callback. Teardown order: unhook the callback, stop streaming, unmap, close.
-#include "v4l2_backend.h"
+#include "capture/v4l2_backend.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,8 +19,8 @@
 #include <thread>
 #include <utility>
 
-#include "pixel_conversion.h"
-#include "sample_hook.h"
+#include "capture/pixel_conversion.h"
+#include "capture/sample_hook.h"
 
 namespace {
 

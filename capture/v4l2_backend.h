@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "capture_backend.h"
-#include "media_subtype.h"
+#include "capture/capture_backend.h"
+#include "capture/media_subtype.h"
 
 // Devices are the video<N> character nodes of deviceDirectory, in numeric order, that offer video
 // capture; a node that cannot be opened is listed as a device whose names cannot be read.

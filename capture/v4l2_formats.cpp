@@ -1,8 +1,8 @@
 // Media subtypes to V4L2 pixel formats and back.
 #include <linux/videodev2.h>
 
-#include "pixel_conversion.h"
-#include "v4l2_backend.h"
+#include "capture/pixel_conversion.h"
+#include "capture/v4l2_backend.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "append.h"
+#include "decoder/append.h"
 
 #include <cstring>
 #include <vector>
 
-#include "ecc200/ecc200.h"
-#include "stage_timing.h"
+#include "decoder/ecc200/ecc200.h"
+#include "decoder/stage_timing.h"
 
 // A message is typed as it stands or not at all: one that would be cut short, or whose NUL byte would
 // end the string early, is never put in the text field.

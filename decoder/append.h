@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "symbol_decoder.h"
+#include "decoder/symbol_decoder.h"
 
 // Status codes of appendSymbol.
 enum AppendStatus {

@@ -3,7 +3,7 @@
 
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include "locator.h"
+#include "decoder/locator.h"
 
 namespace {
 

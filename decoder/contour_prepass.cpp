@@ -6,7 +6,7 @@
 // Each row is held as bits, 64 pixels to a word, so the 1-pixel filter, the search for run ends and the
 // writing of the cleaned rows cost a few word operations per 64 pixels. The runs are then found and labelled from the rows of bits, the runs of the components
 // that change colour are inverted there, and the bits are written out as bytes once.
-#include "contour_prepass.h"
+#include "decoder/contour_prepass.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "stage_timing.h"
+#include "decoder/stage_timing.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Contours of the binary image, their polygons, and the cheap filters in front of the finder test.
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include "contour_prepass.h"
-#include "locator.h"
-#include "stage_timing.h"
+#include "decoder/contour_prepass.h"
+#include "decoder/locator.h"
+#include "decoder/stage_timing.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 // Decoder entry: a fresh context per call, the stages in order, and error containment.
-#include "decoder.h"
+#include "decoder/decoder.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
 
-#include "decoder_internal.h"
-#include "locator.h"
-#include "timing_edges.h"
+#include "decoder/decoder_internal.h"
+#include "decoder/locator.h"
+#include "decoder/timing_edges.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <functional>
 #include <vector>
 
-#include "pass_leftovers.h"
-#include "symbol_decoder.h"
+#include "decoder/pass_leftovers.h"
+#include "decoder/symbol_decoder.h"
 
 // Lets tests look at a call's context between the locator and the grid stage.
 struct DecoderInspection {

@@ -1,4 +1,4 @@
-#include "geometry.h"
+#include "decoder/geometry.h"
 
 #include <cmath>
 

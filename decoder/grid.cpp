@@ -1,11 +1,11 @@
-#include "grid.h"
+#include "decoder/grid.h"
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
 
-#include "append.h"
-#include "stage_timing.h"
+#include "decoder/append.h"
+#include "decoder/stage_timing.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include <opencv2/core/core_c.h>
 
-#include "geometry.h"
-#include "runs.h"
-#include "symbol_decoder.h"
+#include "decoder/geometry.h"
+#include "decoder/runs.h"
+#include "decoder/symbol_decoder.h"
 
 // Status codes of sampleSymbol.
 constexpr int SAMPLE_STATUS_OK = 0;

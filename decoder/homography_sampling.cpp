@@ -1,5 +1,5 @@
 // Plane homography from module space to the image, and bilinear grey samples through it.
-#include "homography_sampling.h"
+#include "decoder/homography_sampling.h"
 
 #include <cmath>
 

@@ -1,10 +1,10 @@
-#include "inspect.h"
+#include "decoder/inspect.h"
 
 #include <cstring>
 #include <memory>
 
-#include "locator.h"
-#include "timing_edges_internal.h"
+#include "decoder/locator.h"
+#include "decoder/timing_edges_internal.h"
 
 namespace {
 

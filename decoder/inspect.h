@@ -7,8 +7,8 @@
 
 #include <opencv2/core/core_c.h>
 
-#include "grid.h"
-#include "symbol_decoder.h"
+#include "decoder/grid.h"
+#include "decoder/symbol_decoder.h"
 
 // What the grid stage made of one candidate.
 struct SampledSymbol {

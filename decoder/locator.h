@@ -4,7 +4,7 @@
 
 #include <opencv2/core/core_c.h>
 
-#include "symbol_decoder.h"
+#include "decoder/symbol_decoder.h"
 
 // Status codes of estimateCorners.
 enum CornerStatus {

@@ -9,15 +9,15 @@
 // Reed-Solomon decides among them. Every read passes three guards before it is handed out: both
 // timing edges alternate, the finder L is dark, and no block spent more corrections than its size
 // can bear without garbled blocks decoding too often.
-#include "perspective_read.h"
+#include "decoder/perspective_read.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "ecc200/ecc200.h"
-#include "homography_sampling.h"
+#include "decoder/ecc200/ecc200.h"
+#include "decoder/homography_sampling.h"
 
 namespace {
 

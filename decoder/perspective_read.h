@@ -7,7 +7,7 @@
 
 #include <opencv2/core/core_c.h>
 
-#include "decoder.h"
+#include "decoder/decoder.h"
 
 // A finder candidate as the locator found it, before the grid stage re-aimed its edges.
 struct LocatedCandidate {

@@ -1,10 +1,10 @@
-#include "runs.h"
+#include "decoder/runs.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
-#include "ecc200/ecc200.h"
+#include "decoder/ecc200/ecc200.h"
 
 namespace {
 

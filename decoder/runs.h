@@ -7,9 +7,9 @@
 
 #include <opencv2/core/core_c.h>
 
-#include "geometry.h"
-#include "run_trace.h"
-#include "symbol_decoder.h"
+#include "decoder/geometry.h"
+#include "decoder/run_trace.h"
+#include "decoder/symbol_decoder.h"
 
 
 // Width of the module with index i along an edge: intercept + slope * i.

@@ -1,14 +1,14 @@
 // The second look: the order in which the leftovers of the two passes are tried, and the guards that
 // every read of its own must pass.
-#include "second_look.h"
+#include "decoder/second_look.h"
 
 #include <cmath>
 #include <cstring>
 
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include "ecc200/ecc200.h"
-#include "perspective_read.h"
+#include "decoder/ecc200/ecc200.h"
+#include "decoder/perspective_read.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include <opencv2/core/core_c.h>
 
-#include "decoder.h"
-#include "pass_leftovers.h"
-#include "runs.h"
-#include "symbol_decoder.h"
+#include "decoder/decoder.h"
+#include "decoder/pass_leftovers.h"
+#include "decoder/runs.h"
+#include "decoder/symbol_decoder.h"
 
 // Guards of every read the second look makes itself.
 constexpr double SECOND_LOOK_MIN_TIMING_SCORE = 0.8;      // share of timing modules that alternate, each edge

@@ -7,9 +7,9 @@
 #include <new>
 #include <vector>
 
-#include "grid.h"
-#include "second_look.h"
-#include "timing_edges_internal.h"
+#include "decoder/grid.h"
+#include "decoder/second_look.h"
+#include "decoder/timing_edges_internal.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include "locator.h"
-#include "second_look.h"
+#include "decoder/locator.h"
+#include "decoder/second_look.h"
 
 namespace {
 

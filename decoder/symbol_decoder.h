@@ -7,9 +7,9 @@
 
 #include <opencv2/core/core_c.h>
 
-#include "decoder.h"
-#include "geometry.h"
-#include "run_trace.h"
+#include "decoder/decoder.h"
+#include "decoder/geometry.h"
+#include "decoder/run_trace.h"
 
 // A polygon accepted as a possible symbol: the two solid finder legs, the sides facing them, and the
 // corners [0] L vertex, [1] far end of leg A, [2] far end of leg B, [3] corner facing the L vertex.

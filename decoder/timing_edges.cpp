@@ -1,14 +1,14 @@
-#include "timing_edges.h"
+#include "decoder/timing_edges.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
 
-#include "grid.h"
-#include "runs.h"
-#include "stage_timing.h"
-#include "timing_edges_internal.h"
+#include "decoder/grid.h"
+#include "decoder/runs.h"
+#include "decoder/stage_timing.h"
+#include "decoder/timing_edges_internal.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <opencv2/core/core_c.h>
 
-#include "geometry.h"
-#include "symbol_decoder.h"
+#include "decoder/geometry.h"
+#include "decoder/symbol_decoder.h"
 
 // Status codes of refineCandidate; sampling failures come back as REFINE_STATUS_SAMPLING_BASE + status.
 constexpr int REFINE_STATUS_OK = 0;

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <vector>
 
-#include "append.h"
-#include "decoder.h"
-#include "decoder_internal.h"
-#include "second_look.h"
+#include "decoder/append.h"
+#include "decoder/decoder.h"
+#include "decoder/decoder_internal.h"
+#include "decoder/second_look.h"
 
 namespace {
 

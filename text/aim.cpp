@@ -1,5 +1,5 @@
 // AIM symbology identifiers for Data Matrix: "]d" and a modifier that says how the data is to be read.
-#include "aim.h"
+#include "text/aim.h"
 
 #include <cstdio>
 

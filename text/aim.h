@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ecc200_message.h"
+#include "decoder/ecc200/ecc200_message.h"
 
 // "]d1" plain, "]d2" GS1 (FNC1 first), "]d3" AIM application indicator (FNC1 second); with ECI
 // designators in the message "]d4", "]d5" and "]d6" respectively.

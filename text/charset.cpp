@@ -1,6 +1,6 @@
 // Character sets by ECI designator, converted with iconv. A byte iconv refuses is reported and skipped,
 // so the rest of the message still converts.
-#include "charset.h"
+#include "text/charset.h"
 
 #include <iconv.h>
 
@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "utf8.h"
+#include "text/utf8.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ecc200_message.h"
+#include "decoder/ecc200/ecc200_message.h"
 
 // A message byte that is not a character of its character set (undefined in the set, a broken or cut
 // multi-byte sequence, or a designator whose set is unknown or binary). It is reported, never replaced.

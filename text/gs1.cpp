@@ -1,6 +1,6 @@
 // GS1 element strings. The AI length and, for the predefined-length AIs, the element length follow from
 // the first two digits alone, so data can be split without knowing every AI.
-#include "gs1.h"
+#include "text/gs1.h"
 
 #include <utility>
 

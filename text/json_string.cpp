@@ -1,10 +1,10 @@
 // JSON strings. RFC 8259 requires UTF-8 text and escapes for the quote, the backslash and U+0000-U+001F.
-#include "json_string.h"
+#include "text/json_string.h"
 
 #include <cstddef>
 #include <cstdint>
 
-#include "utf8.h"
+#include "text/utf8.h"
 
 namespace {
 

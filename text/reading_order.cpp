@@ -1,5 +1,5 @@
 // Reading order: rows by the centres' heights, then left to right within each row.
-#include "reading_order.h"
+#include "text/reading_order.h"
 
 #include <algorithm>
 

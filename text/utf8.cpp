@@ -1,5 +1,5 @@
 // Well-formed UTF-8 by the table of RFC 3629: the second byte's range narrows after E0, ED, F0 and F4.
-#include "utf8.h"
+#include "text/utf8.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "decode_command.h"
+#include "tools/decode_command.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,7 +23,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "decoder.h"
+#include "decoder/decoder.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "escape_message.h"
+#include "tools/escape_message.h"
 
 // Exit statuses of the command.
 enum DecodeCommandStatus {

@@ -1,4 +1,4 @@
-#include "escape_message.h"
+#include "tools/escape_message.h"
 
 std::string escapeMessage(const std::vector<std::uint8_t>& message) {
   static const char HEX[] = "0123456789ABCDEF";

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "decode_command.h"
+#include "tools/decode_command.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

@@ -1,6 +1,6 @@
 // decodeEcc200: module matrix to message, through placement, error correction and encodation.
-#include "ecc200.h"
-#include "ecc200_message.h"
+#include "decoder/ecc200/ecc200.h"
+#include "decoder/ecc200/ecc200_message.h"
 
 #include <utility>
 

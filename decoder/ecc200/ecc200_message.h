@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "ecc200.h"
+#include "decoder/ecc200/ecc200.h"
 
 // An ECI designator and the message byte from which it applies; it holds until the next designator.
 struct Ecc200EciMark {

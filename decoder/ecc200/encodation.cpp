@@ -21,8 +21,8 @@
 #include <cstddef>
 #include <utility>
 
-#include "ecc200.h"
-#include "ecc200_message.h"
+#include "decoder/ecc200/ecc200.h"
+#include "decoder/ecc200/ecc200_message.h"
 
 namespace {
 

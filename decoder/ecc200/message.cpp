@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "ecc200_message.h"
+#include "decoder/ecc200/ecc200_message.h"
 
 bool decodeEcc200Message(const std::uint8_t* matrix, int columns, int rows, const Ecc200ReadLimits& limits,
                          Ecc200Message* message, Ecc200ReadReport* report) {

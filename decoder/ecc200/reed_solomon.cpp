@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-#include "ecc200.h"
+#include "decoder/ecc200/ecc200.h"
 
 namespace {
 

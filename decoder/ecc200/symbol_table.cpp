@@ -1,5 +1,5 @@
 // The 30 ECC 200 symbol sizes with their data regions and Reed-Solomon block layout.
-#include "ecc200.h"
+#include "decoder/ecc200/ecc200.h"
 
 #include <array>
 

@@ -17,10 +17,10 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "scripted_camera.h"
+#include "tests/app/scripted_camera.h"
 #include "tests/capture/scripted_backend.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

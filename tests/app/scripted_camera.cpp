@@ -1,4 +1,4 @@
-#include "scripted_camera.h"
+#include "tests/app/scripted_camera.h"
 
 #include <algorithm>
 #include <string>

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "scripted_backend.h"
-#include "stdout_capture.h"
+#include "tests/capture/scripted_backend.h"
+#include "tests/capture/stdout_capture.h"
 
 namespace capturetest {
 namespace {

@@ -13,8 +13,8 @@
 
 #include "capture/capture_device.h"
 #include "capture/capture_manager.h"
-#include "scripted_backend.h"
-#include "stdout_capture.h"
+#include "tests/capture/scripted_backend.h"
+#include "tests/capture/stdout_capture.h"
 
 namespace capturetest {
 namespace {

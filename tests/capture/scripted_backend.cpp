@@ -1,4 +1,4 @@
-#include "scripted_backend.h"
+#include "tests/capture/scripted_backend.h"
 
 #include <algorithm>
 #include <chrono>

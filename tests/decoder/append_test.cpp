@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "append.h"
-#include "symbol_encoder.h"
+#include "decoder/append.h"
+#include "tests/support/symbol_encoder.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "decoder.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "decoder/decoder.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

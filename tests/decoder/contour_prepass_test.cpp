@@ -9,11 +9,11 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include "contour_prepass.h"
-#include "decoder.h"
-#include "locator.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "decoder/contour_prepass.h"
+#include "decoder/decoder.h"
+#include "decoder/locator.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
-#include "decoder.h"
-#include "decoder_internal.h"
-#include "locator.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "decoder/decoder.h"
+#include "decoder/decoder_internal.h"
+#include "decoder/locator.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

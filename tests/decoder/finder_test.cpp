@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include "locator.h"
+#include "decoder/locator.h"
 
 namespace {
 

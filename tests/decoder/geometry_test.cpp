@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "geometry.h"
+#include "decoder/geometry.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 // The locator's candidates paired with their polygons: every polygon that passes the cheap filters is
 // put through the finder test once more on a scratch context, which accepts exactly the polygons the
 // pass accepted, in the same order, so each accepted one is known with its outline.
-#include "located_candidates.h"
+#include "tests/decoder/located_candidates.h"
 
 #include <memory>
 
 #include <opencv2/core/core_c.h>
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include "decoder_internal.h"
-#include "locator.h"
+#include "decoder/decoder_internal.h"
+#include "decoder/locator.h"
 
 LocatedPass locatePass(const cv::Mat& grey, int threshold, int flags) {
   LocatedPass pass;

@@ -7,7 +7,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "perspective_read.h"
+#include "decoder/perspective_read.h"
 
 struct LocatedPass {
   cv::Mat binary;  // 255 dark, as the pass thresholded the grey image

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "decoder_internal.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "decoder/decoder_internal.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ecc200/ecc200.h"
-#include "homography_sampling.h"
-#include "located_candidates.h"
-#include "perspective_read.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "decoder/ecc200/ecc200.h"
+#include "decoder/homography_sampling.h"
+#include "tests/decoder/located_candidates.h"
+#include "decoder/perspective_read.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

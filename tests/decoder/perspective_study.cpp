@@ -18,12 +18,12 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/core_c.h>
 
-#include "decoder.h"
-#include "ecc200/ecc200.h"
-#include "located_candidates.h"
-#include "perspective_read.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "decoder/decoder.h"
+#include "decoder/ecc200/ecc200.h"
+#include "tests/decoder/located_candidates.h"
+#include "decoder/perspective_read.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

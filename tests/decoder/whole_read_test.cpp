@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include "../ecc200/ecc200_test_util.h"
-#include "decoder.h"
-#include "ecc200/ecc200.h"
-#include "second_look.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "tests/ecc200/ecc200_test_util.h"
+#include "decoder/decoder.h"
+#include "decoder/ecc200/ecc200.h"
+#include "decoder/second_look.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "ecc200_test_util.h"
+#include "tests/ecc200/ecc200_test_util.h"
 
 namespace {
 

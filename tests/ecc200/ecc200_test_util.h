@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ecc200.h"
-#include "symbol_encoder.h"
+#include "decoder/ecc200/ecc200.h"
+#include "tests/support/symbol_encoder.h"
 
 namespace ecc200test {
 

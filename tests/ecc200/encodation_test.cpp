@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "ecc200_test_util.h"
+#include "tests/ecc200/ecc200_test_util.h"
 
 namespace {
 

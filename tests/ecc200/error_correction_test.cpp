@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <random>
 
-#include "ecc200_test_util.h"
+#include "tests/ecc200/ecc200_test_util.h"
 
 namespace {
 

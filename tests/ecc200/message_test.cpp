@@ -6,8 +6,8 @@
 #include <random>
 #include <string>
 
-#include "ecc200_message.h"
-#include "ecc200_test_util.h"
+#include "decoder/ecc200/ecc200_message.h"
+#include "tests/ecc200/ecc200_test_util.h"
 
 namespace {
 

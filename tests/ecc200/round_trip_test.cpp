@@ -6,7 +6,7 @@
 #include <map>
 #include <random>
 
-#include "ecc200_test_util.h"
+#include "tests/ecc200/ecc200_test_util.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "camera_config.h"
+#include "tests/fakecam/camera_config.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
-#include "frame_source.h"
+#include "tests/fakecam/frame_source.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "program_harness.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "tests/program/program_harness.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace programtest {
 namespace {

@@ -1,4 +1,4 @@
-#include "fake_driver.h"
+#include "tests/fakecam/fake_driver.h"
 
 #include <linux/videodev2.h>
 #include <poll.h>
@@ -18,9 +18,9 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "camera_config.h"
-#include "frame_source.h"
-#include "real_libc.h"
+#include "tests/fakecam/camera_config.h"
+#include "tests/fakecam/frame_source.h"
+#include "tests/fakecam/real_libc.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_camera.h"
+#include "tests/fakecam/fake_camera.h"
 
 constexpr int FAKECAM_NODE_COUNT = 2;  // capture node, metadata node
 

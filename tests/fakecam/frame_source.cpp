@@ -1,4 +1,4 @@
-#include "frame_source.h"
+#include "tests/fakecam/frame_source.h"
 
 #include <linux/videodev2.h>
 #include <turbojpeg.h>

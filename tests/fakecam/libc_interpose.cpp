@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "fake_driver.h"
-#include "real_libc.h"
+#include "tests/fakecam/fake_driver.h"
+#include "tests/fakecam/real_libc.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include <opencv2/core/core_c.h>
 
-#include "decoder.h"
-#include "fuzz_input.h"
+#include "decoder/decoder.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "ecc200.h"
-#include "fuzz_input.h"
+#include "decoder/ecc200/ecc200.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "ecc200.h"
-#include "fuzz_input.h"
+#include "decoder/ecc200/ecc200.h"
+#include "tests/fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput input(data, size);

@@ -6,8 +6,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "decode_command.h"
-#include "fuzz_input.h"
+#include "tools/decode_command.h"
+#include "tests/fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::vector<std::uint8_t> bytes(data, data + size);

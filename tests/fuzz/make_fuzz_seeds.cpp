@@ -16,10 +16,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "decoder.h"
-#include "ecc200.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "decoder/decoder.h"
+#include "decoder/ecc200/ecc200.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "aim.h"
-#include "charset.h"
-#include "ecc200_message.h"
-#include "fuzz_input.h"
-#include "gs1.h"
-#include "json_string.h"
-#include "utf8.h"
+#include "text/aim.h"
+#include "text/charset.h"
+#include "decoder/ecc200/ecc200_message.h"
+#include "tests/fuzz/fuzz_input.h"
+#include "text/gs1.h"
+#include "text/json_string.h"
+#include "text/utf8.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "capture/pixel_conversion.h"
-#include "fuzz_input.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "grid.h"
+#include "decoder/grid.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "runs.h"
+#include "decoder/runs.h"
 
 namespace {
 

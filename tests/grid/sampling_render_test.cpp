@@ -16,9 +16,9 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
-#include "inspect.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "decoder/inspect.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "runs.h"
-#include "timing_edges.h"
-#include "timing_edges_internal.h"
+#include "decoder/runs.h"
+#include "decoder/timing_edges.h"
+#include "decoder/timing_edges_internal.h"
 
 namespace {
 

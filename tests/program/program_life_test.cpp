@@ -35,8 +35,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "program_harness.h"
-#include "replay_scene.h"
+#include "tests/program/program_harness.h"
+#include "tests/program/replay_scene.h"
 
 // After the image library: the extension's header leaves macros behind that clash with its names.
 #include <X11/extensions/XTest.h>

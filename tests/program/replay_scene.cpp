@@ -1,10 +1,10 @@
-#include "replay_scene.h"
+#include "tests/program/replay_scene.h"
 
 #include <csignal>
 
 #include <opencv2/imgproc.hpp>
 
-#include "symbol_encoder.h"
+#include "tests/support/symbol_encoder.h"
 
 static_assert(REPLAY_SHOW_EMPTY_SIGNAL == SIGUSR1 && REPLAY_SHOW_SYMBOL_SIGNAL == SIGUSR2);
 

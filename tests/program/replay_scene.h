@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "symbol_renderer.h"
+#include "tests/support/symbol_renderer.h"
 
 // Signals that switch the replayed program's camera between an empty scene and the symbol.
 constexpr int REPLAY_SHOW_EMPTY_SIGNAL = 10;   // SIGUSR1

@@ -13,8 +13,8 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "frame_set.h"
-#include "pass_outputs.h"
+#include "bench/frame_set.h"
+#include "bench/pass_outputs.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 
 #include <opencv2/core/core_c.h>
 
-#include "decoder.h"
-#include "ecc200_test_util.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "decoder/decoder.h"
+#include "tests/ecc200/ecc200_test_util.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "replay_camera.h"
+#include "tests/reliability/replay_camera.h"
 
 #include <chrono>
 #include <string>

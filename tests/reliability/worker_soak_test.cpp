@@ -19,10 +19,10 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/scanner_worker.h"
-#include "replay_camera.h"
-#include "stdout_silencer.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "tests/reliability/replay_camera.h"
+#include "tests/reliability/stdout_silencer.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)

@@ -1,5 +1,5 @@
 // Test-only: ECC 200 module matrices from libdmtx and libzint.
-#include "symbol_encoder.h"
+#include "tests/support/symbol_encoder.h"
 
 #include <dmtx.h>
 #include <zint.h>

@@ -1,6 +1,6 @@
 // Test-only symbol renderer: exact projective geometry, area-coverage anti-aliasing, then the camera's
 // light, blur and noise, all deterministic from the seed.
-#include "symbol_renderer.h"
+#include "tests/support/symbol_renderer.h"
 
 #include <algorithm>
 #include <array>

@@ -12,7 +12,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "symbol_encoder.h"
+#include "tests/support/symbol_encoder.h"
 
 namespace testsupport {
 

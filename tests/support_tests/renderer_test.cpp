@@ -11,7 +11,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "symbol_renderer.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "ecc200_message.h"
-#include "ecc200_test_util.h"
-#include "gs1.h"
+#include "decoder/ecc200/ecc200_message.h"
+#include "tests/ecc200/ecc200_test_util.h"
+#include "text/gs1.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "json_string.h"
-#include "utf8.h"
+#include "text/json_string.h"
+#include "text/utf8.h"
 
 namespace {
 

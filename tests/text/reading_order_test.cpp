@@ -6,10 +6,10 @@
 #include <random>
 #include <string>
 
-#include "decoder.h"
-#include "reading_order.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "decoder/decoder.h"
+#include "text/reading_order.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "utf8.h"
+#include "text/utf8.h"
 
 namespace {
 

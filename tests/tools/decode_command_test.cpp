@@ -15,9 +15,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "decode_command.h"
-#include "symbol_encoder.h"
-#include "symbol_renderer.h"
+#include "tools/decode_command.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
 
 namespace {
 
