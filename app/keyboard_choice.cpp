@@ -90,7 +90,7 @@ int probeUinput() {
 
 // Reports that it cannot type, so the window can tell the user that reads are not typed.
 KeyboardPort silentKeyboard() {
-  return KeyboardPort{[](unsigned char) { return KEY_SCAN_NONE; }, [](int, unsigned) {}, [] {}, {}, false};
+  return KeyboardPort{[](std::uint32_t) { return KEY_SCAN_NONE; }, [](int, unsigned) {}, [] {}, {}, false};
 }
 
 KeyboardPort openKeyboard() {

@@ -1,4 +1,4 @@
-// Layout names from the keyboard settings, layout compilation, and the byte-to-key table.
+// Layout names from the keyboard settings, layout compilation, and the keysym-to-key table.
 #include "app/keyboard_layout.h"
 
 #include <cstdlib>
@@ -12,7 +12,7 @@ namespace {
 
 // The layout compiler numbers keys 8 above the kernel's codes.
 constexpr int LAYOUT_KEY_CODE_OFFSET = 8;
-// Key code 255 cannot be told apart from "no key" in a keyScan answer, so keys end below it.
+// Key code 255 cannot be told apart from "no key" in a keysymScan answer, so keys end below it.
 constexpr int LAYOUT_MAX_KEY = 254;
 // The right Alt key, where every common layout puts AltGr.
 constexpr int LAYOUT_RIGHT_ALT_KEY = 100;
@@ -129,7 +129,6 @@ XkbKeymapPtr compileKeymap(const KeyboardLayoutNames& names) {
 
 KeyLayoutTable buildKeyLayoutTable(xkb_keymap* keymap, KeyLocks locks) {
   KeyLayoutTable table;
-  table.scanByByte.fill(KEY_SCAN_NONE);
   table.shiftKey = findModifierKey(keymap, XKB_KEY_Shift_L, 0);
   table.altGrKey = findModifierKey(keymap, XKB_KEY_ISO_Level3_Shift, LAYOUT_RIGHT_ALT_KEY);
 
@@ -152,31 +151,35 @@ KeyLayoutTable buildKeyLayoutTable(xkb_keymap* keymap, KeyLocks locks) {
     }
   }
 
-  for (int byte = 0; byte < 256; ++byte) {
-    const xkb_keysym_t wanted = keysymForTextByte(static_cast<unsigned char>(byte));
-    if (wanted == TEXT_KEYSYM_NONE) continue;
-    int bestKeys = 3;
-    int bestKey = 0;
-    for (std::size_t c = 0; c < 4; ++c) {
-      const unsigned press = LAYOUT_PRESS_COMBINATIONS[c];
-      const int keys = pressedKeyCount(press);
-      if (keys > bestKeys) continue;
-      for (int key = 1; key <= LAYOUT_MAX_KEY; ++key) {
-        if (symAt[c][key] != wanted) continue;
-        // Fewer modifier keys wins; with as many, the lower key code.
-        if (keys < bestKeys || key < bestKey) {
-          int state = 0;
-          if ((press & PRESS_SHIFT) != 0) state |= KEY_STATE_SHIFT;
-          if ((press & PRESS_ALTGR) != 0) state |= KEY_STATE_ALTGR;
-          table.scanByByte[byte] = static_cast<std::int16_t>((state << 8) | key);
-          bestKeys = keys;
-          bestKey = key;
-        }
-        break;
+  // Combinations in the order of LAYOUT_PRESS_COMBINATIONS (fewest keys first) and keys upward, so
+  // the first key found for a keysym needs the fewest modifier keys and, among those, has the lowest
+  // code; a later one replaces it only when it needs fewer keys or, with as many, has a lower code (so Shift
+  // wins over AltGr on the same key).
+  std::unordered_map<std::uint32_t, int> keysNeeded;
+  for (std::size_t c = 0; c < 4; ++c) {
+    const unsigned press = LAYOUT_PRESS_COMBINATIONS[c];
+    const int keys = pressedKeyCount(press);
+    int state = 0;
+    if ((press & PRESS_SHIFT) != 0) state |= KEY_STATE_SHIFT;
+    if ((press & PRESS_ALTGR) != 0) state |= KEY_STATE_ALTGR;
+    for (int key = 1; key <= LAYOUT_MAX_KEY; ++key) {
+      const xkb_keysym_t sym = symAt[c][key];
+      if (!isTextKeysym(sym)) continue;
+      const auto found = table.scanByKeysym.find(sym);
+      if (found != table.scanByKeysym.end()) {
+        const int foundKeys = keysNeeded[sym];
+        if (keys > foundKeys || (keys == foundKeys && key >= (found->second & 0xFF))) continue;
       }
+      table.scanByKeysym[sym] = static_cast<std::int16_t>((state << 8) | key);
+      keysNeeded[sym] = keys;
     }
   }
   return table;
+}
+
+std::int16_t layoutKeysymScan(const KeyLayoutTable& table, std::uint32_t keysym) {
+  const auto found = table.scanByKeysym.find(keysym);
+  return found == table.scanByKeysym.end() ? KEY_SCAN_NONE : found->second;
 }
 
 std::string describeLayout(const KeyboardLayoutNames& names) {

@@ -1,5 +1,5 @@
 // The user's keyboard layout for the virtual keyboard: the layout names from the system's keyboard
-// settings, the compiled layout, and for each text byte the key code and modifiers that type it.
+// settings, the compiled layout, and for each text keysym the key code and modifiers that type it.
 // Key codes here are the kernel's (evdev) codes, which a compositor turns into characters with the
 // same layout.
 #ifndef QUARNEL_APP_KEYBOARD_LAYOUT_H_
@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -59,19 +60,22 @@ struct KeyLocks {
   bool numLock = false;
 };
 
-// What the virtual keyboard presses on one layout: the keyScan answer of every byte (evdev key code in
-// the low byte, KEY_STATE_* in the high byte, or KEY_SCAN_NONE) and the keys that give Shift and
-// AltGr (0 when the layout has none).
+// What the virtual keyboard presses on one layout: the keysymScan answer (evdev key code in the low
+// byte, KEY_STATE_* in the high byte) of every text keysym (isTextKeysym) the layout has, and the keys
+// that give Shift and AltGr (0 when the layout has none).
 struct KeyLayoutTable {
-  std::array<std::int16_t, 256> scanByByte{};
+  std::unordered_map<std::uint32_t, std::int16_t> scanByKeysym;
   int shiftKey = 0;
   int altGrKey = 0;
 };
 
 // Finds, in the first group of the layout and with the given locks on, the key and the fewest of Shift
-// and AltGr that type each byte; among equals the lowest key code wins. Characters reached only
-// through a dead key have no key.
+// and AltGr that type each text keysym; among equals the lowest key code wins. Characters reached
+// only through a dead key have no key.
 KeyLayoutTable buildKeyLayoutTable(xkb_keymap* keymap, KeyLocks locks);
+
+// The table's answer for a keysym, KEY_SCAN_NONE when no key types it.
+std::int16_t layoutKeysymScan(const KeyLayoutTable& table, std::uint32_t keysym);
 
 // The names as one line for messages, e.g. "de (nodeadkeys)".
 std::string describeLayout(const KeyboardLayoutNames& names);

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <functional>
 
-// keyScan's answer: the key code in the low byte and the modifier state in the high byte; 0xFF in
-// either byte (as in KEY_SCAN_NONE) means that no key of the active layout produces the character.
+// keysymScan's answer: the key code in the low byte and the modifier state in the high byte; 0xFF in
+// either byte (as in KEY_SCAN_NONE) means that no key of the active layout produces the keysym.
 constexpr std::int16_t KEY_SCAN_NONE = -1;
 constexpr int KEY_STATE_SHIFT = 1;
 constexpr int KEY_STATE_CTRL = 2;
@@ -24,9 +24,10 @@ constexpr int KEY_ALTGR = 0x101;
 constexpr unsigned KEY_EVENT_UP = 2;
 
 struct KeyboardPort {
-  // The key and modifier state that produce the byte on the active layout, or KEY_SCAN_NONE.
-  std::function<std::int16_t(unsigned char ch)> keyScan;
-  // Presses or releases a key code from keyScan, KEY_SHIFT or KEY_ALTGR.
+  // The key and modifier state that produce the keysym (text_keysyms.h) on the active layout, or
+  // KEY_SCAN_NONE.
+  std::function<std::int16_t(std::uint32_t keysym)> keysymScan;
+  // Presses or releases a key code from keysymScan, KEY_SHIFT or KEY_ALTGR.
   std::function<void(int key, unsigned flags)> keyEvent;
   // Delivers the events sent so far, in order; called once at the end of each typed line.
   std::function<void()> flushKeys;

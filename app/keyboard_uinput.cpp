@@ -32,9 +32,9 @@ void refreshLayoutTable(UinputKeyboard& keyboard) {
   keyboard.locksStale = false;
 }
 
-std::int16_t keyScanUinput(UinputKeyboard& keyboard, unsigned char ch) {
+std::int16_t keysymScanUinput(UinputKeyboard& keyboard, std::uint32_t keysym) {
   refreshLayoutTable(keyboard);
-  return keyboard.table.scanByByte[ch];
+  return layoutKeysymScan(keyboard.table, keysym);
 }
 
 void keyEventUinput(UinputKeyboard& keyboard, int key, unsigned flags) {
@@ -105,9 +105,7 @@ std::set<int> keysToDeclare(xkb_keymap* keymap) {
   for (bool capsLock : {false, true}) {
     for (bool numLock : {false, true}) {
       const KeyLayoutTable table = buildKeyLayoutTable(keymap, KeyLocks{capsLock, numLock});
-      for (std::int16_t scan : table.scanByByte) {
-        if (scan != KEY_SCAN_NONE) keys.insert(scan & 0xFF);
-      }
+      for (const auto& [keysym, scan] : table.scanByKeysym) keys.insert(scan & 0xFF);
       if (table.shiftKey != 0) keys.insert(table.shiftKey);
       if (table.altGrKey != 0) keys.insert(table.altGrKey);
     }
@@ -118,7 +116,7 @@ std::set<int> keysToDeclare(xkb_keymap* keymap) {
 KeyboardPort uinputKeyboardPort(std::shared_ptr<UinputKeyboard> keyboard) {
   keyboard->table = buildKeyLayoutTable(keyboard->keymap.get(), keyboard->locks);
   return KeyboardPort{
-      [keyboard](unsigned char ch) { return keyScanUinput(*keyboard, ch); },
+      [keyboard](std::uint32_t keysym) { return keysymScanUinput(*keyboard, keysym); },
       [keyboard](int key, unsigned flags) { keyEventUinput(*keyboard, key, flags); },
       // Writes reach the kernel at once; the lights are read again before the next line, so a Caps
       // Lock switched meanwhile is seen.

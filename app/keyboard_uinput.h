@@ -63,7 +63,7 @@ KeyLocks readReportedLocks(int fd, KeyLocks locks);
 // system classes the device as a full keyboard, the kind compositors take key input from.
 std::set<int> keysToDeclare(xkb_keymap* keymap);
 
-// The keyboard port over a virtual keyboard: keyScan looks the byte up in the layout table, keyEvent
+// The keyboard port over a virtual keyboard: keysymScan looks the keysym up in the layout table, keyEvent
 // writes a press or release followed by a sync event.
 KeyboardPort uinputKeyboardPort(std::shared_ptr<UinputKeyboard> keyboard);
 

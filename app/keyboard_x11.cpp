@@ -101,8 +101,8 @@ bool refreshKeymap(X11Keyboard& keyboard) {
   return true;
 }
 
-std::int16_t keyScanX11(X11Keyboard& keyboard, unsigned char ch) {
-  const KeySym wanted = keysymForTextByte(ch);
+std::int16_t keysymScanX11(X11Keyboard& keyboard, std::uint32_t keysym) {
+  const KeySym wanted = keysym;
   if (wanted == NoSymbol || !refreshKeymap(keyboard)) return KEY_SCAN_NONE;
   XkbStateRec state{};
   if (XkbGetState(keyboard.display, XkbUseCoreKbd, &state) != Success) return KEY_SCAN_NONE;
@@ -112,7 +112,7 @@ std::int16_t keyScanX11(X11Keyboard& keyboard, unsigned char ch) {
   const unsigned altGrMask = keyboard.altGrKey != 0 ? keyboard.altGrMask : 0;
   int bestKey = -1;
   int bestMask = 0;
-  // Key code 255 cannot be told apart from "no key" in a keyScan answer, so it is never used.
+  // Key code 255 cannot be told apart from "no key" in a keysymScan answer, so it is never used.
   for (int code = keymap->min_key_code; code <= keymap->max_key_code && code < 0xFF; ++code) {
     const auto key = static_cast<KeyCode>(code);
     const int group = effectiveGroup(keymap, key, state.group);
@@ -222,7 +222,7 @@ KeyboardPort openX11Keyboard(bool* opened) {
   }
   if (opened != nullptr) *opened = true;
   return KeyboardPort{
-      [keyboard](unsigned char ch) { return keyScanX11(*keyboard, ch); },
+      [keyboard](std::uint32_t keysym) { return keysymScanX11(*keyboard, keysym); },
       [keyboard](int key, unsigned flags) { keyEventX11(*keyboard, key, flags); },
       [keyboard] { flushKeysX11(*keyboard); },
       [keyboard] { return hasFocusTargetX11(*keyboard); },

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "text/utf8.h"
+
 namespace {
 
 constexpr const char* USAGE_LINE = "Usage: quarnel [OPTION]...";
@@ -25,6 +27,12 @@ constexpr const char* HELP_TEXT =
     "                           default 5000\n"
     "      --no-beep          confirm reads without the beep\n"
     "      --no-type          read, show and log, but type nothing\n"
+    "      --gs=TEXT          type TEXT in place of each group separator (the field separator\n"
+    "                           of GS1 data), e.g. --gs=$'\\t' for Tab; TEXT may hold no\n"
+    "                           control character but Tab; default: separators are not typed\n"
+    "      --aim              type the AIM symbology identifier first: ]d1, ]d2 for GS1 data,\n"
+    "                           ]d3 for AIM application data, ]d4 to ]d6 for the same with ECI\n"
+    "                           designators (given in the text as \\NNNNNN, backslashes doubled)\n"
     "      --log=FILE         append a line per typed read (per read with --no-type) to FILE:\n"
     "                           local time (ISO 8601 with the offset), a tab, and the text\n"
     "                           with bytes outside printable ASCII and the backslash as \\xHH;\n"
@@ -49,7 +57,7 @@ struct OptionSpec {
 constexpr OptionSpec OPTION_SPECS[] = {
     {"--help", false},     {"--version", false},  {"--list-cameras", false}, {"--camera", true},
     {"--suffix", true},    {"--hold-off", true},  {"--no-beep", false},      {"--no-type", false},
-    {"--log", true},
+    {"--log", true},       {"--gs", true},        {"--aim", false},
 };
 
 const OptionSpec* findOption(const std::string& name) {
@@ -69,6 +77,14 @@ std::optional<std::int64_t> parseBoundedNumber(const std::string& text, std::int
   }
   if (value > maxValue) return std::nullopt;
   return value;
+}
+
+// Whether a UTF-8 text types as one line: no control character but Tab (C0, DEL, C1).
+bool isTypableText(const std::string& utf8) {
+  for (const char32_t ch : utf8CodePoints(utf8)) {
+    if ((ch < 0x20 || (ch >= 0x7F && ch <= 0x9F)) && ch != U'\t') return false;
+  }
+  return true;
 }
 
 // The capture component has this many device slots; a larger index could never be opened.
@@ -109,6 +125,12 @@ std::string applyOption(ProgramOptions& options, const std::string& name, const 
     const auto ms = parseBoundedNumber(value, SETTINGS_MAX_HOLD_OFF_MS);
     if (!ms) return "invalid hold-off '" + value + "' for '--hold-off': give 0 to 600000 milliseconds";
     settings.wedge.holdOffMs = static_cast<std::int32_t>(*ms);
+  } else if (name == "--aim") {
+    settings.wedge.aimPrefix = true;
+  } else if (name == "--gs") {
+    if (!isValidUtf8(value)) return "invalid text for '--gs': it is not UTF-8";
+    if (!isTypableText(value)) return "invalid text for '--gs': it may hold no control character but Tab";
+    settings.wedge.groupSeparatorText = value;
   } else if (name == "--log") {
     if (value.empty()) return "option '--log' needs a file name";
     options.logPath = value;

@@ -1,10 +1,12 @@
-// What the user can set for the scanner: the camera, what ends each typed text, the hold-off, the beep
-// and whether anything is typed at all. A plain record that the options fill and the worker and the
-// wedge read; its defaults are the program's behaviour without options.
+// What the user can set for the scanner: the camera, what ends each typed text, the hold-off, the beep,
+// whether anything is typed at all, and what stands for group separators and before the text. A plain
+// record that the options fill and the worker and the wedge read; its defaults are the program's
+// behaviour without options.
 #ifndef QUARNEL_APP_SETTINGS_H_
 #define QUARNEL_APP_SETTINGS_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 constexpr std::int32_t SETTINGS_DEFAULT_HOLD_OFF_MS = 5000;
@@ -19,6 +21,10 @@ struct WedgeSettings {
   std::int32_t holdOffMs = SETTINGS_DEFAULT_HOLD_OFF_MS;  // pause after a typed read, 0 .. 600000
   bool beep = true;
   bool typeReads = true;  // false: reads are shown and logged, nothing is typed
+  // Typed in place of each group separator (byte 29, the field separator of GS1 data), as UTF-8;
+  // unset: the separator is a control character and not typed.
+  std::optional<std::string> groupSeparatorText;
+  bool aimPrefix = false;  // type the AIM symbology identifier ("]d1", "]d2", ...) before the text
 };
 
 // The capture device: by its index in the device enumeration, or, when path is not empty, by the path

@@ -112,7 +112,7 @@ TEST(KeyboardChoice, ProgramSaysOnceWhyNothingTypesAndGetsAKeyboardWithoutKeys) 
   EXPECT_EQ(said.find("quarnel: read symbols will not be typed: QUARNEL_KEYBOARD=uinput, but /dev/uinput cannot"),
             0u) << said;
   EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
-  EXPECT_EQ(keyboard.keyScan('a'), KEY_SCAN_NONE);
+  EXPECT_EQ(keyboard.keysymScan('a'), KEY_SCAN_NONE);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/text_keysyms.h"
+
 namespace {
 
 constexpr int KEY_RETURN = 36;
@@ -16,10 +18,34 @@ constexpr int KEY_TAB = 23;
 
 std::int16_t scan(int key, int state = 0) { return static_cast<std::int16_t>((state << 8) | key); }
 
+// Keysyms of the fake layouts that are not characters of their own code (X11's keysymdef.h).
+constexpr std::uint32_t KEYSYM_ESCAPE = 0xFF1B;
+constexpr std::uint32_t KEYSYM_EURO_SIGN = 0x20AC;
+constexpr std::uint32_t KEYSYM_OE = 0x13BD;       // œ
+constexpr std::uint32_t KEYSYM_AOGONEK = 0x1A1;   // Ą
+constexpr std::uint32_t KEYSYM_UNICODE = 0x01000000;
+
+// The character a fake layout's keysym types: Latin-1 keysyms are their code, Unicode keysyms their
+// code above 0x01000000, and the named ones as X11 defines them.
+char32_t characterOfKeysym(std::uint32_t keysym) {
+  switch (keysym) {
+    case TEXT_KEYSYM_RETURN: return U'\n';
+    case TEXT_KEYSYM_TAB: return U'\t';
+    case KEYSYM_ESCAPE: return 0x1B;
+    case KEYSYM_EURO_SIGN: return U'\u20AC';
+    case KEYSYM_OE: return U'\u0153';
+    case KEYSYM_AOGONEK: return U'\u0104';
+    default: break;
+  }
+  if (keysym <= 0xFF) return keysym;
+  if (keysym >= KEYSYM_UNICODE) return keysym - KEYSYM_UNICODE;
+  return 0;
+}
+
 // A layout in the manner of a German keyboard: letters plain and with Shift, '@' on AltGr+Q, 'É' on
 // Shift+AltGr, '~' on no key at all.
-std::map<unsigned char, std::int16_t> germanLikeLayout() {
-  std::map<unsigned char, std::int16_t> layout;
+std::map<std::uint32_t, std::int16_t> germanLikeLayout() {
+  std::map<std::uint32_t, std::int16_t> layout;
   for (char c = 'a'; c <= 'z'; ++c) {
     layout[static_cast<unsigned char>(c)] = scan(38 + (c - 'a'));
     layout[static_cast<unsigned char>(c - 'a' + 'A')] = scan(38 + (c - 'a'), KEY_STATE_SHIFT);
@@ -28,25 +54,26 @@ std::map<unsigned char, std::int16_t> germanLikeLayout() {
   layout[' '] = scan(65);
   layout['@'] = layout['q'] | (KEY_STATE_ALTGR << 8);
   layout[0xC9] = scan(26, KEY_STATE_SHIFT | KEY_STATE_ALTGR);  // 'É'
-  layout['\n'] = scan(KEY_RETURN);
-  layout['\r'] = scan(KEY_RETURN);
-  layout['\t'] = scan(KEY_TAB);
-  layout[0x1B] = scan(9);  // an Escape key that a careless wedge would press
+  layout[TEXT_KEYSYM_RETURN] = scan(KEY_RETURN);
+  layout[TEXT_KEYSYM_TAB] = scan(KEY_TAB);
+  layout[KEYSYM_ESCAPE] = scan(9);  // an Escape key that a careless wedge would press
   return layout;
 }
 
 // Records the wedge's platform calls and replays the key events into the text a focused
 // application would receive.
 struct FakeDesk {
-  std::map<unsigned char, std::int16_t> layout = germanLikeLayout();
+  std::map<std::uint32_t, std::int16_t> layout = germanLikeLayout();
   std::vector<std::string> events;
+  std::vector<std::uint32_t> askedKeysyms;
   std::uint32_t now = 0;
   int beeps = 0;
 
   AppPorts ports() {
     AppPorts p;
-    p.keyboard.keyScan = [this](unsigned char ch) {
-      const auto found = layout.find(ch);
+    p.keyboard.keysymScan = [this](std::uint32_t keysym) {
+      askedKeysyms.push_back(keysym);
+      const auto found = layout.find(keysym);
       return found == layout.end() ? KEY_SCAN_NONE : found->second;
     };
     p.keyboard.keyEvent = [this](int key, unsigned flags) {
@@ -68,9 +95,10 @@ struct FakeDesk {
     return p;
   }
 
-  // The characters the focused application gets: each key press read with the modifiers held.
-  std::string received() const {
-    std::string text;
+  // The characters the focused application gets: each key press read with the modifiers held; a key
+  // the layout does not list as "<key/state>".
+  std::u32string receivedCharacters() const {
+    std::u32string text;
     int state = 0;
     for (const std::string& e : events) {
       const bool down = e[0] == '+';
@@ -81,14 +109,48 @@ struct FakeDesk {
         state = down ? state | KEY_STATE_ALTGR : state & ~KEY_STATE_ALTGR;
       } else if (down && e != "flush" && e != "beep") {
         bool found = false;
-        for (const auto& [ch, k] : layout) {
-          if ((k & 0xFF) == std::stoi(key) && ((k >> 8) & 0xFF) == state && ch != '\r') {
-            text += static_cast<char>(ch);
+        for (const auto& [keysym, k] : layout) {
+          if ((k & 0xFF) == std::stoi(key) && ((k >> 8) & 0xFF) == state) {
+            text += characterOfKeysym(keysym);
             found = true;
             break;
           }
         }
-        if (!found) text += "<" + key + "/" + std::to_string(state) + ">";
+        if (!found) {
+          for (const char ch : "<" + key + "/" + std::to_string(state) + ">") text += static_cast<char32_t>(ch);
+        }
+      }
+    }
+    return text;
+  }
+
+  // As receivedCharacters, each character below U+0100 as the byte of its code (ISO 8859-1).
+  std::string received() const {
+    std::string text;
+    for (const char32_t ch : receivedCharacters()) {
+      text += ch <= 0xFF ? std::string(1, static_cast<char>(ch)) : "<U+" + std::to_string(ch) + ">";
+    }
+    return text;
+  }
+
+  // As receivedCharacters, in UTF-8.
+  std::string receivedUtf8() const {
+    std::string text;
+    for (const char32_t ch : receivedCharacters()) {
+      if (ch < 0x80) {
+        text += static_cast<char>(ch);
+      } else if (ch < 0x800) {
+        text += static_cast<char>(0xC0 | (ch >> 6));
+        text += static_cast<char>(0x80 | (ch & 0x3F));
+      } else if (ch < 0x10000) {
+        text += static_cast<char>(0xE0 | (ch >> 12));
+        text += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (ch & 0x3F));
+      } else {
+        text += static_cast<char>(0xF0 | (ch >> 18));
+        text += static_cast<char>(0x80 | ((ch >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (ch & 0x3F));
       }
     }
     return text;
@@ -207,7 +269,7 @@ TEST(KeyboardWedge, WhatTheFocusedApplicationReceives) {
 // alone) skips the character; the line feed that ends the line is a plain Return whatever is listed.
 TEST(KeyboardWedge, CtrlOrAltAloneIsNoKeyAndTheLineEndsInPlainReturn) {
   FakeDesk desk;
-  desk.layout['\n'] = scan(KEY_RETURN, KEY_STATE_CTRL);
+  desk.layout[TEXT_KEYSYM_RETURN] = scan(KEY_RETURN, KEY_STATE_CTRL);
   desk.layout['x'] = scan(53, KEY_STATE_CTRL);
   desk.layout['y'] = scan(29, KEY_STATE_ALT);
   typeLine(desk.ports().keyboard, "axyb");
@@ -239,7 +301,7 @@ TEST(WedgeSettings, SuffixKeyEndsTheTextAsAPlainKey) {
   for (const auto& c : cases) {
     FakeDesk desk;
     // A layout that lists Shift for Tab (as Shift+Tab moves back) must still get a plain Tab.
-    desk.layout['\t'] = scan(KEY_TAB, KEY_STATE_SHIFT);
+    desk.layout[TEXT_KEYSYM_TAB] = scan(KEY_TAB, KEY_STATE_SHIFT);
     KeyboardWedge wedge;
     wedge.settings.suffix = c.suffix;
     confirmRead(wedge, desk.ports(), 0, resultWithText("a"));

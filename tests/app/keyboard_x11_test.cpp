@@ -167,7 +167,7 @@ TEST_F(X11Keyboard, CharactersTheLayoutCannotProduceAreSkipped) {
   FocusedReceiver receiver(display_);
   const KeyboardPort keyboard = openX11Keyboard();
   // U+00A4 (currency sign) and 0x85 (a C1 control) are on no key of the default layout.
-  for (unsigned char ch : {0xA4, 0x85}) EXPECT_EQ(keyboard.keyScan(ch), KEY_SCAN_NONE);
+  for (std::uint32_t keysym : {0xA4u, 0x85u}) EXPECT_EQ(keyboard.keysymScan(keysym), KEY_SCAN_NONE);
   typeLine(keyboard, "a\xA4" "b\x85" "c");
   EXPECT_EQ(receiver.readLine(), "abc\n");
 }
@@ -182,7 +182,7 @@ TEST(X11KeyboardWithoutDisplay, IsSilentAndSaysSoOnce) {
   else unsetenv("DISPLAY");
   typeLine(keyboard, "abc");
   const std::string said = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(keyboard.keyScan('a'), KEY_SCAN_NONE);
+  EXPECT_EQ(keyboard.keysymScan('a'), KEY_SCAN_NONE);
   EXPECT_NE(said.find("not be typed"), std::string::npos) << said;
   EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
 }

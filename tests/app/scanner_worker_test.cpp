@@ -17,6 +17,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "app/text_keysyms.h"
 #include "tests/app/scripted_camera.h"
 #include "tests/capture/scripted_backend.h"
 #include "tests/support/symbol_encoder.h"
@@ -37,9 +38,11 @@ struct FakeHost {
 
   AppPorts ports() {
     AppPorts p;
-    p.keyboard.keyScan = [](unsigned char ch) {
-      if (ch == '\n' || ch == '\t') return static_cast<std::int16_t>(ch);
-      return ch >= 0x20 && ch < 0x7F ? static_cast<std::int16_t>(ch) : KEY_SCAN_NONE;
+    // Printable ASCII, Return and Tab, each on the key of its own code.
+    p.keyboard.keysymScan = [](std::uint32_t keysym) {
+      if (keysym == TEXT_KEYSYM_RETURN) return static_cast<std::int16_t>('\n');
+      if (keysym == TEXT_KEYSYM_TAB) return static_cast<std::int16_t>('\t');
+      return keysym >= 0x20 && keysym < 0x7F ? static_cast<std::int16_t>(keysym) : KEY_SCAN_NONE;
     };
     p.keyboard.keyEvent = [this](int key, unsigned flags) {
       if ((flags & KEY_EVENT_UP) == 0 && key < 0x100) typed += static_cast<char>(key);

@@ -19,6 +19,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/scanner_worker.h"
+#include "app/text_keysyms.h"
 #include "tests/reliability/replay_camera.h"
 #include "tests/reliability/stdout_silencer.h"
 #include "tests/support/symbol_encoder.h"
@@ -133,7 +134,12 @@ struct SoakHost {
 
   AppPorts ports() {
     AppPorts p;
-    p.keyboard.keyScan = [](unsigned char ch) { return static_cast<std::int16_t>(ch); };
+    // Every byte on the key of its own code, Return on '\n' and Tab on '\t'.
+    p.keyboard.keysymScan = [](std::uint32_t keysym) {
+      if (keysym == TEXT_KEYSYM_RETURN) return static_cast<std::int16_t>('\n');
+      if (keysym == TEXT_KEYSYM_TAB) return static_cast<std::int16_t>('\t');
+      return keysym <= 0xFF ? static_cast<std::int16_t>(keysym) : KEY_SCAN_NONE;
+    };
     p.keyboard.keyEvent = [this](int key, unsigned flags) {
       if ((flags & KEY_EVENT_UP) != 0 || key >= 0x100) return;
       if (key == '\n') {
