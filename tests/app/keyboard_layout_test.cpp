@@ -100,6 +100,11 @@ TEST_P(LayoutTableTest, EveryKeyFoundTypesItsCharacterAndTheLayoutsCharactersAre
       EXPECT_EQ(typedCharacter(keymap.get(), table, scan, locks), static_cast<std::uint32_t>(byte))
           << "byte 0x" << std::hex << byte << " scan 0x" << scan;
     }
+    // Every keysym in the table, beyond Latin-1 too, types the character of that keysym.
+    for (const auto& [keysym, scan] : table.scanByKeysym) {
+      EXPECT_EQ(typedCharacter(keymap.get(), table, scan, locks), xkb_keysym_to_utf32(keysym))
+          << "keysym 0x" << std::hex << keysym << " scan 0x" << scan;
+    }
     // Caps Lock capitalises some keys past reach (ß, é on fr's digit row); the lists hold without locks.
     if (locks.capsLock || locks.numLock) continue;
     for (char c : row.typed) {
@@ -166,6 +171,41 @@ TEST(LayoutTable, PicksTheKeyAndModifiersAUserOfTheLayoutPresses) {
         << row.layout << " byte 0x" << std::hex << int(row.byte);
   }
   EXPECT_EQ(tables["de"].altGrKey, KEY_RIGHTALT);
+}
+
+// Characters beyond Latin-1 by the keysyms they are typed with: named ones where X11 has them, or
+// Unicode keysyms, whichever the layout carries.
+TEST(LayoutTable, CharactersBeyondLatin1HaveTheirKeys) {
+  const struct {
+    const char* layout;
+    char32_t character;
+    int key;  // 0: no key
+    int modifiers;
+  } cases[] = {
+      {"de", U'\u20AC', KEY_E, KEY_STATE_ALTGR},           // €
+      {"us", U'\u20AC', 0, 0},
+      {"ru", U'\u0436', KEY_SEMICOLON, 0},                  // ж
+      {"ru", U'\u0416', KEY_SEMICOLON, KEY_STATE_SHIFT},    // Ж
+      {"pl", U'\u0105', KEY_A, KEY_STATE_ALTGR},            // ą
+      {"pl", U'\u0104', KEY_A, KEY_STATE_SHIFT | KEY_STATE_ALTGR},  // Ą
+      {"us", U'\u0436', 0, 0},
+  };
+  std::map<std::string, KeyLayoutTable> tables;
+  for (const auto& row : cases) {
+    if (tables.count(row.layout) == 0) {
+      const XkbKeymapPtr keymap = layoutFor(row.layout);
+      ASSERT_TRUE(keymap) << row.layout;
+      tables[row.layout] = buildKeyLayoutTable(keymap.get(), KeyLocks{});
+    }
+    const CharacterKeysyms keysyms = keysymsForCharacter(row.character);
+    std::int16_t found = KEY_SCAN_NONE;
+    for (int k = 0; k < keysyms.count && found == KEY_SCAN_NONE; ++k) {
+      found = layoutKeysymScan(tables[row.layout], keysyms.keysyms[k]);
+    }
+    const std::int16_t expected =
+        row.key == 0 ? KEY_SCAN_NONE : static_cast<std::int16_t>((row.modifiers << 8) | row.key);
+    EXPECT_EQ(found, expected) << row.layout << " U+" << std::hex << static_cast<std::uint32_t>(row.character);
+  }
 }
 
 TEST(LayoutTable, CapsLockIsUndoneWithShiftSoCaseStaysAsWritten) {

@@ -6,10 +6,14 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/text_keysyms.h"
+#include "decoder/ecc200/ecc200_message.h"
+#include "tests/ecc200/ecc200_test_util.h"
+#include "tests/support/symbol_encoder.h"
 
 namespace {
 
@@ -419,6 +423,271 @@ TEST(WedgeSettings, ReadWithoutAFocusedWindowIsNotTypedUntilOneHasTheFocus) {
   EXPECT_EQ(desk.beeps, 1);
   EXPECT_EQ(log.lines, (std::vector<std::string>{"id"}));
   EXPECT_FALSE(wedge.unfocusedRead);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The characters of a message: character sets by ECI, group separators, the AIM identifier, and the
+// characters that cannot be typed.
+
+// The events one key of a layout table gives, pressed with its modifiers as a user would.
+std::vector<std::string> pressEvents(std::int16_t entry) {
+  const std::string key = std::to_string(entry & 0xFF);
+  const int state = (entry >> 8) & 0xFF;
+  std::vector<std::string> events;
+  if ((state & KEY_STATE_SHIFT) != 0) events.push_back("+Shift");
+  if ((state & KEY_STATE_ALTGR) != 0) events.push_back("+AltGr");
+  events.push_back("+" + key);
+  events.push_back("-" + key);
+  if ((state & KEY_STATE_ALTGR) != 0) events.push_back("-AltGr");
+  if ((state & KEY_STATE_SHIFT) != 0) events.push_back("-Shift");
+  return events;
+}
+
+// Without --gs and --aim a symbol without ECI types, byte for byte, the key its Latin-1 keysym has on
+// the layout: every printable byte on a key of its own, Tab on the Tab key, no other control byte
+// (C0, DEL, C1) at all. A layout that lacks every fifth printable byte skips those.
+TEST(WedgeCharacters, WithoutOptionsEachByteTypesTheKeyOfItsLatin1Keysym) {
+  std::map<std::uint32_t, std::int16_t> layout;
+  const int states[] = {0, KEY_STATE_SHIFT, KEY_STATE_ALTGR, KEY_STATE_SHIFT | KEY_STATE_ALTGR};
+  for (int byte = 0x20; byte <= 0xFF; ++byte) {
+    if ((byte >= 0x7F && byte < 0xA0) || byte % 5 == 0) continue;
+    layout[static_cast<std::uint32_t>(byte)] = scan(8 + byte % 200, states[byte % 4]);
+  }
+  layout[TEXT_KEYSYM_RETURN] = scan(KEY_RETURN);
+  layout[TEXT_KEYSYM_TAB] = scan(KEY_TAB, KEY_STATE_SHIFT);  // a Tab typed within the text keeps its Shift
+  layout[KEYSYM_ESCAPE] = scan(9);
+  for (int byte = 0x01; byte <= 0xFF; ++byte) {
+    FakeDesk desk;
+    desk.layout = layout;
+    KeyboardWedge wedge;
+    const char text[] = {static_cast<char>(byte), '\0'};
+    testing::internal::CaptureStderr();
+    confirmRead(wedge, desk.ports(), 0, resultWithText(text));
+    const std::string said = testing::internal::GetCapturedStderr();
+
+    std::vector<std::string> expected;
+    const bool control = byte < 0x20 || (byte >= 0x7F && byte < 0xA0);
+    if (byte == '\t') {
+      expected = pressEvents(layout[TEXT_KEYSYM_TAB]);
+    } else if (!control && layout.count(static_cast<std::uint32_t>(byte)) != 0) {
+      expected = pressEvents(layout[static_cast<std::uint32_t>(byte)]);
+    }
+    const bool typed = !expected.empty();
+    for (const char* tail : {"+36", "-36", "flush", "beep"}) expected.push_back(tail);
+    EXPECT_EQ(desk.events, expected) << "byte 0x" << std::hex << byte;
+    EXPECT_EQ(said.empty(), typed) << "byte 0x" << std::hex << byte << ": " << said;
+  }
+}
+
+// The fake desk's German-like layout with every printable ASCII character, the Latin-1 letters of
+// the tests, named keysyms (€, œ, Ą) and, as some layouts carry them, Unicode keysyms for Cyrillic.
+std::map<std::uint32_t, std::int16_t> richLayout() {
+  std::map<std::uint32_t, std::int16_t> layout = germanLikeLayout();
+  for (std::uint32_t c = 0x21; c <= 0x7E; ++c) {
+    if (layout.count(c) == 0) layout[c] = scan(100 + static_cast<int>(c - 0x21));
+  }
+  const std::uint32_t extra[] = {0xFC, 0xDF, 0xE4, 0xF6, KEYSYM_EURO_SIGN, KEYSYM_OE, KEYSYM_AOGONEK,
+                                 KEYSYM_UNICODE + 0x416, KEYSYM_UNICODE + 0x443, KEYSYM_UNICODE + 0x43A};
+  int key = 200;
+  for (const std::uint32_t keysym : extra) layout[keysym] = scan(key++);
+  return layout;
+}
+
+// A Zint symbol's message, read back by the ECC 200 decoder with its meaning.
+std::optional<Ecc200Message> zintMessage(const std::string& input, const testsupport::ZintFeatures& features) {
+  const auto encoded = testsupport::encodeZintSymbol(ecc200test::bytesOf(input), 0, 0, features);
+  if (!encoded) return std::nullopt;
+  const std::vector<std::uint8_t> matrix = ecc200test::moduleMatrixOf(*encoded);
+  Ecc200Message message;
+  if (!decodeEcc200Message(matrix.data(), encoded->cols, encoded->rows, {}, &message)) return std::nullopt;
+  return message;
+}
+
+DecodeResult resultWithBytes(const std::vector<std::uint8_t>& bytes) {
+  DecodeResult result{};
+  std::copy(bytes.begin(), bytes.end(), result.text);
+  return result;
+}
+
+struct TypedRead {
+  std::string received;  // UTF-8
+  std::string said;      // standard error
+};
+
+// Confirms the read of message with the settings on the rich layout.
+TypedRead typeRead(const std::vector<std::uint8_t>& bytes, const Ecc200Meaning& meaning,
+                   const WedgeSettings& settings = WedgeSettings{}) {
+  FakeDesk desk;
+  desk.layout = richLayout();
+  KeyboardWedge wedge;
+  wedge.settings = settings;
+  testing::internal::CaptureStderr();
+  confirmRead(wedge, desk.ports(), 0, resultWithBytes(bytes), meaning);
+  TypedRead read;
+  read.said = testing::internal::GetCapturedStderr();
+  read.received = desk.receivedUtf8();
+  return read;
+}
+
+// The standard error line for a read with skipped characters; nothing when none was skipped.
+std::string skippedLine(std::size_t noKey, std::size_t unconverted) {
+  if (noKey + unconverted == 0) return "";
+  return "quarnel: " + std::to_string(noKey + unconverted) + " characters of the read were not typed: " +
+         std::to_string(noKey) + " with no key on the keyboard layout, " + std::to_string(unconverted) +
+         " bytes that are no character of their character set\n";
+}
+
+// Zint converts each UTF-8 text to the character set of the ECI and writes the designator; the wedge
+// types the text as written wherever the layout has the keys, and says how many it had none for.
+TEST(WedgeCharacters, EciSymbolsTypeTheirCharacters) {
+  const struct {
+    int eci;
+    const char* input;     // UTF-8
+    const char* received;  // UTF-8, before the Return
+    std::size_t noKey;
+  } cases[] = {
+      {26, "Grüße €", "Grüße €", 0},                 // UTF-8; "€" by its named keysym EuroSign
+      {3, "Grüße", "Grüße", 0},                      // ISO 8859-1
+      {4, "Ąa", "Ąa", 0},                            // ISO 8859-2, Ą by its named keysym
+      {17, "€ œ", "€ œ", 0},                         // ISO 8859-15: 0xA4 is "€" there, not "¤"
+      {7, "Жук", "Жук", 0},                          // ISO 8859-5; the layout has Unicode keysyms only
+      {26, "Жёлтый", "Ж", 5},                        // ё л т ы й on no key: skipped and counted
+      {20, "テスト", "", 3},                          // Shift JIS, no key for any of them
+      {23, "Grüße €", "Grüße €", 0},                 // Windows-1252: "€" is 0x80 there
+      {26, "a\\b", "a\\b", 0},                       // a backslash stays single without --aim
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.eci) + " " + c.input);
+    testsupport::ZintFeatures features;
+    features.eci = c.eci;
+    features.utf8Input = true;
+    const std::optional<Ecc200Message> message = zintMessage(c.input, features);
+    ASSERT_TRUE(message.has_value());
+    const TypedRead read = typeRead(message->bytes, message->meaning);
+    EXPECT_EQ(read.received, std::string(c.received) + "\n");
+    EXPECT_EQ(read.said, skippedLine(c.noKey, 0));
+  }
+}
+
+// Bytes that are no character of their set are not typed as some other character; the rest of the
+// line is, and standard error counts them.
+TEST(WedgeCharacters, BytesThatDoNotConvertAreSkippedAndCounted) {
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::vector<Ecc200EciMark> ecis;
+    const char* received;
+    std::size_t noKey;
+    std::size_t unconverted;
+  } cases[] = {
+      {"broken UTF-8", {'a', 0xFF, 'b', 0xC3}, {{26, 0}}, "ab", 0, 2},
+      {"binary data", {'a', 'b'}, {{899, 0}}, "", 0, 2},
+      {"ECI after plain Latin-1", {0xFC, 0xC3, 0xBC}, {{26, 1}}, "üü", 0, 0},
+      {"a designator past the text is ignored", {0xFC}, {{26, 5}}, "ü", 0, 0},
+      {"control bytes count as characters without a key", {'a', 0x1D, 'b', '\r'}, {}, "ab", 2, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Ecc200Meaning meaning;
+    meaning.ecis = c.ecis;
+    const TypedRead read = typeRead(c.bytes, meaning);
+    EXPECT_EQ(read.received, std::string(c.received) + "\n");
+    EXPECT_EQ(read.said, skippedLine(c.noKey, c.unconverted));
+  }
+}
+
+// GS1 data from Zint's GS1 mode: the separator after a variable-length element is byte 29, typed as
+// the --gs text; without it, not typed (and counted).
+TEST(WedgeCharacters, GroupSeparatorsTypeTheGsText) {
+  const char* input = "[01]09501101530003[10]AB-123[21]XY";
+  const struct {
+    std::optional<std::string> gs;
+    const char* received;
+    std::size_t noKey;
+  } cases[] = {
+      {std::nullopt, "0109501101530003" "10AB-123" "21XY", 1},
+      {std::string("\t"), "0109501101530003" "10AB-123\t" "21XY", 0},
+      {std::string("<GS>"), "0109501101530003" "10AB-123<GS>" "21XY", 0},
+      {std::string(""), "0109501101530003" "10AB-123" "21XY", 0},
+      {std::string("€"), "0109501101530003" "10AB-123€" "21XY", 0},
+      {std::string("ё"), "0109501101530003" "10AB-123" "21XY", 1},  // no key: counted
+  };
+  testsupport::ZintFeatures features;
+  features.gs1 = true;
+  const std::optional<Ecc200Message> message = zintMessage(input, features);
+  ASSERT_TRUE(message.has_value());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.gs ? "--gs=" + *c.gs : "no --gs");
+    WedgeSettings settings;
+    settings.groupSeparatorText = c.gs;
+    const TypedRead read = typeRead(message->bytes, message->meaning, settings);
+    EXPECT_EQ(read.received, std::string(c.received) + "\n");
+    EXPECT_EQ(read.said, skippedLine(c.noKey, 0));
+  }
+}
+
+// --aim types the symbology identifier first; under an ECI identifier the text follows the ECI
+// protocol: the designator as a backslash and six digits, backslashes of the data doubled.
+TEST(WedgeCharacters, AimTypesTheSymbologyIdentifierFirst) {
+  testsupport::ZintFeatures plain;
+  testsupport::ZintFeatures gs1;
+  gs1.gs1 = true;
+  testsupport::ZintFeatures utf8;
+  utf8.eci = 26;
+  utf8.utf8Input = true;
+  testsupport::ZintFeatures latin2;
+  latin2.eci = 4;
+  latin2.utf8Input = true;
+  const struct {
+    const char* input;
+    testsupport::ZintFeatures features;
+    std::optional<std::string> gs;
+    const char* received;
+  } cases[] = {
+      {"ABC", plain, std::nullopt, "]d1ABC"},
+      {"a\\b", plain, std::nullopt, "]d1a\\b"},
+      {"[01]09501101530003[10]AB[21]XY", gs1, std::string("|"), "]d20109501101530003" "10AB|21XY"},
+      {"Grüße €", utf8, std::nullopt, "]d4\\000026Grüße €"},
+      {"a\\Ą", latin2, std::nullopt, "]d4\\000004a\\\\Ą"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    const std::optional<Ecc200Message> message = zintMessage(c.input, c.features);
+    ASSERT_TRUE(message.has_value());
+    WedgeSettings settings;
+    settings.aimPrefix = true;
+    settings.groupSeparatorText = c.gs;
+    const TypedRead read = typeRead(message->bytes, message->meaning, settings);
+    EXPECT_EQ(read.received, std::string(c.received) + "\n");
+    EXPECT_EQ(read.said, "");
+  }
+}
+
+// A designator in the middle of the data: each stretch in its own set, the escape where it applies.
+TEST(WedgeCharacters, AimWritesEachDesignatorWhereItApplies) {
+  Ecc200Meaning meaning;
+  meaning.ecis = {{3, 0}, {26, 2}};
+  WedgeSettings settings;
+  settings.aimPrefix = true;
+  const TypedRead read = typeRead({0xFC, '\\', 0xC3, 0xBC}, meaning, settings);
+  EXPECT_EQ(read.received, "]d4\\000003ü\\\\\\000026ü\n");
+}
+
+// The read log keeps the message's bytes, whatever is typed for them.
+TEST(WedgeCharacters, LogKeepsTheBytesWhileTheKeysTypeCharacters) {
+  FakeDesk desk;
+  desk.layout = richLayout();
+  LogRecorder log;
+  KeyboardWedge wedge;
+  wedge.settings.aimPrefix = true;
+  wedge.settings.groupSeparatorText = "|";
+  AppPorts ports = desk.ports();
+  ports.readLog = log.port();
+  Ecc200Meaning meaning;
+  meaning.ecis = {{26, 0}};
+  confirmRead(wedge, ports, 0, resultWithBytes({'a', 0x1D, 0xC3, 0xBC}), meaning);
+  EXPECT_EQ(desk.receivedUtf8(), "]d4\\000026a|ü\n");
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"a\x1D\xC3\xBC"}));
 }
 
 }  // namespace

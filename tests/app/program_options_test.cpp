@@ -54,6 +54,8 @@ std::string probeValue(const ProgramOptions& options, const std::string& probe) 
   if (probe == "beep") return settings.wedge.beep ? "on" : "off";
   if (probe == "type") return settings.wedge.typeReads ? "on" : "off";
   if (probe == "log") return options.logPath;
+  if (probe == "gs") return settings.wedge.groupSeparatorText ? "[" + *settings.wedge.groupSeparatorText + "]" : "unset";
+  if (probe == "aim") return settings.wedge.aimPrefix ? "on" : "off";
   return "?";
 }
 
@@ -79,6 +81,15 @@ TEST(ProgramOptions, AcceptedOptionsInBothSpellings) {
       {{"--log=reads.log"}, "log", "reads.log"},
       {{"--log", "/var/tmp/a=b.log"}, "log", "/var/tmp/a=b.log"},
       {{"--log=a=b"}, "log", "a=b"},  // only the first '=' splits
+      {{}, "gs", "unset"},
+      {{"--gs=\t"}, "gs", "[\t]"},
+      {{"--gs", "<GS>"}, "gs", "[<GS>]"},
+      {{"--gs="}, "gs", "[]"},  // separators dropped
+      {{"--gs=\xE2\x82\xAC"}, "gs", "[\xE2\x82\xAC]"},  // "€"
+      {{"--gs=a=b"}, "gs", "[a=b]"},
+      {{"--gs=|", "--gs=;"}, "gs", "[;]"},
+      {{}, "aim", "off"},
+      {{"--aim"}, "aim", "on"},
       // --help and --version act at once; what follows is not read.
       {{"--help", "--bogus"}, "action", "help"},
       {{"--no-beep", "--version", "--camera=x"}, "action", "version"},
@@ -133,6 +144,14 @@ TEST(ProgramOptions, RefusedCommandLinesNameTheFault) {
       {{"--help=me"}, "option '--help' takes no value"},
       {{"--log="}, "option '--log' needs a file name"},
       {{"--log"}, "option '--log' needs a value"},
+      {{"--gs"}, "option '--gs' needs a value"},
+      {{"--gs=a\nb"}, "invalid text for '--gs': it may hold no control character but Tab"},
+      {{"--gs=\r"}, "invalid text for '--gs': it may hold no control character but Tab"},
+      {{"--gs=\x1D"}, "invalid text for '--gs': it may hold no control character but Tab"},
+      {{"--gs=\xC2\x85"}, "invalid text for '--gs': it may hold no control character but Tab"},  // C1 NEL
+      {{"--gs=\xFF"}, "invalid text for '--gs': it is not UTF-8"},
+      {{"--gs=\xC3"}, "invalid text for '--gs': it is not UTF-8"},  // cut short
+      {{"--aim=yes"}, "option '--aim' takes no value"},
       {{"--no-type", "--suffix=crlf", "--help"}, "invalid suffix 'crlf' for '--suffix'"},  // in order
   };
   for (const auto& [args, message] : cases) {
@@ -146,7 +165,7 @@ TEST(ProgramOptions, HelpNamesEveryOptionAndVersionTheProjectVersion) {
   const std::string help = programHelpText();
   EXPECT_EQ(help.rfind(std::string(programUsageLine()) + "\n", 0), 0u);
   for (const char* option : {"--camera=N|PATH", "--list-cameras", "--suffix=KEY", "--hold-off=MS", "--no-beep",
-                             "--no-type", "--log=FILE", "--help", "--version"}) {
+                             "--no-type", "--log=FILE", "--gs=TEXT", "--aim", "--help", "--version"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(programVersionText().rfind(std::string("quarnel ") + QUARNEL_VERSION + "\n", 0), 0u);
