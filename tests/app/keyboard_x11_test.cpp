@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -61,16 +63,39 @@ class FocusedReceiver {
     return text;
   }
 
+  // The keysyms of the key presses before Return, or before a two-second silence.
+  std::vector<KeySym> readKeysyms() {
+    std::vector<KeySym> keysyms;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (XPending(display_) == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        XSync(display_, False);
+        continue;
+      }
+      XEvent event;
+      XNextEvent(display_, &event);
+      if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
+      if (event.type != KeyPress) continue;
+      char buffer[8];
+      KeySym keysym = NoSymbol;
+      XLookupString(&event.xkey, buffer, sizeof buffer, &keysym, nullptr);
+      if (keysym == XK_Return) break;
+      if (keysym != XK_Shift_L && keysym != XK_ISO_Level3_Shift) keysyms.push_back(keysym);
+    }
+    return keysyms;
+  }
+
  private:
   Display* display_;
   Window window_;
 };
 
-// Gives an unused key code the four levels ü, Ü, é, É for the length of a test, so that Latin-1 letters
-// on the plain, Shift, AltGr and Shift+AltGr levels exist whatever the server's default layout is.
-class ExtraLatin1Key {
+// Gives an unused key code four levels of keysyms (plain, Shift, AltGr, Shift+AltGr) for the length of
+// a test, so that the characters exist whatever the server's default layout is.
+class ExtraKey {
  public:
-  explicit ExtraLatin1Key(Display* display) : display_(display) {
+  ExtraKey(Display* display, const std::array<KeySym, 4>& levels) : display_(display) {
     XkbDescPtr keymap = XkbGetMap(display_, XkbAllClientInfoMask, XkbUseCoreKbd);
     if (keymap == nullptr) return;
     XkbGetNames(display_, XkbKeyTypeNamesMask, keymap);
@@ -88,10 +113,7 @@ class ExtraLatin1Key {
       int types[XkbNumKbdGroups] = {fourLevel};
       XkbChangeTypesOfKey(keymap, code_, 1, XkbGroup1Mask, types, &changes);
       KeySym* syms = XkbResizeKeySyms(keymap, code_, 4);
-      syms[0] = XK_udiaeresis;
-      syms[1] = XK_Udiaeresis;
-      syms[2] = XK_eacute;
-      syms[3] = XK_Eacute;
+      for (std::size_t level = 0; level < levels.size(); ++level) syms[level] = levels[level];
       changes.changed |= XkbKeySymsMask;
       changes.first_key_sym = static_cast<KeyCode>(code_);
       changes.num_key_syms = 1;
@@ -100,7 +122,7 @@ class ExtraLatin1Key {
     }
     XkbFreeKeyboard(keymap, 0, True);
   }
-  ~ExtraLatin1Key() {
+  ~ExtraKey() {
     if (!made_) return;
     KeySym none = NoSymbol;
     XChangeKeyboardMapping(display_, code_, 1, &none, 1);
@@ -128,7 +150,8 @@ class X11Keyboard : public ::testing::Test {
 };
 
 TEST_F(X11Keyboard, TypesALineExactlyIntoTheFocusedWindow) {
-  ExtraLatin1Key extraKey(display_);
+  // Latin-1 letters on the plain, Shift, AltGr and Shift+AltGr levels.
+  ExtraKey extraKey(display_, {XK_udiaeresis, XK_Udiaeresis, XK_eacute, XK_Eacute});
   ASSERT_TRUE(extraKey.made());
   FocusedReceiver receiver(display_);
   const KeyboardPort keyboard = openX11Keyboard();
@@ -149,6 +172,26 @@ TEST_F(X11Keyboard, TypesALineExactlyIntoTheFocusedWindow) {
     }
     EXPECT_EQ(receiver.readLine(), expected + "\n") << c.name;
   }
+}
+
+// A UTF-8 message types through the display's keymap: a named keysym (EuroSign, Aogonek) where X11 has
+// one, a Unicode keysym where the layout carries that instead (Cyrillic here); a character on no key
+// is skipped.
+TEST_F(X11Keyboard, CharactersBeyondLatin1TypeByTheirKeysyms) {
+  constexpr KeySym UNICODE_ZHE = 0x1000416;        // Ж
+  constexpr KeySym UNICODE_SMALL_ZHE = 0x1000436;  // ж
+  ExtraKey extraKey(display_, {XK_EuroSign, XK_Aogonek, UNICODE_SMALL_ZHE, UNICODE_ZHE});
+  ASSERT_TRUE(extraKey.made());
+  FocusedReceiver receiver(display_);
+  const KeyboardPort keyboard = openX11Keyboard();
+  Ecc200Meaning utf8;
+  utf8.ecis = {{26, 0}};
+  // "€ Ąж? Ж" with "?" as U+2603 (snowman), which no key has.
+  const std::string bytes = "\xE2\x82\xAC \xC4\x84\xD0\xB6\xE2\x98\x83 \xD0\x96";
+  const WedgeText text = wedgeText(bytes, utf8, WedgeSettings{});
+  EXPECT_EQ(typeCharacters(keyboard, text.characters), 1u);
+  EXPECT_EQ(receiver.readKeysyms(),
+            (std::vector<KeySym>{XK_EuroSign, XK_space, XK_Aogonek, UNICODE_SMALL_ZHE, XK_space, UNICODE_ZHE}));
 }
 
 TEST_F(X11Keyboard, CapsLockOnTheKeyboardDoesNotChangeWhatArrives) {
