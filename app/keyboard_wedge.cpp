@@ -154,8 +154,8 @@ void confirmRead(KeyboardWedge& wedge, const AppPorts& ports, int i, const Decod
       // Said once per read, so that no character vanishes unnoticed.
       if (noKey + text.unconvertedBytes > 0) {
         std::fprintf(stderr,
-                     "quarnel: %zu characters of the read were not typed: %zu with no key on the keyboard "
-                     "layout, %zu bytes that are no character of their character set\n",
+                     "quarnel: characters of the read not typed: %zu (no key on the keyboard layout: %zu, "
+                     "bytes that are no character of their character set: %zu)\n",
                      noKey + text.unconvertedBytes, noKey, text.unconvertedBytes);
       }
     }

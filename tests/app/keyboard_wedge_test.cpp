@@ -532,9 +532,9 @@ TypedRead typeRead(const std::vector<std::uint8_t>& bytes, const Ecc200Meaning& 
 // The standard error line for a read with skipped characters; nothing when none was skipped.
 std::string skippedLine(std::size_t noKey, std::size_t unconverted) {
   if (noKey + unconverted == 0) return "";
-  return "quarnel: " + std::to_string(noKey + unconverted) + " characters of the read were not typed: " +
-         std::to_string(noKey) + " with no key on the keyboard layout, " + std::to_string(unconverted) +
-         " bytes that are no character of their character set\n";
+  return "quarnel: characters of the read not typed: " + std::to_string(noKey + unconverted) +
+         " (no key on the keyboard layout: " + std::to_string(noKey) +
+         ", bytes that are no character of their character set: " + std::to_string(unconverted) + ")\n";
 }
 
 // Zint converts each UTF-8 text to the character set of the ECI and writes the designator; the wedge
