@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "decoder/ecc200/ecc200.h"
+#include "decoder/ecc200/ecc200_message.h"
 #include "decoder/stage_timing.h"
 
 // A message is typed as it stands or not at all: one that would be cut short, or whose NUL byte would
@@ -15,13 +15,15 @@ bool fitsTextField(const std::vector<std::uint8_t>& message) {
 
 int appendSymbol(SymbolDecoder* ctx, const std::uint8_t* matrix, int columns, int rows) {
   QUARNEL_STAGE_TIMER(STAGE_DATA_DECODING);
-  std::vector<std::uint8_t> message;
-  if (!decodeEcc200(matrix, columns, rows, &message)) return APPEND_UNREADABLE;
+  Ecc200Message decoded;
+  if (!decodeEcc200Message(matrix, columns, rows, Ecc200ReadLimits{}, &decoded)) return APPEND_UNREADABLE;
+  const std::vector<std::uint8_t>& message = decoded.bytes;
   DecodeResult& slot = ctx->results[ctx->resultCount];
   if (ctx->fullMessages != nullptr) {
     DecodedSymbol symbol;
     std::memcpy(symbol.corners, slot.corners, sizeof(symbol.corners));
     symbol.message = message;
+    symbol.meaning = decoded.meaning;
     ctx->fullMessages->push_back(std::move(symbol));
   }
   if (!fitsTextField(message)) return APPEND_DOES_NOT_FIT;

@@ -37,7 +37,10 @@ void examineCandidates(SymbolDecoder* ctx) {
   for (int i = 0; i < ctx->candidateCount; ++i) {
     refineCandidate(ctx, i);
     if (ctx->cropMode == 1 && ctx->cropImage != nullptr) cvReleaseImage(&ctx->cropImage);
-    if (ctx->resultCount >= DECODE_MAX_RESULTS) break;
+    if (ctx->resultCount >= DECODE_MAX_RESULTS) {
+      if (!ctx->readEveryCandidate || ctx->fullMessages == nullptr) break;
+      ctx->resultCount = 0;
+    }
   }
 }
 
@@ -58,7 +61,7 @@ void keepLeftovers(SymbolDecoder* ctx, const std::vector<SymbolCandidate>& locat
 
 int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* inspection,
                std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count,
-               PassLeftovers* leftovers) {
+               PassLeftovers* leftovers, bool readEveryCandidate) {
   // Without a threshold flag the binary image would never be filled; such a call is refused up front.
   if (!isUsableGrey(grey) || (flags & (DECODE_GLOBAL_THRESHOLD | DECODE_ADAPTIVE_THRESHOLD)) == 0) return -1;
   if (!isUsableBlockSize(grey, threshold, flags)) return -1;
@@ -68,6 +71,7 @@ int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* insp
   // Slots beyond the count are copied out too; clearing them keeps stale memory from reaching the caller.
   std::memset(ctx->results, 0, sizeof(ctx->results));
   ctx->fullMessages = fullMessages;
+  ctx->readEveryCandidate = readEveryCandidate;
   std::vector<SymbolCandidate> located;
   try {
     ctx->storage = cvCreateMemStorage(0);

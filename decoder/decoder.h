@@ -7,6 +7,8 @@
 
 #include <opencv2/core/core_c.h>
 
+#include "decoder/ecc200/ecc200_message.h"
+
 // Bits of decodeImage's flags argument.
 enum DecodeFlag {
   DECODE_GLOBAL_THRESHOLD = 1,    // one global level; threshold > 255 (as unsigned) asks for the automatic level
@@ -32,10 +34,12 @@ struct DecodeResult {
 // different images may overlap.
 int decodeImage(IplImage* grey, DecodeResult* results, int* count, int threshold, int flags);
 
-// A decoded symbol with its complete message, however long, NUL bytes included.
+// A decoded symbol with its complete message, however long, NUL bytes included, and what the message
+// means beside its bytes (character sets, GS1, structured append).
 struct DecodedSymbol {
   CvPoint corners[4];  // in DecodeResult's order
   std::vector<std::uint8_t> message;
+  Ecc200Meaning meaning;
 };
 
 // The same pass as decodeImage, for callers that need whole messages (decodeImage leaves out a message
@@ -66,12 +70,20 @@ enum ScanStep {
 // pass read nothing; the second look only when neither read anything. The second look re-examines what
 // the two passes left behind (their binary images and candidates) and returns only reads that pass its
 // guards against a wrong text. Results, count and the return value as decodeImage, except that -1
-// means neither pass could run on the image; *readBy (optional) receives the step that read.
-int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readBy = nullptr);
+// means neither pass could run on the image; *readBy (optional) receives the step that read. meanings
+// (optional, room for DECODE_MAX_RESULTS records): meanings[i] is the meaning of results[i], written for
+// the *count valid results and left untouched on -1.
+int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readBy = nullptr,
+              Ecc200Meaning* meanings = nullptr);
 
 // The whole read for callers that need whole messages: a step counts as having read something when it
 // gave any symbol, whether or not its message fits DecodeResult's text. Appends to *symbols; returns 0,
 // or -1 (with *symbols untouched) when neither pass could run.
 int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy = nullptr);
+
+// scanImageMessages for a file, which may hold many labels: each step examines every candidate (up to
+// DECODE_MAX_CANDIDATES) instead of stopping at DECODE_MAX_RESULTS symbols. Slower on crowded pictures,
+// so the scanner's frames keep to the two entries above.
+int scanImageEveryMessage(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy = nullptr);
 
 #endif  // QUARNEL_DECODER_DECODER_H_

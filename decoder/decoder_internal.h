@@ -15,9 +15,10 @@ struct DecoderInspection {
 
 // One decoding pass. results/count as decodeImage; fullMessages, when given, receives every decoded
 // symbol with its complete message; leftovers, when given, receives what the pass made once it ran to
-// its end (it is left empty on -1).
+// its end (it is left empty on -1). readEveryCandidate (with fullMessages): every candidate is examined
+// rather than stopping at DECODE_MAX_RESULTS results; results then hold nothing of use.
 int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* inspection,
                std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count,
-               PassLeftovers* leftovers = nullptr);
+               PassLeftovers* leftovers = nullptr, bool readEveryCandidate = false);
 
 #endif  // QUARNEL_DECODER_DECODER_INTERNAL_H_

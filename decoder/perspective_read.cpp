@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "decoder/ecc200/ecc200.h"
+#include "decoder/ecc200/ecc200_message.h"
 #include "decoder/homography_sampling.h"
 
 namespace {
@@ -522,7 +522,7 @@ int correctionAllowance(const Ecc200Symbol& symbol) {
   return allowance;
 }
 
-bool decodeFit(const IplImage* grey, const SizeFit& fit, std::vector<std::uint8_t>* message) {
+bool decodeFit(const IplImage* grey, const SizeFit& fit, Ecc200Message* message) {
   const int columns = fit.symbol->columns, rows = fit.symbol->rows;
   SampledGrid grid;
   if (!sampleGrid(grey, fit.quad, columns, rows, &grid)) return false;
@@ -535,7 +535,7 @@ bool decodeFit(const IplImage* grey, const SizeFit& fit, std::vector<std::uint8_
   Ecc200ReadLimits limits;
   limits.allowDmre = true;
   Ecc200ReadReport report;
-  if (!decodeEcc200WithLimits(matrix.data(), columns, rows, limits, message, &report)) return false;
+  if (!decodeEcc200Message(matrix.data(), columns, rows, limits, message, &report)) return false;
   return report.mostCorrections <= correctionAllowance(*fit.symbol);
 }
 
@@ -612,14 +612,15 @@ bool readByPerspective(const IplImage* grey, const IplImage* binary, const Locat
 
   const int tries = static_cast<int>(fits.size());
   for (int k = 0; k < tries; ++k) {
-    std::vector<std::uint8_t> message;
+    Ecc200Message message;
     if (!decodeFit(grey, fits[k], &message)) continue;
     const SymbolQuad& quad = fits[k].quad;
     symbol->corners[0] = roundPoint(quad.topLeft);
     symbol->corners[1] = roundPoint(quad.topRight);
     symbol->corners[2] = roundPoint(quad.bottomRight);
     symbol->corners[3] = roundPoint(quad.bottomLeft);
-    symbol->message = std::move(message);
+    symbol->message = std::move(message.bytes);
+    symbol->meaning = std::move(message.meaning);
     return true;
   }
   return false;

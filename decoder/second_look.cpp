@@ -66,9 +66,10 @@ ScanStep readCandidate(const IplImage* grey, const PassLeftovers& pass, const Sy
 
 // Tries each candidate not inside a read symbol; keeps what reads. Returns false once the results are full.
 bool readCandidates(const IplImage* grey, const PassLeftovers& pass, const std::vector<SymbolCandidate>& candidates,
-                    ScanStep retryStep, std::vector<DecodedSymbol>* symbols, ScanStep* firstStep) {
+                    ScanStep retryStep, std::size_t maxSymbols, std::vector<DecodedSymbol>* symbols,
+                    ScanStep* firstStep) {
   for (const SymbolCandidate& candidate : candidates) {
-    if (symbols->size() >= static_cast<size_t>(DECODE_MAX_RESULTS)) return false;
+    if (symbols->size() >= maxSymbols) return false;
     if (liesInRead(centreOf(candidate), *symbols)) continue;
     DecodedSymbol symbol;
     const ScanStep step = readCandidate(grey, pass, candidate, retryStep, &symbol);
@@ -76,7 +77,7 @@ bool readCandidates(const IplImage* grey, const PassLeftovers& pass, const std::
     if (*firstStep == SCAN_NOTHING_READ) *firstStep = step;
     symbols->push_back(std::move(symbol));
   }
-  return symbols->size() < static_cast<size_t>(DECODE_MAX_RESULTS);
+  return symbols->size() < maxSymbols;
 }
 
 // The colour a timing module should have: the top row starts dark at the left, the right column dark at
@@ -141,26 +142,27 @@ TimingScores timingScores(const IplImage* binary, const CvPoint2D32f gridCorners
   return scores;
 }
 
-bool decodeGuarded(const std::uint8_t* matrix, int columns, int rows, std::vector<std::uint8_t>* message) {
+bool decodeGuarded(const std::uint8_t* matrix, int columns, int rows, Ecc200Message* message) {
   if (finderDarkShare(matrix, columns, rows) < SECOND_LOOK_MIN_FINDER_DARK) return false;
   Ecc200ReadLimits limits;
   limits.allowDmre = true;
   limits.maxCorrectionShare = SECOND_LOOK_MAX_CORRECTION_SHARE;
-  return decodeEcc200WithLimits(matrix, columns, rows, limits, message);
+  return decodeEcc200Message(matrix, columns, rows, limits, message);
 }
 
-ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols) {
+ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
+                    std::size_t maxSymbols) {
   ScanStep firstStep = SCAN_NOTHING_READ;
   for (int p = 0; p < passCount; ++p) {
     if (passes[p].binary == nullptr) continue;
-    if (!readCandidates(grey, passes[p], passes[p].located, SCAN_READ_BY_RETRY, symbols, &firstStep)) {
+    if (!readCandidates(grey, passes[p], passes[p].located, SCAN_READ_BY_RETRY, maxSymbols, symbols, &firstStep)) {
       return firstStep;
     }
   }
   for (int p = 0; p < passCount; ++p) {
     if (passes[p].binary == nullptr) continue;
     const std::vector<SymbolCandidate> small = findSmallSymbolCandidates(&passes[p]);
-    if (!readCandidates(grey, passes[p], small, SCAN_READ_BY_SMALL_SYMBOL, symbols, &firstStep)) break;
+    if (!readCandidates(grey, passes[p], small, SCAN_READ_BY_SMALL_SYMBOL, maxSymbols, symbols, &firstStep)) break;
   }
   return firstStep;
 }

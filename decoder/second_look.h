@@ -3,12 +3,14 @@
 #ifndef QUARNEL_DECODER_SECOND_LOOK_H_
 #define QUARNEL_DECODER_SECOND_LOOK_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include <opencv2/core/core_c.h>
 
 #include "decoder/decoder.h"
+#include "decoder/ecc200/ecc200_message.h"
 #include "decoder/pass_leftovers.h"
 #include "decoder/runs.h"
 #include "decoder/symbol_decoder.h"
@@ -19,9 +21,10 @@ constexpr double SECOND_LOOK_MIN_FINDER_DARK = 0.9;       // share of the finder
 constexpr double SECOND_LOOK_MAX_CORRECTION_SHARE = 0.5;  // of each block's correction capacity
 
 // Reads what the passes left (passes[0] the global pass, passes[1] the adaptive one; a pass that did not
-// run has no binary image). Appends at most DECODE_MAX_RESULTS symbols to *symbols, corners in
-// DecodeResult's order in pixels of grey; returns the step of the first read, or SCAN_NOTHING_READ.
-ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols);
+// run has no binary image). Appends at most maxSymbols symbols to *symbols, corners in DecodeResult's
+// order in pixels of grey; returns the step of the first read, or SCAN_NOTHING_READ.
+ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
+                    std::size_t maxSymbols = DECODE_MAX_RESULTS);
 
 // Share of the finder L's modules (left column and bottom row) that are dark in an upright module matrix
 // of a columns x rows symbol (rows - 1 by columns - 1, as decodeEcc200 takes it).
@@ -38,7 +41,7 @@ TimingScores timingScores(const IplImage* binary, const CvPoint2D32f gridCorners
 
 // Decodes an upright module matrix under the second look's limits (extension sizes allowed, at most half
 // of each block's correction capacity) and checks the finder L. False for anything doubtful.
-bool decodeGuarded(const std::uint8_t* matrix, int columns, int rows, std::vector<std::uint8_t>* message);
+bool decodeGuarded(const std::uint8_t* matrix, int columns, int rows, Ecc200Message* message);
 
 // Lead 1: one located candidate tried again on its pass's binary image, with the leg ends stepped in by
 // half the measured finder-bar thickness and timing-edge sweeps that keep the best angle of their whole

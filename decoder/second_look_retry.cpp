@@ -140,9 +140,10 @@ bool retryCandidate(const PassLeftovers& pass, const SymbolCandidate& located, D
 
   const TimingScores timing = timingScores(ctx->workImage, ctx->candidates[0].corners, size.columns, size.rows);
   if (timing.top < SECOND_LOOK_MIN_TIMING_SCORE || timing.right < SECOND_LOOK_MIN_TIMING_SCORE) return false;
-  std::vector<std::uint8_t> message;
+  Ecc200Message message;
   if (!decodeGuarded(matrix[0].modules, size.columns, size.rows, &message)) return false;
   for (int i = 0; i < 4; ++i) symbol->corners[i] = ctx->results[0].corners[i];
-  symbol->message = std::move(message);
+  symbol->message = std::move(message.bytes);
+  symbol->meaning = std::move(message.meaning);
   return true;
 }

@@ -44,6 +44,9 @@ struct SymbolDecoder {
   // keeps the strictly best angle; the size check also accepts the rectangular extension sizes, and
   // takes a square symbol whose one edge was counted a few modules off as the square the other gives.
   bool sweepWholeRange = false;
+  // Files: examining goes on past the ten result slots through every candidate. The full-message list is
+  // then the output; the slots only carry each read's corners to it and are reused once full.
+  bool readEveryCandidate = false;
   bool allowDmre = false;
   bool snapSquareSizes = false;
 };

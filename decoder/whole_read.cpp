@@ -32,9 +32,24 @@ void takeSecondLookReads(std::vector<DecodedSymbol> symbols, WholeRead* read) {
   read->messages = std::move(symbols);
 }
 
-// countsMessages: a step has read something when it gave any symbol (whole-message callers), rather
-// than a result with text. Returns -1 when neither pass could run.
-int runWholeRead(IplImage* grey, bool countsMessages, WholeRead* read) {
+// The results are the read messages that stand whole as text, in the same order (the passes and
+// takeSecondLookReads both keep that rule), so the k-th such message carries the meaning of results[k].
+void copyResultMeanings(const WholeRead& read, Ecc200Meaning* meanings) {
+  int k = 0;
+  for (const DecodedSymbol& symbol : read.messages) {
+    if (k >= read.count) break;
+    if (fitsTextField(symbol.message)) meanings[k++] = symbol.meaning;
+  }
+}
+
+// What a whole read is for: the scanner's results, or whole messages; files want every symbol.
+enum class ReadScope { Results, Messages, EveryMessage };
+
+// A step has read something when it gave a result with text (Results) or any symbol at all (the
+// message scopes). Returns -1 when neither pass could run.
+int runWholeRead(IplImage* grey, ReadScope scope, WholeRead* read) {
+  const bool countsMessages = scope != ReadScope::Results;
+  const bool everyCandidate = scope == ReadScope::EveryMessage;
   constexpr int PASS_COUNT = 2;
   const ScanPass passes[PASS_COUNT] = {SCAN_GLOBAL_PASS, SCAN_ADAPTIVE_PASS};
   const ScanStep steps[PASS_COUNT] = {SCAN_READ_BY_GLOBAL_PASS, SCAN_READ_BY_ADAPTIVE_PASS};
@@ -44,7 +59,7 @@ int runWholeRead(IplImage* grey, bool countsMessages, WholeRead* read) {
     std::vector<DecodedSymbol> messages;
     int count = 0;
     if (runDecoder(grey, passes[p].threshold, passes[p].flags, nullptr, &messages, read->results, &count,
-                   &leftovers[p]) != 0) {
+                   &leftovers[p], everyCandidate) != 0) {
       continue;
     }
     anyPassRan = true;
@@ -60,7 +75,8 @@ int runWholeRead(IplImage* grey, bool countsMessages, WholeRead* read) {
   std::vector<DecodedSymbol> rescued;
   ScanStep step = SCAN_NOTHING_READ;
   try {
-    step = secondLook(grey, leftovers, PASS_COUNT, &rescued);
+    step = secondLook(grey, leftovers, PASS_COUNT, &rescued,
+                      everyCandidate ? DECODE_MAX_CANDIDATES : DECODE_MAX_RESULTS);
   } catch (...) {
     // An image-library error inside the second look costs its reads, never the frame.
     rescued.clear();
@@ -75,22 +91,35 @@ int runWholeRead(IplImage* grey, bool countsMessages, WholeRead* read) {
 
 }  // namespace
 
-int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readBy) {
+int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readBy, Ecc200Meaning* meanings) {
   WholeRead read;
-  if (runWholeRead(grey, false, &read) != 0) return -1;
+  if (runWholeRead(grey, ReadScope::Results, &read) != 0) return -1;
   if (results != nullptr && count != nullptr) {
     std::memcpy(results, read.results, sizeof(read.results));
     *count = read.count;
   }
+  if (meanings != nullptr) copyResultMeanings(read, meanings);
   if (readBy != nullptr) *readBy = read.count > 0 ? read.readBy : SCAN_NOTHING_READ;
   return 0;
 }
 
-int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy) {
+namespace {
+
+int readMessages(IplImage* grey, ReadScope scope, std::vector<DecodedSymbol>* symbols, ScanStep* readBy) {
   if (symbols == nullptr) return -1;
   WholeRead read;
-  if (runWholeRead(grey, true, &read) != 0) return -1;
+  if (runWholeRead(grey, scope, &read) != 0) return -1;
   symbols->insert(symbols->end(), read.messages.begin(), read.messages.end());
   if (readBy != nullptr) *readBy = read.messages.empty() ? SCAN_NOTHING_READ : read.readBy;
   return 0;
+}
+
+}  // namespace
+
+int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy) {
+  return readMessages(grey, ReadScope::Messages, symbols, readBy);
+}
+
+int scanImageEveryMessage(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy) {
+  return readMessages(grey, ReadScope::EveryMessage, symbols, readBy);
 }

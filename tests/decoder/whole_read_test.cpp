@@ -233,12 +233,127 @@ TEST(SecondLookGuards, RefuseCostlyCorrectionsAndALightFinder) {
     }
     std::vector<std::uint8_t> plain;
     EXPECT_EQ(decodeEcc200(matrix.data(), 24, 24, &plain), c.corruptedCodewords <= capacity) << c.name;
-    std::vector<std::uint8_t> message;
+    Ecc200Message message;
     EXPECT_EQ(decodeGuarded(matrix.data(), 24, 24, &message), c.reads) << c.name;
     if (c.reads) {
-      EXPECT_EQ(std::string(message.begin(), message.end()), text) << c.name;
+      EXPECT_EQ(std::string(message.bytes.begin(), message.bytes.end()), text) << c.name;
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A symbol whose message carries function codewords, as Zint writes them on request, and what the
+// whole read must report beside the bytes.
+struct MeaningCase {
+  const char* name;
+  std::string message;  // as given to the encoder (UTF-8 text for the ECI case)
+  testsupport::ZintFeatures features;
+  std::string expectedBytes;
+  std::vector<Ecc200EciMark> expectedEcis;
+  Ecc200Fnc1 expectedFnc1;
+  int expectedAppendPosition;  // 0: no structured append header
+  int expectedAppendCount;
+};
+
+std::vector<MeaningCase> meaningCases() {
+  testsupport::ZintFeatures utf8;
+  utf8.eci = 26;
+  utf8.utf8Input = true;
+  testsupport::ZintFeatures latin2;
+  latin2.eci = 4;
+  latin2.utf8Input = true;
+  testsupport::ZintFeatures gs1;
+  gs1.gs1 = true;
+  testsupport::ZintFeatures append;
+  append.appendIndex = 2;
+  append.appendCount = 3;
+  return {
+      {"UTF-8 by ECI 26", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC", utf8, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC",
+       {{26, 0}}, Ecc200Fnc1::None, 0, 0},
+      {"ISO 8859-2 by ECI 4", "\xC5\x81\xC3\xB3" "d\xC5\xBA", latin2, "\xA3\xF3" "d\xBC", {{4, 0}},
+       Ecc200Fnc1::None, 0, 0},
+      {"GS1", "[01]09501101530008[17]260101", gs1, "010950110153000817260101", {}, Ecc200Fnc1::FirstPosition,
+       0, 0},
+      {"structured append 2 of 3", "PART TWO", append, "PART TWO", {}, Ecc200Fnc1::None, 2, 3},
+  };
+}
+
+void expectMeaning(const MeaningCase& c, const std::string& how, const Ecc200Meaning& meaning) {
+  ASSERT_EQ(meaning.ecis.size(), c.expectedEcis.size()) << c.name << how;
+  for (size_t i = 0; i < c.expectedEcis.size(); ++i) {
+    EXPECT_EQ(meaning.ecis[i].designator, c.expectedEcis[i].designator) << c.name << how;
+    EXPECT_EQ(meaning.ecis[i].byteOffset, c.expectedEcis[i].byteOffset) << c.name << how;
+  }
+  EXPECT_EQ(meaning.fnc1, c.expectedFnc1) << c.name << how;
+  EXPECT_EQ(meaning.structuredAppend.has_value(), c.expectedAppendPosition != 0) << c.name << how;
+  if (meaning.structuredAppend && c.expectedAppendPosition != 0) {
+    EXPECT_EQ(meaning.structuredAppend->position, c.expectedAppendPosition) << c.name << how;
+    EXPECT_EQ(meaning.structuredAppend->count, c.expectedAppendCount) << c.name << how;
+  }
+}
+
+// Reads the picture both ways and checks bytes, meaning and the step that read.
+void expectMeaningsComeBack(const MeaningCase& c, cv::Mat& grey, bool bySecondLook) {
+  const std::string how = bySecondLook ? " (second look)" : " (passes)";
+  DecodeResult results[DECODE_MAX_RESULTS];
+  Ecc200Meaning meanings[DECODE_MAX_RESULTS];
+  int count = 0;
+  ScanStep readBy = SCAN_NOTHING_READ;
+  IplImage ipl = cvIplImage(grey);
+  ASSERT_EQ(scanImage(&ipl, results, &count, &readBy, meanings), 0) << c.name << how;
+  ASSERT_EQ(count, 1) << c.name << how;
+  EXPECT_EQ(std::string(results[0].text), c.expectedBytes) << c.name << how;
+  EXPECT_EQ(readBy >= SCAN_READ_BY_RETRY, bySecondLook) << c.name << how << " read by " << readBy;
+  expectMeaning(c, how, meanings[0]);
+
+  std::vector<DecodedSymbol> symbols;
+  ASSERT_EQ(scanImageMessages(&ipl, &symbols), 0) << c.name << how;
+  ASSERT_EQ(symbols.size(), 1u) << c.name << how;
+  EXPECT_EQ(std::string(symbols[0].message.begin(), symbols[0].message.end()), c.expectedBytes) << c.name << how;
+  expectMeaning(c, how, symbols[0].meaning);
+}
+
+// The character set, GS1 and structured-append codewords reach the caller from every step that reads:
+// a camera-like picture the global pass reads, and an encoder's pixel-exact picture only the second
+// look reads.
+TEST(WholeReadMeaning, EachStepKeepsWhatTheMessageMeans) {
+  for (const MeaningCase& c : meaningCases()) {
+    const auto symbol = testsupport::encodeZintSymbol(
+        std::vector<std::uint8_t>(c.message.begin(), c.message.end()), 18, 18, c.features);
+    ASSERT_TRUE(symbol.has_value()) << c.name;
+
+    testsupport::RenderOptions camera;
+    camera.moduleSize = 6;
+    camera.rotationDeg = 17;
+    camera.clutter = 4;
+    cv::Mat cameraPicture = testsupport::renderSymbol(*symbol, camera).grey;
+    expectMeaningsComeBack(c, cameraPicture, false);
+
+    cv::Mat encoderPicture = testsupport::renderSymbol(*symbol, pixelExact(6)).grey;
+    expectMeaningsComeBack(c, encoderPicture, true);
+  }
+}
+
+// A meaning slot stays as it was when the image cannot be read at all, and only the valid results'
+// slots are written.
+TEST(WholeReadMeaning, LeavesMeaningsAloneOnRefusalAndPastTheCount) {
+  Ecc200Meaning meanings[DECODE_MAX_RESULTS];
+  for (Ecc200Meaning& m : meanings) m.readerProgramming = true;  // a marker no read here sets
+  DecodeResult results[DECODE_MAX_RESULTS];
+  int count = -7;
+  EXPECT_EQ(scanImage(nullptr, results, &count, nullptr, meanings), -1);
+  EXPECT_EQ(count, -7);
+  for (const Ecc200Meaning& m : meanings) EXPECT_TRUE(m.readerProgramming);
+
+  cv::Mat grey = renderText("ONE SYMBOL", 16, 16, testsupport::RenderOptions{});
+  IplImage ipl = cvIplImage(grey);
+  ASSERT_EQ(scanImage(&ipl, results, &count, nullptr, meanings), 0);
+  ASSERT_EQ(count, 1);
+  EXPECT_FALSE(meanings[0].readerProgramming);
+  for (int i = 1; i < DECODE_MAX_RESULTS; ++i) EXPECT_TRUE(meanings[i].readerProgramming) << i;
 }
 
 }  // namespace
