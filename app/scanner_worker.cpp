@@ -81,7 +81,9 @@ void acquireFrame(ScannerWorker& worker, CaptureManager& capture, const AppPorts
 
 void decodeFrame(ScannerWorker& worker) {
   worker.count = 0;
-  worker.scan(worker.grey, worker.results, &worker.count);
+  // A scripted read may leave meanings alone: what it does not set is a plain message.
+  for (Ecc200Meaning& meaning : worker.meanings) meaning = Ecc200Meaning{};
+  worker.scan(worker.grey, worker.results, &worker.count, worker.meanings);
   if (worker.count < 0) worker.count = 0;
   if (worker.count > DECODE_MAX_RESULTS) worker.count = DECODE_MAX_RESULTS;
 }
@@ -194,7 +196,7 @@ void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPo
 
   for (int i = 0; i < worker.count; ++i) {
     drawResult(worker.colour, i, worker.results[i]);
-    confirmRead(worker.wedge, ports, i, worker.results[i]);
+    confirmRead(worker.wedge, ports, i, worker.results[i], worker.meanings[i]);
   }
 
   showPreview(worker, ports);

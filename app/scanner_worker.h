@@ -29,8 +29,10 @@ constexpr float SCANNER_LABEL_WIDTH = 0.8f;
 constexpr float SCANNER_FONT_SCALE = 0.0008f;
 constexpr double SCANNER_LABEL_BASELINE = 0.03125;
 
-// The whole read of one frame (scanImage's form: results, count, 0 or -1).
-using ScanFunction = std::function<int(IplImage* grey, DecodeResult* results, int* count)>;
+// The whole read of one frame (scanImage's form: results, count, 0 or -1, and meanings[i] the meaning of
+// results[i]).
+using ScanFunction =
+    std::function<int(IplImage* grey, DecodeResult* results, int* count, Ecc200Meaning* meanings)>;
 
 // The worker's state, private to its thread. Owns its images.
 struct ScannerWorker {
@@ -39,13 +41,14 @@ struct ScannerWorker {
   ScannerWorker(const ScannerWorker&) = delete;
   ScannerWorker& operator=(const ScannerWorker&) = delete;
 
-  ScanFunction scan = [](IplImage* grey, DecodeResult* results, int* count) {
-    return scanImage(grey, results, count);
+  ScanFunction scan = [](IplImage* grey, DecodeResult* results, int* count, Ecc200Meaning* meanings) {
+    return scanImage(grey, results, count, nullptr, meanings);
   };  // tests may put a scripted read here
   IplImage* colour = nullptr;           // B, G, R, rows top-down, packed rows; null while the size is 0 x 0
   std::vector<std::uint8_t> colourPixels;
   IplImage* grey = nullptr;             // made at the first processed cycle
   DecodeResult results[DECODE_MAX_RESULTS]{};
+  Ecc200Meaning meanings[DECODE_MAX_RESULTS]{};  // of each result: its character sets, GS1 or not
   int count = 0;
   int missCount = 0;
   KeyboardWedge wedge;

@@ -81,7 +81,7 @@ struct ScriptedDecoder {
   std::vector<cv::Mat> greys;
 
   ScanFunction function(FakeHost& host) {
-    return [this, &host](IplImage* grey, DecodeResult* results, int* count) {
+    return [this, &host](IplImage* grey, DecodeResult* results, int* count, Ecc200Meaning*) {
       ++calls;
       greys.push_back(cv::cvarrToMat(grey).clone());
       host.now += readMs;
@@ -595,9 +595,9 @@ class ScannerWithDecoder : public ScannerCycle {
   ScanStep readBy = SCAN_NOTHING_READ;
   void startRecordingRealDecoder() {
     start();
-    worker.scan = [this](IplImage* grey, DecodeResult* results, int* count) {
+    worker.scan = [this](IplImage* grey, DecodeResult* results, int* count, Ecc200Meaning* meanings) {
       ++decoder.calls;
-      return scanImage(grey, results, count, &readBy);
+      return scanImage(grey, results, count, &readBy, meanings);
     };
   }
 };
@@ -641,6 +641,37 @@ TEST_F(ScannerWithDecoder, SymbolIsReadByPassOneOutlinedAndTyped) {
     }
     EXPECT_GT(redNearby, 0) << corner;
   }
+}
+
+// The meaning of the read travels with it to the wedge: a UTF-8 symbol (ECI 26, made by Zint) is typed as
+// its characters, each by its keysym, on a keyboard that has a key for every keysym.
+TEST_F(ScannerWithDecoder, Utf8SymbolIsTypedAsItsCharacters) {
+  testsupport::ZintFeatures features;
+  features.eci = 26;
+  const std::string message = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC";  // "Grüße €"
+  const auto symbol = testsupport::encodeZintSymbol({message.begin(), message.end()}, 0, 0, features);
+  ASSERT_TRUE(symbol.has_value());
+  testsupport::RenderOptions options;
+  options.moduleSize = 10.0;
+  const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(*symbol, options);
+  cv::Mat frame;
+  cv::cvtColor(rendered.grey, frame, cv::COLOR_GRAY2BGR);
+
+  startRecordingRealDecoder();
+  std::vector<std::uint32_t> keysOf;  // key code - 1: the keysym it was looked up for
+  std::vector<std::uint32_t> pressed;
+  ports.keyboard.keysymScan = [&keysOf](std::uint32_t keysym) {
+    keysOf.push_back(keysym);
+    return static_cast<std::int16_t>(keysOf.size());
+  };
+  ports.keyboard.keyEvent = [&keysOf, &pressed](int key, unsigned flags) {
+    if ((flags & KEY_EVENT_UP) == 0) pressed.push_back(keysOf.at(static_cast<std::size_t>(key - 1)));
+  };
+  camera->deliver(frame);
+  cycle();
+  // X11 keysyms: Latin-1 ones are their code, "€" is EuroSign (0x20AC).
+  EXPECT_EQ(pressed, (std::vector<std::uint32_t>{'G', 'r', 0xFC, 0xDF, 'e', ' ', 0x20AC, TEXT_KEYSYM_RETURN}));
+  EXPECT_EQ(host.beeps, 1);
 }
 
 // ---------------------------------------------------------------------------------------------------

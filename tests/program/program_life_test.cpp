@@ -466,6 +466,9 @@ TEST_F(ProgramLife, RealProgramCommandLine) {
       {{"--bogus"}, 2, "", "quarnel: unknown option '--bogus'\nUsage: quarnel [OPTION]...\n"},
       {{"--hold-off", "-1"}, 2, "",
        "quarnel: invalid hold-off '-1' for '--hold-off': give 0 to 600000 milliseconds\nUsage: quarnel [OPTION]...\n"},
+      {{"--gs", "a\nb"}, 2, "",
+       "quarnel: invalid text for '--gs': it may hold no control character but Tab\nUsage: quarnel [OPTION]...\n"},
+      {{"--aim=on"}, 2, "", "quarnel: option '--aim' takes no value\nUsage: quarnel [OPTION]...\n"},
       {{"--log=" + unwritable}, 2, "",
        "quarnel: cannot open the log " + unwritable + ": No such file or directory\n"},
   };
