@@ -417,10 +417,7 @@ TEST_F(ProgramLife, RealProgramWithoutACameraKeepsItsWindowAndReportsTheMissingD
 // A machine without a sound card: the audio driver may start although no device opens. Standard error
 // says so once, at start; with a device (SDL's dummy output) it says nothing about sound.
 TEST_F(ProgramLife, RealProgramSaysOnceWhenThereIsNoAudioDevice) {
-  char emptyConfig[] = "/tmp/quarnel-no-sound-XXXXXX";
-  const int configFile = mkstemp(emptyConfig);
-  ASSERT_GE(configFile, 0);
-  close(configFile);
+  const std::string emptyConfig = temporaryPath("quarnel-no-sound");
   struct Case {
     const char* name;
     std::map<std::string, std::optional<std::string>> env;
@@ -428,7 +425,7 @@ TEST_F(ProgramLife, RealProgramSaysOnceWhenThereIsNoAudioDevice) {
   };
   const Case cases[] = {
       // ALSA with an empty configuration knows no device, as on a machine without a sound card.
-      {"no device", {{"SDL_AUDIODRIVER", "alsa"}, {"ALSA_CONFIG_PATH", std::string(emptyConfig)}}, 1},
+      {"no device", {{"SDL_AUDIODRIVER", "alsa"}, {"ALSA_CONFIG_PATH", emptyConfig}}, 1},
       {"a device", {{"SDL_AUDIODRIVER", "dummy"}}, 0},
   };
   for (const Case& c : cases) {
@@ -448,7 +445,7 @@ TEST_F(ProgramLife, RealProgramSaysOnceWhenThereIsNoAudioDevice) {
     }
     expectClosesWithExitCode1(program, window);
   }
-  unlink(emptyConfig);
+  unlink(emptyConfig.c_str());
 }
 
 TEST_F(ProgramLife, RealProgramWithoutADisplayReportsTheClassRegistrationFailure) {
