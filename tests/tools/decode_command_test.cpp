@@ -535,4 +535,44 @@ TEST_F(DecodeCommandTest, JsonIsValidAndNamesRoundTrip) {
       << read;
 }
 
+// A label whose edge lies on the picture's edge: its outline may be found a pixel beyond the picture,
+// but the named corners stay on it.
+TEST_F(DecodeCommandTest, NamedCornersLieOnThePicture) {
+  const auto symbol = testsupport::encodeSymbol("AT THE EDGE", 16, 16);
+  ASSERT_TRUE(symbol.has_value());
+  struct Case {
+    const char* name;
+    double centreX, centreY, rotation;
+  } cases[] = {
+      {"left and top edges", 47.5, 47.5, 0.0},
+      {"right and bottom edges", 640 - 48.5, 480 - 48.5, 0.0},
+      {"left edge, turned", 50.0, 240.0, 3.0},
+  };
+  int outlinesPastTheEdge = 0;  // corners as read, which the plain "corners" field keeps
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::RenderOptions options;
+    options.moduleSize = 6;
+    options.centreX = c.centreX;
+    options.centreY = c.centreY;
+    options.rotationDeg = c.rotation;
+    const cv::Mat grey = testsupport::renderSymbol(*symbol, options).grey;
+    ASSERT_FALSE(grey.empty());
+    const std::string file = path("edge.png");
+    ASSERT_TRUE(cv::imwrite(file, grey));
+    const Run r = run({"--json", file});
+    const nlohmann::json symbols = parseJson(r.out)["files"][0]["symbols"];
+    ASSERT_EQ(symbols.size(), 1u) << r.out;
+    for (const char* role : {"finderVertex", "legA", "legB", "timingCorner"}) {
+      const int x = symbols[0][role][0], y = symbols[0][role][1];
+      EXPECT_TRUE(x >= 0 && x < grey.cols && y >= 0 && y < grey.rows) << role << " " << symbols[0];
+    }
+    for (const nlohmann::json& corner : symbols[0]["corners"]) {
+      const int x = corner[0], y = corner[1];
+      if (x < 0 || x >= grey.cols || y < 0 || y >= grey.rows) ++outlinesPastTheEdge;
+    }
+  }
+  EXPECT_GT(outlinesPastTheEdge, 0) << "the pictures no longer show an outline found beyond the picture";
+}
+
 }  // namespace
