@@ -3,6 +3,7 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -14,6 +15,7 @@ namespace {
 
 struct SdlAudio {
   bool ready = false;
+  std::atomic<bool> toldNoDevice{false};
   ~SdlAudio() {
     if (ready) SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }
@@ -31,16 +33,27 @@ std::vector<Sint16> makeTone(std::uint32_t frequencyHz, std::uint32_t durationMs
   return samples;
 }
 
-// Plays the tone and waits until the device has played it; false when no device could be opened.
-bool playTone(std::uint32_t frequencyHz, std::uint32_t durationMs) {
+// Says once per run that reads are confirmed without a beep, so a silent beep is never a mystery.
+void tellNoDevice(SdlAudio* audio) {
+  if (audio->toldNoDevice.exchange(true)) return;
+  std::fprintf(stderr, "quarnel: no audio device (%s); reads are confirmed without a beep\n", SDL_GetError());
+}
+
+// The default output device opened for the beep's format, or 0.
+SDL_AudioDeviceID openBeepDevice(SDL_AudioSpec* obtained) {
   SDL_AudioSpec wanted{};
   wanted.freq = SOUND_SAMPLE_RATE;
   wanted.format = AUDIO_S16SYS;
   wanted.channels = 1;
   wanted.samples = 512;
-  SDL_AudioSpec obtained{};
   // No allowed changes: SDL converts to whatever the device needs, so the samples stay as made here.
-  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+  return SDL_OpenAudioDevice(nullptr, 0, &wanted, obtained, 0);
+}
+
+// Plays the tone and waits until the device has played it; false when no device could be opened.
+bool playTone(std::uint32_t frequencyHz, std::uint32_t durationMs) {
+  SDL_AudioSpec obtained{};
+  const SDL_AudioDeviceID device = openBeepDevice(&obtained);
   if (device == 0) return false;
   const std::vector<Sint16> tone = makeTone(frequencyHz, durationMs);
   if (SDL_QueueAudio(device, tone.data(), static_cast<Uint32>(tone.size() * sizeof(Sint16))) != 0) {
@@ -55,9 +68,10 @@ bool playTone(std::uint32_t frequencyHz, std::uint32_t durationMs) {
   return true;
 }
 
-void beepSdl(const SdlAudio& audio, std::uint32_t frequencyHz, std::uint32_t durationMs) {
+void beepSdl(SdlAudio* audio, std::uint32_t frequencyHz, std::uint32_t durationMs) {
   const std::uint32_t start = monotonicTickCount();
-  if (audio.ready) playTone(frequencyHz, durationMs);
+  // A device that goes away later is reported at the first beep it misses.
+  if (audio->ready && !playTone(frequencyHz, durationMs)) tellNoDevice(audio);
   // Without a device, or should the device run fast, the beep still lasts its full duration.
   const std::uint32_t elapsed = monotonicTickCount() - start;
   if (elapsed < durationMs) sleepMilliseconds(durationMs - elapsed);
@@ -68,11 +82,16 @@ void beepSdl(const SdlAudio& audio, std::uint32_t frequencyHz, std::uint32_t dur
 SoundPort openSdlSound() {
   auto audio = std::make_shared<SdlAudio>();
   audio->ready = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
-  if (!audio->ready) {
-    std::fprintf(stderr, "quarnel: no audio device (%s); reads are confirmed without a beep\n",
-                 SDL_GetError());
+  // The audio driver may start without any device behind it (ALSA on a machine without a sound card);
+  // only opening the device tells, so it is tried once at start.
+  SDL_AudioSpec obtained{};
+  const SDL_AudioDeviceID probe = audio->ready ? openBeepDevice(&obtained) : 0;
+  if (probe != 0) {
+    SDL_CloseAudioDevice(probe);
+  } else {
+    tellNoDevice(audio.get());
   }
   return SoundPort{[audio](std::uint32_t frequencyHz, std::uint32_t durationMs) {
-    beepSdl(*audio, frequencyHz, durationMs);
+    beepSdl(audio.get(), frequencyHz, durationMs);
   }};
 }

@@ -81,9 +81,11 @@ int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readB
 // or -1 (with *symbols untouched) when neither pass could run.
 int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy = nullptr);
 
-// scanImageMessages for a file, which may hold many labels: each step examines every candidate (up to
-// DECODE_MAX_CANDIDATES) instead of stopping at DECODE_MAX_RESULTS symbols. Slower on crowded pictures,
-// so the scanner's frames keep to the two entries above.
+// The whole read for a file, which may hold many labels: every step runs (both passes and the second
+// look), each through every candidate (up to DECODE_MAX_CANDIDATES) instead of stopping at
+// DECODE_MAX_RESULTS symbols, and each adds the symbols whose centre lies outside those already read.
+// Symbols in the order found; *readBy the first step that read. Slower than scanImageMessages, so the
+// scanner's frames keep to the two entries above.
 int scanImageEveryMessage(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy = nullptr);
 
 #endif  // QUARNEL_DECODER_DECODER_H_

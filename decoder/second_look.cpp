@@ -17,21 +17,6 @@ double sideOf(CvPoint a, CvPoint b, CvPoint2D32f p) {
   return (static_cast<double>(b.x) - a.x) * (p.y - a.y) - (static_cast<double>(b.y) - a.y) * (p.x - a.x);
 }
 
-// True when p lies inside (or on) the outline of a symbol already read: the same symbol often yields a
-// candidate in both passes, and it is read once. Candidates are judged by their centre.
-bool liesInRead(CvPoint2D32f p, const std::vector<DecodedSymbol>& symbols) {
-  for (const DecodedSymbol& symbol : symbols) {
-    bool anyPositive = false, anyNegative = false;
-    for (int i = 0; i < 4; ++i) {
-      const double side = sideOf(symbol.corners[i], symbol.corners[(i + 1) % 4], p);
-      anyPositive = anyPositive || side > 0.0;
-      anyNegative = anyNegative || side < 0.0;
-    }
-    if (!(anyPositive && anyNegative)) return true;
-  }
-  return false;
-}
-
 CvPoint2D32f centreOf(const SymbolCandidate& candidate) {
   CvPoint2D32f centre = {0.0f, 0.0f};
   for (const CvPoint2D32f& corner : candidate.corners) {
@@ -97,6 +82,19 @@ int sampleDark(const IplImage* binary, double x, double y) {
 }
 
 }  // namespace
+
+bool liesInRead(CvPoint2D32f p, const std::vector<DecodedSymbol>& symbols) {
+  for (const DecodedSymbol& symbol : symbols) {
+    bool anyPositive = false, anyNegative = false;
+    for (int i = 0; i < 4; ++i) {
+      const double side = sideOf(symbol.corners[i], symbol.corners[(i + 1) % 4], p);
+      anyPositive = anyPositive || side > 0.0;
+      anyNegative = anyNegative || side < 0.0;
+    }
+    if (!(anyPositive && anyNegative)) return true;
+  }
+  return false;
+}
 
 double finderDarkShare(const std::uint8_t* matrix, int columns, int rows) {
   const int width = columns - 1, height = rows - 1;

@@ -26,6 +26,10 @@ constexpr double SECOND_LOOK_MAX_CORRECTION_SHARE = 0.5;  // of each block's cor
 ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
                     std::size_t maxSymbols = DECODE_MAX_RESULTS);
 
+// True when p lies inside (or on) the outline of a symbol already read: the same symbol often yields a
+// candidate in both passes, and it is read once. Candidates are judged by their centre.
+bool liesInRead(CvPoint2D32f p, const std::vector<DecodedSymbol>& symbols);
+
 // Share of the finder L's modules (left column and bottom row) that are dark in an upright module matrix
 // of a columns x rows symbol (rows - 1 by columns - 1, as decodeEcc200 takes it).
 double finderDarkShare(const std::uint8_t* matrix, int columns, int rows);

@@ -42,14 +42,19 @@ void copyResultMeanings(const WholeRead& read, Ecc200Meaning* meanings) {
   }
 }
 
-// What a whole read is for: the scanner's results, or whole messages; files want every symbol.
-enum class ReadScope { Results, Messages, EveryMessage };
+CvPoint2D32f centreOf(const DecodedSymbol& symbol) {
+  CvPoint2D32f centre = {0.0f, 0.0f};
+  for (const CvPoint& corner : symbol.corners) {
+    centre.x += 0.25f * static_cast<float>(corner.x);
+    centre.y += 0.25f * static_cast<float>(corner.y);
+  }
+  return centre;
+}
 
-// A step has read something when it gave a result with text (Results) or any symbol at all (the
-// message scopes). Returns -1 when neither pass could run.
-int runWholeRead(IplImage* grey, ReadScope scope, WholeRead* read) {
-  const bool countsMessages = scope != ReadScope::Results;
-  const bool everyCandidate = scope == ReadScope::EveryMessage;
+// A file's whole read: a picture may hold many labels that no single step reads all of, so every step
+// runs through every candidate, and each adds the symbols that lie outside those already read (the same
+// symbol is often read by both passes, or from two outlines in one). Returns -1 when neither pass ran.
+int readEveryStep(IplImage* grey, WholeRead* read) {
   constexpr int PASS_COUNT = 2;
   const ScanPass passes[PASS_COUNT] = {SCAN_GLOBAL_PASS, SCAN_ADAPTIVE_PASS};
   const ScanStep steps[PASS_COUNT] = {SCAN_READ_BY_GLOBAL_PASS, SCAN_READ_BY_ADAPTIVE_PASS};
@@ -59,7 +64,49 @@ int runWholeRead(IplImage* grey, ReadScope scope, WholeRead* read) {
     std::vector<DecodedSymbol> messages;
     int count = 0;
     if (runDecoder(grey, passes[p].threshold, passes[p].flags, nullptr, &messages, read->results, &count,
-                   &leftovers[p], everyCandidate) != 0) {
+                   &leftovers[p], true) != 0) {
+      continue;
+    }
+    anyPassRan = true;
+    for (DecodedSymbol& symbol : messages) {
+      if (read->messages.size() >= static_cast<size_t>(DECODE_MAX_CANDIDATES)) break;
+      if (liesInRead(centreOf(symbol), read->messages)) continue;
+      if (read->readBy == SCAN_NOTHING_READ) read->readBy = steps[p];
+      read->messages.push_back(std::move(symbol));
+    }
+  }
+  read->count = 0;  // the result slots were only the passes' scratch
+  if (!anyPassRan) return -1;
+
+  std::vector<DecodedSymbol> withRescued = read->messages;  // the second look skips what lies in these
+  try {
+    const ScanStep step = secondLook(grey, leftovers, PASS_COUNT, &withRescued, DECODE_MAX_CANDIDATES);
+    if (read->readBy == SCAN_NOTHING_READ) read->readBy = step;
+    read->messages = std::move(withRescued);
+  } catch (...) {
+    // An image-library error inside the second look costs its reads, never those of the passes.
+  }
+  return 0;
+}
+
+// What a whole read is for: the scanner's results, or whole messages; files want every symbol.
+enum class ReadScope { Results, Messages, EveryMessage };
+
+// A step has read something when it gave a result with text (Results) or any symbol at all (the
+// message scopes). Returns -1 when neither pass could run.
+int runWholeRead(IplImage* grey, ReadScope scope, WholeRead* read) {
+  if (scope == ReadScope::EveryMessage) return readEveryStep(grey, read);
+  const bool countsMessages = scope != ReadScope::Results;
+  constexpr int PASS_COUNT = 2;
+  const ScanPass passes[PASS_COUNT] = {SCAN_GLOBAL_PASS, SCAN_ADAPTIVE_PASS};
+  const ScanStep steps[PASS_COUNT] = {SCAN_READ_BY_GLOBAL_PASS, SCAN_READ_BY_ADAPTIVE_PASS};
+  PassLeftovers leftovers[PASS_COUNT];
+  bool anyPassRan = false;
+  for (int p = 0; p < PASS_COUNT; ++p) {
+    std::vector<DecodedSymbol> messages;
+    int count = 0;
+    if (runDecoder(grey, passes[p].threshold, passes[p].flags, nullptr, &messages, read->results, &count,
+                   &leftovers[p]) != 0) {
       continue;
     }
     anyPassRan = true;
@@ -75,8 +122,7 @@ int runWholeRead(IplImage* grey, ReadScope scope, WholeRead* read) {
   std::vector<DecodedSymbol> rescued;
   ScanStep step = SCAN_NOTHING_READ;
   try {
-    step = secondLook(grey, leftovers, PASS_COUNT, &rescued,
-                      everyCandidate ? DECODE_MAX_CANDIDATES : DECODE_MAX_RESULTS);
+    step = secondLook(grey, leftovers, PASS_COUNT, &rescued);
   } catch (...) {
     // An image-library error inside the second look costs its reads, never the frame.
     rescued.clear();

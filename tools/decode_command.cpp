@@ -24,6 +24,11 @@
 #include <opencv2/imgproc.hpp>
 
 #include "decoder/decoder.h"
+#include "text/aim.h"
+#include "text/charset.h"
+#include "text/gs1.h"
+#include "text/json_string.h"
+#include "text/reading_order.h"
 
 namespace {
 
@@ -32,20 +37,31 @@ constexpr const char* PROGRAM = "quarnel-decode";
 constexpr off_t MAX_FILE_BYTES = 256 * 1024 * 1024;
 // A header may claim any size; an image above this many pixels is refused rather than allocated.
 constexpr double MAX_IMAGE_PIXELS = 100.0 * 1000 * 1000;
+constexpr const char* IMAGE_TOO_LARGE = "image too large (more than 100 megapixels)";
 
 constexpr const char* USAGE =
-    "Usage: quarnel-decode [--raw | --json] [--recursive] FILE...\n"
+    "Usage: quarnel-decode [--raw | --json | --utf8] [--recursive] FILE...\n"
     "Decodes the Data Matrix (ECC 200) symbols in image files (PNG, JPEG, WebP, BMP, TIFF).\n"
     "\n"
     "Each image is read as grey and decoded as the scanner does: first with an automatic global\n"
-    "threshold, then, only when that finds nothing, with an adaptive threshold.\n"
+    "threshold, then, only when that finds nothing, with an adaptive threshold. Every symbol of a\n"
+    "file is listed, up to 100 outlines examined per picture, in reading order: by the symbols'\n"
+    "centres, top to bottom, and each row left to right.\n"
     "\n"
     "Output:\n"
     "  (default)  one line per symbol, 'FILE: TEXT'; bytes outside printable ASCII and the\n"
     "             backslash are written as \\xHH\n"
-    "  --json     one JSON document: per file its symbols (text, bytes as hex, the four corners\n"
-    "             in outline order) or its error\n"
-    "  --raw      exactly the bytes of the first symbol of a single FILE, nothing added\n"
+    "  --utf8     one line per symbol, 'FILE: TEXT', the text decoded by the character set\n"
+    "             its ECI selects (ISO 8859-1 without one) and written as UTF-8; a backslash\n"
+    "             is written as \\\\, a control character as \\u00HH and a byte that is no\n"
+    "             character of its set as \\xHH\n"
+    "  --json     one JSON document (UTF-8): per file its symbols or its error; per symbol the\n"
+    "             text decoded by its ECI and its \"charset\", the bytes as \"hex\", the corners\n"
+    "             \"finderVertex\", \"legA\", \"legB\", \"timingCorner\" (within the picture), and\n"
+    "             \"gs1\" with the element strings, \"structuredAppend\" and the ECI designators\n"
+    "             when the symbol has them; file names that are not UTF-8 carry \\xHH escapes\n"
+    "  --raw      exactly the bytes of the first symbol, in reading order, of a single FILE,\n"
+    "             nothing added\n"
     "  -j N       decode N files at once (default: the number of processors); the output is\n"
     "             the same, in the same order, as with one\n"
     "\n"
@@ -54,13 +70,15 @@ constexpr const char* USAGE =
     "  --recursive  a directory given as FILE stands for the pictures inside it and in its\n"
     "               subdirectories (by name: .png .jpg .jpeg .webp .bmp .tif .tiff), in sorted order\n"
     "\n"
+    "Pictures of more than 100 megapixels and files of more than 256 MiB are refused.\n"
+    "\n"
     "  --help     this text\n"
     "  --version  the version\n"
     "\n"
     "Exit status: 0 when every file gave at least one symbol, 1 when some file gave none,\n"
     "2 on a usage error or an unreadable file (a message naming the file goes to standard error).\n";
 
-enum class OutputMode { Text, Json, Raw };
+enum class OutputMode { Text, Utf8, Json, Raw };
 
 // The image codecs run one at a time: while they run, the process's standard error is muted and the
 // default image allocator is swapped, and both belong to the whole process. The command's own messages
@@ -70,7 +88,9 @@ std::mutex codecMutex;
 struct FileReport {
   std::string path;
   std::string error;  // empty when the image was read
-  std::vector<DecodedSymbol> symbols;
+  int width = 0;      // of the picture read
+  int height = 0;
+  std::vector<DecodedSymbol> symbols;  // in reading order
 };
 
 // The image codecs write their own complaints to standard error; the command reports failures itself,
@@ -178,62 +198,124 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes, st
   return true;
 }
 
+// Every symbol of the picture, in the order a person reads them.
 std::vector<DecodedSymbol> decodeGrey(cv::Mat& grey) {
   IplImage ipl = cvIplImage(grey);
-  std::vector<DecodedSymbol> symbols;
-  scanImageMessages(&ipl, &symbols);  // the scanner's whole read
-  return symbols;
+  std::vector<DecodedSymbol> found;
+  scanImageEveryMessage(&ipl, &found);  // the scanner's whole read, through every candidate
+  std::vector<SymbolOutline> outlines;
+  for (const DecodedSymbol& symbol : found) {
+    SymbolOutline outline;
+    for (int c = 0; c < 4; ++c) outline[c] = {double(symbol.corners[c].x), double(symbol.corners[c].y)};
+    outlines.push_back(outline);
+  }
+  std::vector<DecodedSymbol> ordered;
+  for (const std::size_t index : readingOrder(outlines)) ordered.push_back(std::move(found[index]));
+  return ordered;
 }
 
-void writeJsonString(std::ostream& out, const std::vector<std::uint8_t>& bytes) {
+std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
   static const char HEX[] = "0123456789abcdef";
-  out << '"';
+  std::string hex;
   for (const std::uint8_t b : bytes) {
-    if (b == '"' || b == '\\') {
-      out << '\\' << static_cast<char>(b);
-    } else if (b >= 0x20 && b < 0x7F) {
-      out << static_cast<char>(b);
-    } else {
-      // Bytes are shown as the code points of the same value, so any message is valid JSON.
-      out << "\\u00" << HEX[b >> 4] << HEX[b & 15];
+    hex += HEX[b >> 4];
+    hex += HEX[b & 15];
+  }
+  return hex;
+}
+
+// A corner as [x, y], moved onto the picture's nearest pixel when the outline reaches past its edge.
+std::string clampedPoint(CvPoint p, int width, int height) {
+  const int x = std::clamp(p.x, 0, std::max(0, width - 1));
+  const int y = std::clamp(p.y, 0, std::max(0, height - 1));
+  return "[" + std::to_string(x) + ", " + std::to_string(y) + "]";
+}
+
+std::string joined(const std::vector<std::string>& names, const char* separator) {
+  std::string all;
+  for (size_t i = 0; i < names.size(); ++i) all += (i ? separator : "") + names[i];
+  return all;
+}
+
+// The fields a symbol's meaning adds: GS1 element strings, structured append, reader programming,
+// the 05/06 macro and the ECI designators, each only when the symbol has it.
+void writeMeaningJson(std::ostream& out, const DecodedSymbol& symbol) {
+  const Ecc200Meaning& meaning = symbol.meaning;
+  if (isGs1(meaning)) {
+    out << ", \"gs1\": true";
+    std::vector<Gs1Element> elements;
+    // Data that breaks the GS1 rules keeps its text, but has no element strings to show.
+    if (parseGs1Elements(symbol.message, &elements)) {
+      out << ", \"gs1Elements\": " << jsonString(gs1HumanReadable(elements));
     }
   }
-  out << '"';
+  if (meaning.structuredAppend) {
+    const Ecc200StructuredAppend& append = *meaning.structuredAppend;
+    out << ", \"structuredAppend\": {\"position\": " << append.position << ", \"count\": " << append.count
+        << ", \"fileId\": [" << append.fileId1 << ", " << append.fileId2 << "]}";
+  }
+  if (meaning.readerProgramming) out << ", \"readerProgramming\": true";
+  if (meaning.macro != Ecc200Macro::None) out << ", \"macro\": \"" << (meaning.macro == Ecc200Macro::Macro05 ? "05" : "06") << '"';
+  if (!meaning.ecis.empty()) {
+    out << ", \"eci\": [";
+    for (size_t i = 0; i < meaning.ecis.size(); ++i) {
+      out << (i ? ", " : "") << "{\"designator\": " << meaning.ecis[i].designator
+          << ", \"byteOffset\": " << meaning.ecis[i].byteOffset << '}';
+    }
+    out << ']';
+  }
+  out << ", \"symbologyIdentifier\": " << jsonString(aimSymbologyIdentifier(meaning));
 }
 
-void writeJsonString(std::ostream& out, const std::string& text) {
-  writeJsonString(out, std::vector<std::uint8_t>(text.begin(), text.end()));
+void writeSymbolJson(std::ostream& out, const DecodedSymbol& symbol, int width, int height) {
+  const MessageText text = messageText(symbol.message, symbol.meaning.ecis);
+  out << "{\"text\": " << jsonString(text.utf8) << ", \"charset\": " << jsonString(joined(text.charsets, ","));
+  if (!text.unconverted.empty()) {
+    // Bytes that are no character of their set are left out of the text and listed here.
+    out << ", \"unconverted\": [";
+    for (size_t i = 0; i < text.unconverted.size(); ++i) {
+      out << (i ? ", " : "") << "{\"byteOffset\": " << text.unconverted[i].byteOffset << ", \"byte\": \""
+          << hexBytes({text.unconverted[i].value}) << "\"}";
+    }
+    out << ']';
+  }
+  out << ", \"hex\": \"" << hexBytes(symbol.message) << '"';
+  // In outline order as read, for scripts written against the first form of this output.
+  out << ", \"corners\": [";
+  for (int c = 0; c < 4; ++c) out << (c ? ", " : "") << '[' << symbol.corners[c].x << ", " << symbol.corners[c].y << ']';
+  out << ']';
+  // DecodeResult's order: far end of leg A, timing corner, far end of leg B, finder vertex.
+  out << ", \"finderVertex\": " << clampedPoint(symbol.corners[3], width, height)
+      << ", \"legA\": " << clampedPoint(symbol.corners[0], width, height)
+      << ", \"legB\": " << clampedPoint(symbol.corners[2], width, height)
+      << ", \"timingCorner\": " << clampedPoint(symbol.corners[1], width, height);
+  writeMeaningJson(out, symbol);
+  out << '}';
 }
 
 void writeJson(std::ostream& out, const std::vector<FileReport>& reports) {
-  static const char HEX[] = "0123456789abcdef";
   out << "{\"files\": [";
   for (size_t f = 0; f < reports.size(); ++f) {
     const FileReport& report = reports[f];
-    out << (f ? ",\n  " : "\n  ") << "{\"file\": ";
-    writeJsonString(out, report.path);
+    out << (f ? ",\n  " : "\n  ") << "{\"file\": " << jsonFileName(report.path);
     if (!report.error.empty()) {
-      out << ", \"error\": ";
-      writeJsonString(out, report.error);
-      out << "}";
+      out << ", \"error\": " << jsonString(report.error) << "}";
       continue;
     }
     out << ", \"symbols\": [";
     for (size_t s = 0; s < report.symbols.size(); ++s) {
-      const DecodedSymbol& symbol = report.symbols[s];
-      out << (s ? ", " : "") << "{\"text\": ";
-      writeJsonString(out, symbol.message);
-      out << ", \"hex\": \"";
-      for (const std::uint8_t b : symbol.message) out << HEX[b >> 4] << HEX[b & 15];
-      out << "\", \"corners\": [";
-      for (int c = 0; c < 4; ++c) {
-        out << (c ? ", " : "") << '[' << symbol.corners[c].x << ", " << symbol.corners[c].y << ']';
-      }
-      out << "]}";
+      out << (s ? ",\n    " : "\n    ");
+      writeSymbolJson(out, report.symbols[s], report.width, report.height);
     }
     out << "]}";
   }
   out << "\n]}\n";
+}
+
+// One output line's text of a symbol.
+std::string symbolLine(const DecodedSymbol& symbol, OutputMode mode) {
+  if (mode == OutputMode::Utf8) return escapedLine(messageText(symbol.message, symbol.meaning.ecis));
+  return escapeMessage(symbol.message);
 }
 
 // Reads the whole of standard input, within the same size limit as a file.
@@ -328,7 +410,7 @@ cv::Mat decodeGreyImage(const std::vector<std::uint8_t>& bytes, std::string* err
     colour.release();
   }
   if (capped.refused) {
-    *error = "image too large";
+    *error = IMAGE_TOO_LARGE;
     return cv::Mat();
   }
   if (colour.empty()) {
@@ -336,7 +418,7 @@ cv::Mat decodeGreyImage(const std::vector<std::uint8_t>& bytes, std::string* err
     return cv::Mat();
   }
   if (static_cast<double>(colour.cols) * colour.rows > MAX_IMAGE_PIXELS) {
-    *error = "image too large";
+    *error = IMAGE_TOO_LARGE;
     return cv::Mat();
   }
   // The same conversion the scanner applies to camera frames.
@@ -366,7 +448,10 @@ FileReport readFileReport(const std::string& path) {
   FileReport report;
   report.path = path;
   cv::Mat grey = loadInput(path, &report.error);
-  if (!grey.empty()) report.symbols = decodeGrey(grey);
+  if (grey.empty()) return report;
+  report.width = grey.cols;
+  report.height = grey.rows;
+  report.symbols = decodeGrey(grey);
   return report;
 }
 
@@ -432,9 +517,9 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
       return DECODE_COMMAND_ALL_READ;
     } else if (!optionsEnded && arg == "--recursive") {
       recursive = true;
-    } else if (!optionsEnded && (arg == "--raw" || arg == "--json")) {
-      const OutputMode wanted = arg == "--raw" ? OutputMode::Raw : OutputMode::Json;
-      if (modeGiven && wanted != mode) return usageError(err, "--raw and --json cannot be combined");
+    } else if (!optionsEnded && (arg == "--raw" || arg == "--json" || arg == "--utf8")) {
+      const OutputMode wanted = arg == "--raw" ? OutputMode::Raw : arg == "--json" ? OutputMode::Json : OutputMode::Utf8;
+      if (modeGiven && wanted != mode) return usageError(err, "only one of --raw, --json and --utf8 can be given");
       mode = wanted;
       modeGiven = true;
     } else if (!optionsEnded && arg.compare(0, 2, "-j") == 0) {
@@ -469,8 +554,8 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
       }
       err.flush();
     }
-    if (mode == OutputMode::Text) {
-      for (const DecodedSymbol& symbol : report.symbols) out << path << ": " << escapeMessage(symbol.message) << "\n";
+    if (mode == OutputMode::Text || mode == OutputMode::Utf8) {
+      for (const DecodedSymbol& symbol : report.symbols) out << path << ": " << symbolLine(symbol, mode) << "\n";
     }
     reports.push_back(std::move(report));
   });

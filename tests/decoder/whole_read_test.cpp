@@ -1,5 +1,6 @@
 // The whole read: which pass's results come back, when the second look runs, what it reads and what its
 // guards refuse. Symbols come from an independent encoder; expected texts are the encoder's input.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -354,6 +355,42 @@ TEST(WholeReadMeaning, LeavesMeaningsAloneOnRefusalAndPastTheCount) {
   ASSERT_EQ(count, 1);
   EXPECT_FALSE(meanings[0].readerProgramming);
   for (int i = 1; i < DECODE_MAX_RESULTS; ++i) EXPECT_TRUE(meanings[i].readerProgramming) << i;
+}
+
+// A file's whole read: a picture where the global pass reads one label and misses the other, an
+// encoder's pixel-exact picture that a later step reads. The scanner's read stops at the first step; the file's read runs every step and keeps both,
+// each once.
+TEST(WholeReadEveryMessage, EveryStepAddsTheSymbolsTheOthersMissed) {
+  const auto camera = testsupport::encodeSymbol("CAMERA LABEL", 16, 16);
+  const auto exact = testsupport::encodeSymbol("LOOK 18@6", 18, 18);
+  ASSERT_TRUE(camera.has_value() && exact.has_value());
+  testsupport::PlacedSymbol cameraLike{*camera, testsupport::RenderOptions{}};
+  cameraLike.placement.moduleSize = 6;
+  cameraLike.placement.rotationDeg = 17;
+  cameraLike.placement.centreX = 300;
+  cameraLike.placement.centreY = 260;
+  testsupport::PlacedSymbol encoderLike{*exact, pixelExact(6)};
+  encoderLike.placement.centreX = 899.5;  // whole pixels per module, edges between pixels
+  encoderLike.placement.centreY = 599.5;
+  testsupport::RenderOptions scene = pixelExact(6);
+  cv::Mat grey = testsupport::renderSymbols({cameraLike, encoderLike}, scene).grey;
+  ASSERT_FALSE(grey.empty());
+  IplImage ipl = cvIplImage(grey);
+
+  std::vector<DecodedSymbol> scanner;
+  ScanStep scannerStep = SCAN_NOTHING_READ;
+  ASSERT_EQ(scanImageMessages(&ipl, &scanner, &scannerStep), 0);
+  ASSERT_EQ(scanner.size(), 1u);
+  EXPECT_EQ(scannerStep, SCAN_READ_BY_GLOBAL_PASS);
+
+  std::vector<DecodedSymbol> every;
+  ScanStep firstStep = SCAN_NOTHING_READ;
+  ASSERT_EQ(scanImageEveryMessage(&ipl, &every, &firstStep), 0);
+  EXPECT_EQ(firstStep, SCAN_READ_BY_GLOBAL_PASS);
+  std::vector<std::string> texts;
+  for (const DecodedSymbol& symbol : every) texts.emplace_back(symbol.message.begin(), symbol.message.end());
+  std::sort(texts.begin(), texts.end());
+  EXPECT_EQ(texts, (std::vector<std::string>{"CAMERA LABEL", "LOOK 18@6"}));
 }
 
 }  // namespace

@@ -414,6 +414,40 @@ TEST_F(ProgramLife, RealProgramWithoutACameraKeepsItsWindowAndReportsTheMissingD
   expectClosesWithExitCode1(program, window);
 }
 
+// A machine without a sound card: the audio driver may start although no device opens. Standard error
+// says so once, at start; with a device (SDL's dummy output) it says nothing about sound.
+TEST_F(ProgramLife, RealProgramSaysOnceWhenThereIsNoAudioDevice) {
+  const std::string emptyConfig = temporaryPath("quarnel-no-sound");
+  struct Case {
+    const char* name;
+    std::map<std::string, std::optional<std::string>> env;
+    size_t notices;
+  };
+  const Case cases[] = {
+      // ALSA with an empty configuration knows no device, as on a machine without a sound card.
+      {"no device", {{"SDL_AUDIODRIVER", "alsa"}, {"ALSA_CONFIG_PATH", emptyConfig}}, 1},
+      {"a device", {{"SDL_AUDIODRIVER", "dummy"}}, 0},
+  };
+  for (const Case& c : cases) {
+    ChildProcess program(QUARNEL_PROGRAM, {}, c.env);
+    const Window window = waitForMainWindow(program);
+    ASSERT_NE(window, 0u) << c.name << ": " << program.err();
+    std::this_thread::sleep_for(milliseconds(1500));
+    const std::string err = program.err();
+    size_t notices = 0;
+    for (size_t at = err.find("quarnel: no audio device"); at != std::string::npos;
+         at = err.find("quarnel: no audio device", at + 1)) {
+      ++notices;
+    }
+    EXPECT_EQ(notices, c.notices) << c.name << ": " << err;
+    if (c.notices > 0) {
+      EXPECT_NE(err.find("reads are confirmed without a beep\n"), std::string::npos) << c.name << ": " << err;
+    }
+    expectClosesWithExitCode1(program, window);
+  }
+  unlink(emptyConfig.c_str());
+}
+
 TEST_F(ProgramLife, RealProgramWithoutADisplayReportsTheClassRegistrationFailure) {
   ChildProcess program(QUARNEL_PROGRAM, {}, {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
   const std::optional<int> status = program.waitExit(milliseconds(10000));

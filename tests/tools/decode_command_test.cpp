@@ -12,9 +12,11 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "text/json_string.h"
 #include "tools/decode_command.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
@@ -160,7 +162,7 @@ TEST_F(DecodeCommandTest, BadFilesGiveAMessageNamingTheFileAndExit2) {
       {"notes.txt", "not an image"},
       {"truncated.png", "not an image"},
       {"huge.png", "not an image"},
-      {"large.jpg", "image too large"},
+      {"large.jpg", "image too large (more than 100 megapixels)"},
       {"folder.png", "is a directory"},
   };
   for (const Case& c : cases) {
@@ -200,7 +202,7 @@ TEST_F(DecodeCommandTest, PictureClaimedBeyondTheLimitIsRefusedBeforeItIsAllocat
   const cv::Mat grey = decodeGreyImage(std::vector<std::uint8_t>(file.begin(), file.end()), &error);
   cv::Mat::setDefaultAllocator(previous);
   EXPECT_TRUE(grey.empty());
-  EXPECT_EQ(error, "image too large");
+  EXPECT_EQ(error, "image too large (more than 100 megapixels)");
   EXPECT_LE(recorder.largest, 100e6 * 3);  // the command's limit: 100 million pixels of three bytes
 }
 
@@ -226,6 +228,8 @@ TEST_F(DecodeCommandTest, UsageErrors) {
       {"--raw"},
       {"--raw", path("symbol.png"), path("second.png")},
       {"--raw", "--json", path("symbol.png")},
+      {"--utf8", "--json", path("symbol.png")},
+      {"--raw", "--utf8", path("symbol.png")},
       {"--verbose", path("symbol.png")},
       {path("symbol.png"), "-j"},
       {"-j", "0", path("symbol.png")},
@@ -242,7 +246,7 @@ TEST_F(DecodeCommandTest, UsageErrors) {
   }
   const Run help = run({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("Usage: quarnel-decode [--raw | --json] [--recursive] FILE..."), std::string::npos);
+  EXPECT_NE(help.out.find("Usage: quarnel-decode [--raw | --json | --utf8] [--recursive] FILE..."), std::string::npos);
   const Run version = run({"--version", "--bogus"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, std::string("quarnel-decode ") + QUARNEL_VERSION + "\n");
@@ -333,6 +337,242 @@ TEST_F(DecodeCommandTest, ManyJobsGiveTheOutputAndStatusOfOne) {
   EXPECT_EQ(alone.status, 0);
   EXPECT_EQ(alone.out, path("second.png") + ": SECOND-42\n" + path("symbol.png") + ": Hello, \\x5Cworld\\xE9\\x01\n" +
                            path("second.png") + ": SECOND-42\n");
+}
+
+// A picture of one Zint-made symbol, as a camera might take it.
+std::string writeZintPng(const std::string& file, const std::string& message,
+                         const testsupport::ZintFeatures& features) {
+  const auto symbol = testsupport::encodeZintSymbol(std::vector<std::uint8_t>(message.begin(), message.end()), 0,
+                                                    0, features);
+  EXPECT_TRUE(symbol.has_value()) << file;
+  if (!symbol) return "";
+  testsupport::RenderOptions options;
+  options.moduleSize = 6;
+  options.rotationDeg = 8;
+  EXPECT_TRUE(cv::imwrite(file, testsupport::renderSymbol(*symbol, options).grey));
+  return file;
+}
+
+// Texts in several character sets, each written by Zint in the set its ECI selects.
+struct EciCase {
+  const char* name;
+  int eci;
+  std::string utf8Text;  // what the symbol says
+  const char* charset;
+};
+const EciCase ECI_CASES[] = {
+    {"utf8", 26, "Gr\u00fc\u00dfe \u20ac", "UTF-8"},
+    {"latin2", 4, "\u0141\u00f3d\u017a", "ISO-8859-2"},
+    {"cyrillic", 7, "\u041f\u0440\u0438\u0432\u0435\u0442", "ISO-8859-5"},
+    {"greek", 9, "\u0393\u03b5\u03b9\u03ac", "ISO-8859-7"},
+    {"shiftjis", 20, "\u65e5\u672c\u8a9e", "Shift_JIS"},
+};
+
+std::string writeEciPng(const std::string& file, const EciCase& c) {
+  testsupport::ZintFeatures features;
+  features.eci = c.eci;
+  features.utf8Input = true;
+  return writeZintPng(file, c.utf8Text, features);
+}
+
+nlohmann::json parseJson(const std::string& text) {
+  nlohmann::json document;
+  EXPECT_NO_THROW(document = nlohmann::json::parse(text)) << text;
+  return document;
+}
+
+TEST_F(DecodeCommandTest, Utf8PrintsTheTextOfEachCharacterSet) {
+  for (const EciCase& c : ECI_CASES) {
+    SCOPED_TRACE(c.name);
+    const std::string file = writeEciPng(path(std::string("eci-") + c.name + ".png"), c);
+    const Run utf8 = run({"--utf8", file});
+    EXPECT_EQ(utf8.status, 0) << utf8.err;
+    EXPECT_EQ(utf8.out, file + ": " + c.utf8Text + "\n");
+    const Run json = run({"--json", file});
+    const nlohmann::json symbol = parseJson(json.out)["files"][0]["symbols"][0];
+    EXPECT_EQ(symbol["text"], c.utf8Text);
+    EXPECT_EQ(symbol["charset"], c.charset);
+    EXPECT_EQ(symbol["eci"][0]["designator"], c.eci);
+    EXPECT_FALSE(symbol.contains("unconverted"));
+    // The default output still shows the bytes themselves.
+    EXPECT_EQ(run({file}).out.find(c.utf8Text), std::string::npos) << "escaped bytes, not characters";
+  }
+}
+
+// Bytes that are no character of the symbol's set are shown as bytes, never as other characters.
+TEST_F(DecodeCommandTest, BytesThatDoNotConvertStayVisibleAsBytes) {
+  testsupport::ZintFeatures features;
+  features.eci = 26;
+  const std::string file = writeZintPng(path("broken-utf8.png"), std::string("ab\xFF" "c\xC3", 5), features);
+  const Run utf8 = run({"--utf8", file});
+  EXPECT_EQ(utf8.out, file + ": ab\\xFFc\\xC3\n");
+  const nlohmann::json symbol = parseJson(run({"--json", file}).out)["files"][0]["symbols"][0];
+  EXPECT_EQ(symbol["text"], "abc");
+  EXPECT_EQ(symbol["hex"], "6162ff63c3");
+  ASSERT_EQ(symbol["unconverted"].size(), 2u);
+  EXPECT_EQ(symbol["unconverted"][0]["byteOffset"], 2);
+  EXPECT_EQ(symbol["unconverted"][0]["byte"], "ff");
+  EXPECT_EQ(symbol["unconverted"][1]["byteOffset"], 4);
+}
+
+TEST_F(DecodeCommandTest, Gs1SymbolGivesItsElementStrings) {
+  testsupport::ZintFeatures gs1;
+  gs1.gs1 = true;
+  const std::string file = writeZintPng(path("gs1.png"), "[01]09501101530008[10]AB-123[17]260101", gs1);
+  const nlohmann::json symbol = parseJson(run({"--json", file}).out)["files"][0]["symbols"][0];
+  EXPECT_EQ(symbol["gs1"], true);
+  EXPECT_EQ(symbol["gs1Elements"], "(01)09501101530008(10)AB-123(17)260101");
+  EXPECT_EQ(symbol["text"], "0109501101530008" "10AB-123\x1d" "17260101");
+  EXPECT_EQ(symbol["symbologyIdentifier"], "]d2");
+  EXPECT_EQ(run({"--utf8", file}).out, file + ": 010950110153000810AB-123\\u001D17260101\n");
+
+  const std::string plain = path("second.png");
+  const nlohmann::json other = parseJson(run({"--json", plain}).out)["files"][0]["symbols"][0];
+  EXPECT_FALSE(other.contains("gs1"));
+  EXPECT_EQ(other["charset"], "ISO-8859-1");
+}
+
+TEST_F(DecodeCommandTest, StructuredAppendFieldsArePrinted) {
+  testsupport::ZintFeatures append;
+  append.appendIndex = 2;
+  append.appendCount = 4;
+  const std::string file = writeZintPng(path("append.png"), "SECOND OF FOUR", append);
+  const nlohmann::json symbol = parseJson(run({"--json", file}).out)["files"][0]["symbols"][0];
+  EXPECT_EQ(symbol["text"], "SECOND OF FOUR");
+  EXPECT_EQ(symbol["structuredAppend"]["position"], 2);
+  EXPECT_EQ(symbol["structuredAppend"]["count"], 4);
+  EXPECT_EQ(symbol["structuredAppend"]["fileId"].size(), 2u);
+}
+
+// Fourteen labels on one sheet, more than the scanner's ten results, placed in an order unlike the
+// reading order, with rows that are not quite level.
+TEST_F(DecodeCommandTest, EverySymbolOfAFileInReadingOrder) {
+  const int rowSizes[] = {4, 4, 3, 3};
+  std::vector<std::string> expected;
+  std::vector<testsupport::PlacedSymbol> placed;
+  for (int row = 0; row < 4; ++row) {
+    for (int column = 0; column < rowSizes[row]; ++column) {
+      const std::string text = "ROW " + std::to_string(row + 1) + " COL " + std::to_string(column + 1);
+      expected.push_back(text);
+      const auto symbol = testsupport::encodeSymbol(text, 16, 16);
+      ASSERT_TRUE(symbol.has_value());
+      testsupport::PlacedSymbol p;
+      p.symbol = *symbol;
+      p.placement.moduleSize = 5;
+      p.placement.centreX = 90 + 170 * column + (row % 2) * 40;
+      p.placement.centreY = 90 + 160 * row + ((column * 7) % 3 - 1) * 12;  // up to 12 px off the row
+      p.placement.rotationDeg = 5 * ((row + column) % 3);
+      placed.push_back(p);
+    }
+  }
+  // Bottom rows first, each right to left, so candidate order cannot pass for reading order.
+  std::reverse(placed.begin(), placed.end());
+  testsupport::RenderOptions scene;
+  scene.imageWidth = 800;
+  scene.imageHeight = 720;
+  const testsupport::RenderedScene picture = testsupport::renderSymbols(placed, scene);
+  ASSERT_FALSE(picture.grey.empty());
+  const std::string file = path("sheet.png");
+  ASSERT_TRUE(cv::imwrite(file, picture.grey));
+
+  const Run r = run({file});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string lines;
+  for (const std::string& text : expected) lines += file + ": " + text + "\n";
+  EXPECT_EQ(r.out, lines);
+  EXPECT_EQ(run({"--raw", file}).out, expected.front());
+  const nlohmann::json symbols = parseJson(run({"--json", file}).out)["files"][0]["symbols"];
+  ASSERT_EQ(symbols.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(symbols[i]["text"], expected[i]) << i;
+}
+
+// Every document parses, whatever the files: read ones, failed ones, names that are not UTF-8.
+// Corners are named by their role and lie on the picture.
+TEST_F(DecodeCommandTest, JsonIsValidAndNamesRoundTrip) {
+  const std::string oddName = path("caf\xE9-\x80\\label.png");  // Latin-1 bytes and a backslash
+  std::system(("cp '" + path("second.png") + "' '" + oddName + "'").c_str());
+  const std::string missingOdd = path("gone-\xFF.png");
+  const std::vector<std::string> files = {oddName, missingOdd, path("symbol.png"), path("blank.png"),
+                                          path("notes.txt")};
+  std::vector<std::string> args = {"--json"};
+  args.insert(args.end(), files.begin(), files.end());
+  const Run r = run(args);
+  EXPECT_EQ(r.status, 2);
+  const nlohmann::json document = parseJson(r.out);
+  ASSERT_EQ(document["files"].size(), files.size());
+  for (size_t f = 0; f < files.size(); ++f) {
+    const auto name = fileNameFromJsonValue(document["files"][f]["file"].get<std::string>());
+    ASSERT_TRUE(name.has_value()) << f;
+    EXPECT_EQ(*name, files[f]);
+  }
+  EXPECT_EQ(document["files"][0]["symbols"][0]["text"], "SECOND-42");
+  EXPECT_TRUE(document["files"][1].contains("error"));
+  EXPECT_EQ(document["files"][2]["symbols"][0]["text"], "Hello, \\world\u00e9\u0001");
+  EXPECT_EQ(document["files"][2]["symbols"][0]["hex"], "48656c6c6f2c205c776f726c64e901");
+  EXPECT_EQ(document["files"][3]["symbols"].size(), 0u);
+
+  // The named corners against the renderer's own corners of the same picture.
+  const auto symbol = testsupport::encodeSymbol("CORNERS", 0, 0);
+  ASSERT_TRUE(symbol.has_value());
+  testsupport::RenderOptions options;
+  options.moduleSize = 6;
+  options.rotationDeg = 12;
+  const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(*symbol, options);
+  const std::string file = path("corners.png");
+  ASSERT_TRUE(cv::imwrite(file, rendered.grey));
+  const Run cornerRun = run({"--json", file});
+  const nlohmann::json read = parseJson(cornerRun.out)["files"][0]["symbols"][0];
+  ASSERT_TRUE(read.is_object()) << cornerRun.out;
+  auto near = [](const nlohmann::json& point, cv::Point2d truth) {
+    return std::abs(point[0].get<double>() - truth.x) <= 3 && std::abs(point[1].get<double>() - truth.y) <= 3;
+  };
+  EXPECT_TRUE(near(read["finderVertex"], rendered.corners.finderVertex)) << read;
+  EXPECT_TRUE(near(read["timingCorner"], rendered.corners.timingCorner)) << read;
+  EXPECT_TRUE((near(read["legA"], rendered.corners.verticalLegEnd) &&
+               near(read["legB"], rendered.corners.horizontalLegEnd)) ||
+              (near(read["legA"], rendered.corners.horizontalLegEnd) &&
+               near(read["legB"], rendered.corners.verticalLegEnd)))
+      << read;
+}
+
+// A label whose edge lies on the picture's edge: its outline may be found a pixel beyond the picture,
+// but the named corners stay on it.
+TEST_F(DecodeCommandTest, NamedCornersLieOnThePicture) {
+  const auto symbol = testsupport::encodeSymbol("AT THE EDGE", 16, 16);
+  ASSERT_TRUE(symbol.has_value());
+  struct Case {
+    const char* name;
+    double centreX, centreY, rotation;
+  } cases[] = {
+      {"left and top edges", 47.5, 47.5, 0.0},
+      {"right and bottom edges", 640 - 48.5, 480 - 48.5, 0.0},
+      {"left edge, turned", 50.0, 240.0, 3.0},
+  };
+  int outlinesPastTheEdge = 0;  // corners as read, which the plain "corners" field keeps
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::RenderOptions options;
+    options.moduleSize = 6;
+    options.centreX = c.centreX;
+    options.centreY = c.centreY;
+    options.rotationDeg = c.rotation;
+    const cv::Mat grey = testsupport::renderSymbol(*symbol, options).grey;
+    ASSERT_FALSE(grey.empty());
+    const std::string file = path("edge.png");
+    ASSERT_TRUE(cv::imwrite(file, grey));
+    const Run r = run({"--json", file});
+    const nlohmann::json symbols = parseJson(r.out)["files"][0]["symbols"];
+    ASSERT_EQ(symbols.size(), 1u) << r.out;
+    for (const char* role : {"finderVertex", "legA", "legB", "timingCorner"}) {
+      const int x = symbols[0][role][0], y = symbols[0][role][1];
+      EXPECT_TRUE(x >= 0 && x < grey.cols && y >= 0 && y < grey.rows) << role << " " << symbols[0];
+    }
+    for (const nlohmann::json& corner : symbols[0]["corners"]) {
+      const int x = corner[0], y = corner[1];
+      if (x < 0 || x >= grey.cols || y < 0 || y >= grey.rows) ++outlinesPastTheEdge;
+    }
+  }
+  EXPECT_GT(outlinesPastTheEdge, 0) << "the pictures no longer show an outline found beyond the picture";
 }
 
 }  // namespace
