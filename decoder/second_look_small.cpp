@@ -19,8 +19,11 @@ constexpr int SMALL_MIN_CONTOUR_POINTS = 24;    // a symbol's ragged sides leave
 constexpr double SMALL_MIN_FILL = 0.2;          // polygon area over bounding area: a blob, not a stroke
 constexpr double SMALL_ACCURACY = 1.5;          // pixels
 
-// The cheap test in front of the re-approximation, so that frames without symbols pay little.
+// The cheap test in front of the re-approximation, so that frames without symbols pay little. A symbol's
+// outline is the outer border of its dark modules; the borders of light holes inside dark areas (most
+// of the plain small outlines in a cluttered frame) never are.
 bool looksLikeSmallSymbol(CvSeq* contour, const CvSeq* polygon) {
+  if (CV_IS_SEQ_HOLE(contour)) return false;
   if (polygon->total >= SMALL_MAX_POLYGON_VERTICES || contour->total < SMALL_MIN_CONTOUR_POINTS) return false;
   const CvRect bounds = cvBoundingRect(contour, 0);
   if (bounds.width < SMALL_MIN_EXTENT || bounds.height < SMALL_MIN_EXTENT || bounds.width > SMALL_MAX_EXTENT ||
