@@ -36,6 +36,27 @@ bool looksLikeSmallSymbol(CvSeq* contour, const CvSeq* polygon) {
 
 }  // namespace
 
+std::vector<SymbolCandidate> refineLocatedOutlines(PassLeftovers* pass) {
+  std::vector<SymbolCandidate> found;
+  if (pass->binary == nullptr || pass->storage == nullptr || pass->located.empty()) return found;
+  std::unique_ptr<SymbolDecoder> scratch(new (std::nothrow) SymbolDecoder);
+  if (scratch == nullptr) return found;
+  CvSeq* contour = pass->contours;
+  for (CvSeq* polygon = pass->polygons; contour != nullptr && polygon != nullptr;
+       contour = contour->h_next, polygon = polygon->h_next) {
+    bool located = false;
+    for (const SymbolCandidate& candidate : pass->located) located = located || candidate.polygon == polygon;
+    if (!located) continue;
+    CvSeq* finer = cvApproxPoly(contour, sizeof(CvContour), pass->storage, CV_POLY_APPROX_DP, SMALL_ACCURACY, 0);
+    if (finer == nullptr || finer->total < 4) continue;
+    scratch->candidateCount = 0;
+    if (testPolygon(scratch.get(), finer, pass->binary->width, pass->binary->height)) {
+      found.push_back(scratch->candidates[0]);
+    }
+  }
+  return found;
+}
+
 std::vector<SymbolCandidate> findSmallSymbolCandidates(PassLeftovers* pass) {
   std::vector<SymbolCandidate> found;
   if (pass->binary == nullptr || pass->storage == nullptr) return found;
