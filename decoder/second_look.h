@@ -52,6 +52,11 @@ bool decodeGuarded(const std::uint8_t* matrix, int columns, int rows, Ecc200Mess
 // range. True and *symbol filled only for a guarded read.
 bool retryCandidate(const PassLeftovers& pass, const SymbolCandidate& located, DecodedSymbol* symbol);
 
+// The located candidates' outlines approximated again at the finer accuracy of lead 3 and put through the
+// finder test: a 5-pixel polygon may put a corner a module off, which the finer one places better.
+// New polygons live in pass.storage.
+std::vector<SymbolCandidate> refineLocatedOutlines(PassLeftovers* pass);
+
 // Lead 3: candidates from outlines whose 5-pixel polygon was too plain for the passes (fewer than 20
 // vertices) but which look like small symbols; each is approximated more finely and put through the
 // finder test. New polygons live in pass.storage.

@@ -19,8 +19,11 @@ constexpr int SMALL_MIN_CONTOUR_POINTS = 24;    // a symbol's ragged sides leave
 constexpr double SMALL_MIN_FILL = 0.2;          // polygon area over bounding area: a blob, not a stroke
 constexpr double SMALL_ACCURACY = 1.5;          // pixels
 
-// The cheap test in front of the re-approximation, so that frames without symbols pay little.
+// The cheap test in front of the re-approximation, so that frames without symbols pay little. A symbol's
+// outline is the outer border of its dark modules; the borders of light holes inside dark areas (most
+// of the plain small outlines in a cluttered frame) never are.
 bool looksLikeSmallSymbol(CvSeq* contour, const CvSeq* polygon) {
+  if (CV_IS_SEQ_HOLE(contour)) return false;
   if (polygon->total >= SMALL_MAX_POLYGON_VERTICES || contour->total < SMALL_MIN_CONTOUR_POINTS) return false;
   const CvRect bounds = cvBoundingRect(contour, 0);
   if (bounds.width < SMALL_MIN_EXTENT || bounds.height < SMALL_MIN_EXTENT || bounds.width > SMALL_MAX_EXTENT ||
@@ -32,6 +35,27 @@ bool looksLikeSmallSymbol(CvSeq* contour, const CvSeq* polygon) {
 }
 
 }  // namespace
+
+std::vector<SymbolCandidate> refineLocatedOutlines(PassLeftovers* pass) {
+  std::vector<SymbolCandidate> found;
+  if (pass->binary == nullptr || pass->storage == nullptr || pass->located.empty()) return found;
+  std::unique_ptr<SymbolDecoder> scratch(new (std::nothrow) SymbolDecoder);
+  if (scratch == nullptr) return found;
+  CvSeq* contour = pass->contours;
+  for (CvSeq* polygon = pass->polygons; contour != nullptr && polygon != nullptr;
+       contour = contour->h_next, polygon = polygon->h_next) {
+    bool located = false;
+    for (const SymbolCandidate& candidate : pass->located) located = located || candidate.polygon == polygon;
+    if (!located) continue;
+    CvSeq* finer = cvApproxPoly(contour, sizeof(CvContour), pass->storage, CV_POLY_APPROX_DP, SMALL_ACCURACY, 0);
+    if (finer == nullptr || finer->total < 4) continue;
+    scratch->candidateCount = 0;
+    if (testPolygon(scratch.get(), finer, pass->binary->width, pass->binary->height)) {
+      found.push_back(scratch->candidates[0]);
+    }
+  }
+  return found;
+}
 
 std::vector<SymbolCandidate> findSmallSymbolCandidates(PassLeftovers* pass) {
   std::vector<SymbolCandidate> found;
