@@ -6,10 +6,10 @@
 // Each row is held as bits, 64 pixels to a word, so the 1-pixel filter, the search for run ends and the
 // writing of the cleaned rows cost a few word operations per 64 pixels. The runs are labelled row by row
 // from the filtered rows, keeping only the components; once every component's fate is known, the rows
-// are filtered and walked again to give each run its label, the runs of the components that change
-// colour are inverted and each row is written out as bytes. Walking twice costs less memory than a
-// label for every run of the frame: on camera frames under the adaptive threshold that table alone
-// came to more than the binary image.
+// are walked again to give each run its label, the runs of the components that change colour are
+// inverted and each row is written out as bytes. Walking twice costs less memory than a label for
+// every run of the frame: on camera frames under the adaptive threshold that table alone came to more
+// than the binary image. The filtered rows wait for the second walk in the cleaned image's own buffer.
 #include "decoder/contour_prepass.h"
 
 #include <algorithm>
@@ -338,8 +338,7 @@ void paintRowRuns(const RowRuns& row, const std::vector<std::uint8_t>& fates, Wo
 }
 
 // The rows of the binary image after the 1-pixel filter, one at a time from row 1 on, computed from a
-// window of three source rows. Both walks over the runs read the rows this way: computing them twice
-// costs less than holding the filtered image.
+// window of three source rows.
 struct FilteredRows {
   const IplImage* binary;
   int words;
@@ -381,9 +380,32 @@ std::uint8_t* imageRow(IplImage* image, int y) {
   return reinterpret_cast<std::uint8_t*>(image->imageData + static_cast<size_t>(y) * image->widthStep);
 }
 
-// Labels the filtered rows and returns the fate of every label; *anyDark tells whether the binary image
-// held a dark pixel off its frame.
-std::vector<std::uint8_t> labelComponents(const IplImage* binary, int words, bool* anyDark) {
+// Where the filtered rows are kept between the two walks, `words` words a row, row y at y * words.
+// When the cleaned image's rows lie back to back, the rows of bits go to the end of its buffer: the
+// second walk writes row y of bytes only after reading row y of bits, and the bytes of a row never
+// reach the bits of the rows after it, as a row of bits is an eighth of a row of bytes. Otherwise
+// they get a block of their own.
+Word* filteredRowStore(IplImage* cleaned, int words, std::vector<Word>* ownBlock) {
+  const size_t width = static_cast<size_t>(cleaned->width);
+  const size_t height = static_cast<size_t>(cleaned->height);
+  const size_t rowBits = static_cast<size_t>(words) * sizeof(Word);
+  if (static_cast<size_t>(cleaned->widthStep) == width) {
+    const auto end = reinterpret_cast<std::uintptr_t>(cleaned->imageData) + width * height;
+    const std::uintptr_t start = (end - height * rowBits) & ~std::uintptr_t{alignof(Word) - 1};
+    const std::uintptr_t lastRowEnd = reinterpret_cast<std::uintptr_t>(cleaned->imageData) + (height - 1) * width;
+    // Row height - 2 of bytes, the last written, must end before row height - 2 of bits begins.
+    if (start >= reinterpret_cast<std::uintptr_t>(cleaned->imageData) &&
+        lastRowEnd <= start + (height - 2) * rowBits) {
+      return reinterpret_cast<Word*>(start);
+    }
+  }
+  ownBlock->resize(static_cast<size_t>(words) * height);
+  return ownBlock->data();
+}
+
+// Filters the rows into `filtered`, labels them, and returns the fate of every label; *anyDark tells
+// whether the binary image held a dark pixel off its frame.
+std::vector<std::uint8_t> labelComponents(const IplImage* binary, int words, Word* filtered, bool* anyDark) {
   const int width = binary->width;
   const int height = binary->height;
   // The list starts small and grows by half when full, so it is never much larger than needed: a frame
@@ -399,7 +421,9 @@ std::vector<std::uint8_t> labelComponents(const IplImage* binary, int words, boo
   // The last row is all frame too; its one run still joins the background runs above it to the outside.
   for (int y = 1; y < height; ++y) {
     if (y < height - 1) {
-      findRowRuns(nextFilteredRow(&rows), words, width, &current);
+      Word* row = filtered + static_cast<size_t>(y) * words;
+      std::copy_n(nextFilteredRow(&rows), words, row);
+      findRowRuns(row, words, width, &current);
     } else {
       setFrameRowRuns(width, &current);
     }
@@ -410,19 +434,18 @@ std::vector<std::uint8_t> labelComponents(const IplImage* binary, int words, boo
   return decideLabels(components);
 }
 
-// Walks the rows again with the fates known, inverts the runs that change colour and writes each row.
-void paintAndStore(const IplImage* binary, int words, const std::vector<std::uint8_t>& fates, IplImage* cleaned) {
-  const int width = binary->width;
+// Walks the filtered rows again with the fates known, inverts the runs that change colour and writes
+// each row as bytes.
+void paintAndStore(Word* filtered, int words, const std::vector<std::uint8_t>& fates, IplImage* cleaned) {
+  const int width = cleaned->width;
   RowRuns above, current;
   makeRowRuns(width, &above);
   makeRowRuns(width, &current);
   setFrameRowRuns(width, &above);
   above.labels[0] = OUTSIDE_LABEL;
   std::int32_t nextLabel = OUTSIDE_LABEL + 1;
-  FilteredRows rows;
-  startFilteredRows(binary, words, &rows);
-  for (int y = 1; y < binary->height - 1; ++y) {
-    Word* row = nextFilteredRow(&rows);
+  for (int y = 1; y < cleaned->height - 1; ++y) {
+    Word* row = filtered + static_cast<size_t>(y) * words;
     findRowRuns(row, words, width, &current);
     relabelRowRuns(above, &current, &nextLabel);
     paintRowRuns(current, fates, row);
@@ -453,15 +476,21 @@ bool cleanContourInput(const IplImage* binary, IplImage* cleaned) {
     return false;
   }
   const int words = (width + WORD_BITS - 1) / WORD_BITS;
+  bool anyDark = false;
+  if (width > PREPASS_MAX_SIDE || height > PREPASS_MAX_SIDE) {
+    anyDark = filterAndStore(binary, words, cleaned);
+  } else {
+    std::vector<Word> ownBlock;
+    Word* filtered = filteredRowStore(cleaned, words, &ownBlock);
+    const std::vector<std::uint8_t> fates = labelComponents(binary, words, filtered, &anyDark);
+    if (anyDark) {
+      paintAndStore(filtered, words, fates, cleaned);
+    } else {
+      for (int y = 1; y < height - 1; ++y) clearRow(cleaned, y);
+    }
+  }
+  // Last: the filtered rows may have been kept in the space of the last row.
   clearRow(cleaned, 0);
   clearRow(cleaned, height - 1);
-  if (width > PREPASS_MAX_SIDE || height > PREPASS_MAX_SIDE) return filterAndStore(binary, words, cleaned);
-  bool anyDark = false;
-  const std::vector<std::uint8_t> fates = labelComponents(binary, words, &anyDark);
-  if (anyDark) {
-    paintAndStore(binary, words, fates, cleaned);
-  } else {
-    for (int y = 1; y < height - 1; ++y) clearRow(cleaned, y);
-  }
   return anyDark;
 }
