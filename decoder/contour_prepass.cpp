@@ -4,22 +4,31 @@
 // so it never reaches the changed pixels; and the scan meets the remaining borders in the same order.
 //
 // Each row is held as bits, 64 pixels to a word, so the 1-pixel filter, the search for run ends and the
-// writing of the cleaned rows cost a few word operations per 64 pixels. The runs are then found and labelled from the rows of bits, the runs of the components
-// that change colour are inverted there, and the bits are written out as bytes once.
+// writing of the cleaned rows cost a few word operations per 64 pixels. The runs are labelled row by row
+// from the filtered rows, keeping only the components; once every component's fate is known, the rows
+// are walked again to give each run its label, the runs of the components that change colour are
+// inverted and each row is written out as bytes. Walking twice costs less memory than a label for
+// every run of the frame: on camera frames under the adaptive threshold that table alone came to more
+// than the binary image. The filtered rows wait for the second walk in the cleaned image's own buffer.
 #include "decoder/contour_prepass.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <new>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "decoder/stage_timing.h"
 
 namespace {
 
-// Positions are kept in 16 bits, which halves the tables on frames of a hundred thousand runs; larger
-// images get the 1-pixel filter alone.
+// Bounding boxes are kept in 16 bits, which keeps a component to 16 bytes; larger images get the
+// 1-pixel filter alone.
 using Position = std::uint16_t;
 constexpr int PREPASS_MAX_SIDE = 65535;
 
@@ -27,27 +36,52 @@ using Word = std::uint64_t;
 constexpr int WORD_BITS = 64;
 
 // One connected component (dark region or background area), labelled in raster order of its first run.
+// Its colour is the opposite of the component around it, which the labels' order lets the decision
+// derive, so it is not stored.
 struct Component {
   std::int32_t root;       // union-find link; a root points at itself and is its component's first label
-  std::int32_t enclosing;  // label of the component left of the first run: the one that surrounds it
+  std::int32_t enclosing;  // label of the run left of the first run: a component that surrounds it
   Position minX, maxX, minY, maxY;
-  bool dark;
 };
 
-// The runs of one image, row by row. In every row the frame pixel makes the first run background, and
-// colours alternate, so run k of a row is dark when k is odd. Each row's starts end with the width, so
-// run k always ends where entry k + 1 starts.
-// The tables are left uninitialised: every entry read was written first, and filling a hundred
-// thousand entries costs more than labelling them.
-struct RunTable {
-  std::unique_ptr<Position[]> starts;
-  std::unique_ptr<std::int32_t[]> labels;    // label of each run when it was met; the closing entry has none
-  std::unique_ptr<std::int32_t[]> rowFirst;  // index of each row's first run; one entry more than rows
+// The components of one image. The block grows with realloc, which moves a large block by remapping
+// its pages, so the old and the new block are never held at once.
+class ComponentList {
+ public:
+  explicit ComponentList(size_t initialCapacity) : capacity_(initialCapacity) {
+    items_ = static_cast<Component*>(std::malloc(capacity_ * sizeof(Component)));
+    if (items_ == nullptr) throw std::bad_alloc();
+  }
+  ~ComponentList() { std::free(items_); }
+  ComponentList(const ComponentList&) = delete;
+  ComponentList& operator=(const ComponentList&) = delete;
+
+  std::int32_t size() const { return count_; }
+  Component& operator[](std::int32_t label) { return items_[label]; }
+
+  std::int32_t add(const Component& component) {
+    if (static_cast<size_t>(count_) == capacity_) grow();
+    items_[count_] = component;
+    return count_++;
+  }
+
+ private:
+  void grow() {
+    const size_t larger = capacity_ + capacity_ / 2;
+    auto* moved = static_cast<Component*>(std::realloc(items_, larger * sizeof(Component)));
+    if (moved == nullptr) throw std::bad_alloc();
+    items_ = moved;
+    capacity_ = larger;
+  }
+
+  Component* items_ = nullptr;
+  size_t capacity_;
+  std::int32_t count_ = 0;
 };
 
 constexpr std::int32_t OUTSIDE_LABEL = 0;  // the background around everything, the first run of row 0
 
-std::int32_t findRoot(std::vector<Component>& components, std::int32_t label) {
+std::int32_t findRoot(ComponentList& components, std::int32_t label) {
   while (components[label].root != label) {
     const std::int32_t up = components[components[label].root].root;
     components[label].root = up;  // path halving
@@ -57,7 +91,7 @@ std::int32_t findRoot(std::vector<Component>& components, std::int32_t label) {
 }
 
 // Joins two components; the earlier label stays the root, so a root is always its component's first run.
-std::int32_t joinComponents(std::vector<Component>& components, std::int32_t a, std::int32_t b) {
+std::int32_t joinComponents(ComponentList& components, std::int32_t a, std::int32_t b) {
   a = findRoot(components, a);
   b = findRoot(components, b);
   if (a == b) return a;
@@ -87,6 +121,15 @@ void loadRowBits(const IplImage* binary, int y, Word* bits, int words) {
   if (y <= 0 || y >= binary->height - 1) return;
   const auto* source = reinterpret_cast<const std::uint8_t*>(binary->imageData + y * binary->widthStep);
   int x = 0;
+#ifdef __SSE2__
+  // Sixteen pixels at a time: compare with zero and gather the bytes' top bits.
+  const __m128i zero = _mm_setzero_si128();
+  for (; x + 16 <= width; x += 16) {
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + x));
+    const unsigned dark = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(pixels, zero))) & 0xFFFFu;
+    bits[x / WORD_BITS] |= Word{dark} << (x % WORD_BITS);
+  }
+#endif
   for (; x + 8 <= width; x += 8) {
     Word bytes;
     std::memcpy(&bytes, source + x, sizeof(bytes));
@@ -139,67 +182,101 @@ void storeRowBytes(const Word* bits, int width, std::uint8_t* row) {
   for (; x < width; ++x) row[x] = ((bits[x / WORD_BITS] >> (x % WORD_BITS)) & 1) ? 255 : 0;
 }
 
-// Writes the starts of the runs of one row, then the width, from `starts` on; returns the entries
-// written. A run starts wherever a pixel differs from its left neighbour; the frame pixels are light,
-// so the first run is background and no run starts past the width.
-std::int32_t findRowRuns(const Word* bits, int words, int width, Position* starts) {
+// The runs of one row and their labels. The frame pixel makes the first run background and colours
+// alternate, so run k is dark when k is odd; `starts` ends with the width, so run k always ends where
+// entry k + 1 starts.
+struct RowRuns {
+  std::vector<std::int32_t> starts;  // room for every pixel to start a run, and the closing width
+  std::vector<std::int32_t> labels;
+  std::int32_t count = 0;  // runs, not counting the closing entry
+};
+
+void makeRowRuns(int width, RowRuns* row) {
+  row->starts.resize(static_cast<size_t>(width) + 1);
+  row->labels.resize(static_cast<size_t>(width));
+}
+
+// Finds the runs of a row of bits. A run starts wherever a pixel differs from its left neighbour; the
+// frame pixels are light, so no run starts at the last pixel or past it.
+void findRowRuns(const Word* bits, int words, int width, RowRuns* row) {
+  std::int32_t* starts = row->starts.data();
   std::int32_t count = 0;
   starts[count++] = 0;
   for (int i = 0; i < words; ++i) {
     Word changes = bits[i] ^ leftNeighbours(bits, i);
     const int base = i * WORD_BITS;
     while (changes != 0) {
-      starts[count++] = static_cast<Position>(base + __builtin_ctzll(changes));
+      starts[count++] = base + __builtin_ctzll(changes);
       changes &= changes - 1;
     }
   }
-  starts[count++] = static_cast<Position>(width);
-  return count;
+  starts[count] = width;
+  row->count = count;
 }
 
-// Labels the runs of row y (already in the table from `first` on, `entries` of them with the closing
-// one): dark runs join dark runs of the row above that touch them at a corner or side (8-connected),
-// background runs join background runs above that share a column (4-connected).
-void labelRowRuns(RunTable* table, int y, std::vector<Component>* components) {
-  Position* starts = table->starts.get();
-  std::int32_t* labels = table->labels.get();
-  const std::int32_t aboveFirst = table->rowFirst[y - 1];
-  const std::int32_t aboveLast = table->rowFirst[y] - 1;  // the closing entry of the row above
-  const std::int32_t first = table->rowFirst[y];
-  const std::int32_t entries = table->rowFirst[y + 1] - first;
-  std::int32_t above = aboveFirst;  // first run of the row above that may still touch
-  for (std::int32_t k = 0; k + 1 < entries; ++k) {
-    const int start = starts[first + k];
-    const int end = starts[first + k + 1];
-    const std::int32_t reach = k & 1;  // dark runs also touch diagonally
+// The row that is all frame (rows 0 and height - 1): one background run.
+void setFrameRowRuns(int width, RowRuns* row) {
+  row->starts[0] = 0;
+  row->starts[1] = width;
+  row->count = 1;
+}
+
+// The first run of the row above, from `above` on, that may touch run k of the current row: the first
+// of k's colour (runs of one colour sit two apart) that ends past the run's reach on the left. Dark runs
+// reach one pixel further each way, as they join diagonally (8-connected); background runs join only
+// runs that share a column (4-connected).
+std::int32_t firstTouching(const RowRuns& aboveRow, std::int32_t* above, std::int32_t k, int low) {
+  const std::int32_t* starts = aboveRow.starts.data();
+  while (starts[*above + 1] <= low) ++*above;
+  return *above + ((*above ^ k) & 1);
+}
+
+// Labels the runs of the current row: a run joins every touching run of its colour in the row above,
+// and a run that touches none starts a component. Keeps each component's bounding box.
+void labelRowRuns(const RowRuns& aboveRow, RowRuns* row, int y, ComponentList* components) {
+  const std::int32_t* starts = row->starts.data();
+  std::int32_t* labels = row->labels.data();
+  const std::int32_t* aboveStarts = aboveRow.starts.data();
+  const std::int32_t* aboveLabels = aboveRow.labels.data();
+  std::int32_t above = 0;
+  for (std::int32_t k = 0; k < row->count; ++k) {
+    const int start = starts[k];
+    const int end = starts[k + 1];
+    const int reach = k & 1;
     const int low = start - reach, high = end + reach;
-    while (starts[above + 1] <= low) ++above;
-    // Runs of the same colour sit two apart; start from the first of this run's colour.
-    std::int32_t j = above + (((above - aboveFirst) ^ k) & 1);
     std::int32_t label = -1;
-    for (; j < aboveLast && starts[j] < high; j += 2) {
-      label = label < 0 ? findRoot(*components, labels[j]) : joinComponents(*components, label, labels[j]);
+    for (std::int32_t j = firstTouching(aboveRow, &above, k, low); j < aboveRow.count && aboveStarts[j] < high;
+         j += 2) {
+      label = label < 0 ? findRoot(*components, aboveLabels[j]) : joinComponents(*components, label, aboveLabels[j]);
     }
     if (label < 0) {
-      label = static_cast<std::int32_t>(components->size());
-      const std::int32_t enclosing = labels[first + k - 1];  // k > 0: run 0 always joins the row above
-      components->push_back(Component{label, enclosing, static_cast<Position>(start), static_cast<Position>(end - 1),
-                                      static_cast<Position>(y), static_cast<Position>(y), reach != 0});
+      // k > 0: run 0 lies on the frame column and always touches run 0 above.
+      label = components->add(Component{components->size(), labels[k - 1], static_cast<Position>(start),
+                                        static_cast<Position>(end - 1), static_cast<Position>(y),
+                                        static_cast<Position>(y)});
     } else {
       Component& component = (*components)[label];
       component.minX = std::min(component.minX, static_cast<Position>(start));
       component.maxX = std::max(component.maxX, static_cast<Position>(end - 1));
       component.maxY = static_cast<Position>(y);
     }
-    labels[first + k] = label;
+    labels[k] = label;
   }
 }
 
-// The entries one row adds to the run table: a start for each run and the closing width.
-size_t countRowEntries(const Word* bits, int words) {
-  size_t changes = 0;
-  for (int i = 0; i < words; ++i) changes += __builtin_popcountll(bits[i] ^ leftNeighbours(bits, i));
-  return changes + 2;
+// Gives the runs of the current row the labels of the first walk, with no joining: a run takes the
+// label of the first touching run above (one of its own component's labels), and a run that touches
+// none takes the next new label, as it did then.
+void relabelRowRuns(const RowRuns& aboveRow, RowRuns* row, std::int32_t* nextLabel) {
+  const std::int32_t* starts = row->starts.data();
+  std::int32_t* labels = row->labels.data();
+  const std::int32_t* aboveStarts = aboveRow.starts.data();
+  std::int32_t above = 0;
+  for (std::int32_t k = 0; k < row->count; ++k) {
+    const int reach = k & 1;
+    const std::int32_t j = firstTouching(aboveRow, &above, k, starts[k] - reach);
+    labels[k] = j < aboveRow.count && aboveStarts[j] < starts[k + 1] + reach ? aboveRow.labels[j] : (*nextLabel)++;
+  }
 }
 
 // Inverts pixels [start, end) of a row of bits: a run of one colour takes the other.
@@ -217,53 +294,175 @@ void invertBitRange(Word* bits, int start, int end) {
   bits[lastWord] ^= lastMask;
 }
 
-// The value (0 or 255) each label's pixels get. Labels are visited in increasing order, and both a
-// component's root and the component around it carry smaller labels, so theirs are known already.
-std::vector<std::uint8_t> decideValues(std::vector<Component>& components) {
-  const std::int32_t count = static_cast<std::int32_t>(components.size());
-  std::vector<std::uint8_t> values(count, 0);
-  std::vector<std::uint8_t> settled(count, 0);  // removed or filled: all inside follows it
-  for (std::int32_t label = 0; label < count; ++label) {
+// What the decision knows of each label.
+constexpr std::uint8_t LABEL_DARK = 1;        // the component is a dark region (else background)
+constexpr std::uint8_t LABEL_TURNS_DARK = 2;  // its pixels are dark in the cleaned image
+constexpr std::uint8_t LABEL_SETTLED = 4;     // removed or filled: all inside follows it
+
+// The fate of each label. Labels are visited in increasing order, and both a component's root and the
+// component around it carry smaller labels, so theirs are known already.
+std::vector<std::uint8_t> decideLabels(ComponentList& components) {
+  const std::int32_t count = components.size();
+  std::vector<std::uint8_t> fates(count, 0);
+  for (std::int32_t label = 1; label < count; ++label) {
     const std::int32_t root = findRoot(components, label);
     if (root != label) {
-      values[label] = values[root];
+      fates[label] = fates[root];
       continue;
     }
-    if (label == OUTSIDE_LABEL) continue;
     const Component& component = components[label];
-    const std::int32_t around = findRoot(components, component.enclosing);
-    if (settled[around]) {
-      values[label] = values[around];
-      settled[label] = 1;
+    const std::uint8_t around = fates[findRoot(components, component.enclosing)];
+    const std::uint8_t dark = (around & LABEL_DARK) ? 0 : LABEL_DARK;
+    if (around & LABEL_SETTLED) {
+      fates[label] = dark | (around & LABEL_TURNS_DARK) | LABEL_SETTLED;
       continue;
     }
     const int width = component.maxX - component.minX + 1;
     const int height = component.maxY - component.minY + 1;
-    if (component.dark) {
-      const bool small = width < PREPASS_MIN_REGION_EXTENT || height < PREPASS_MIN_REGION_EXTENT;
-      values[label] = small ? 0 : 255;
-      settled[label] = small;
-    } else {
-      const bool small = width < PREPASS_MIN_HOLE_EXTENT || height < PREPASS_MIN_HOLE_EXTENT;
-      values[label] = small ? 255 : 0;
-      settled[label] = small;
-    }
+    const int limit = dark ? PREPASS_MIN_REGION_EXTENT : PREPASS_MIN_HOLE_EXTENT;
+    const bool small = width < limit || height < limit;
+    // A small region turns light and a small hole dark; everything else keeps its colour.
+    const bool turnsDark = small ? !dark : dark != 0;
+    fates[label] = dark | (turnsDark ? LABEL_TURNS_DARK : 0) | (small ? LABEL_SETTLED : 0);
   }
-  return values;
+  return fates;
 }
 
-// Inverts every run whose component changes colour, in the image of bits.
-void paintRuns(const RunTable& table, const std::vector<std::uint8_t>& values, int height, int words, Word* image) {
-  for (int y = 1; y < height - 1; ++y) {
-    Word* row = image + static_cast<size_t>(y) * words;
-    const std::int32_t first = table.rowFirst[y];
-    const std::int32_t last = table.rowFirst[y + 1] - 1;
-    for (std::int32_t k = first; k < last; ++k) {
-      const std::uint8_t colour = ((k - first) & 1) ? 255 : 0;
-      if (values[table.labels[k]] != colour) invertBitRange(row, table.starts[k], table.starts[k + 1]);
-    }
+// Inverts the runs of the current row whose component changes colour.
+void paintRowRuns(const RowRuns& row, const std::vector<std::uint8_t>& fates, Word* bits) {
+  for (std::int32_t k = 0; k < row.count; ++k) {
+    const bool dark = (k & 1) != 0;
+    const bool turnsDark = (fates[row.labels[k]] & LABEL_TURNS_DARK) != 0;
+    if (dark != turnsDark) invertBitRange(bits, row.starts[k], row.starts[k + 1]);
   }
 }
+
+// The rows of the binary image after the 1-pixel filter, one at a time from row 1 on, computed from a
+// window of three source rows.
+struct FilteredRows {
+  const IplImage* binary;
+  int words;
+  std::vector<Word> window;  // three source rows, then the filtered row
+  Word* above;
+  Word* current;
+  Word* below;
+  Word* filtered;
+  int nextRow;
+  Word anyDark;  // any dark pixel off the frame among the source rows passed so far
+};
+
+void startFilteredRows(const IplImage* binary, int words, FilteredRows* rows) {
+  rows->binary = binary;
+  rows->words = words;
+  rows->window.assign(4 * static_cast<size_t>(words), Word{0});
+  rows->above = rows->window.data();
+  rows->current = rows->above + words;
+  rows->below = rows->current + words;
+  rows->filtered = rows->below + words;
+  loadRowBits(binary, 0, rows->current, words);
+  loadRowBits(binary, 1, rows->below, words);
+  rows->nextRow = 1;
+  rows->anyDark = 0;
+}
+
+// The next filtered row (rows 1 to height - 2 in turn); valid until the next call.
+Word* nextFilteredRow(FilteredRows* rows) {
+  std::swap(rows->above, rows->current);
+  std::swap(rows->current, rows->below);  // current is the row now filtered, above the one before
+  loadRowBits(rows->binary, rows->nextRow + 1, rows->below, rows->words);
+  for (int i = 0; i < rows->words; ++i) rows->anyDark |= rows->current[i];
+  filterRowBits(rows->above, rows->current, rows->below, rows->words, rows->filtered);
+  ++rows->nextRow;
+  return rows->filtered;
+}
+
+std::uint8_t* imageRow(IplImage* image, int y) {
+  return reinterpret_cast<std::uint8_t*>(image->imageData + static_cast<size_t>(y) * image->widthStep);
+}
+
+// Where the filtered rows are kept between the two walks, `words` words a row, row y at y * words.
+// When the cleaned image's rows lie back to back, the rows of bits go to the end of its buffer: the
+// second walk writes row y of bytes only after reading row y of bits, and the bytes of a row never
+// reach the bits of the rows after it, as a row of bits is an eighth of a row of bytes. Otherwise
+// they get a block of their own.
+Word* filteredRowStore(IplImage* cleaned, int words, std::vector<Word>* ownBlock) {
+  const size_t width = static_cast<size_t>(cleaned->width);
+  const size_t height = static_cast<size_t>(cleaned->height);
+  const size_t rowBits = static_cast<size_t>(words) * sizeof(Word);
+  if (static_cast<size_t>(cleaned->widthStep) == width) {
+    const auto end = reinterpret_cast<std::uintptr_t>(cleaned->imageData) + width * height;
+    const std::uintptr_t start = (end - height * rowBits) & ~std::uintptr_t{alignof(Word) - 1};
+    const std::uintptr_t lastRowEnd = reinterpret_cast<std::uintptr_t>(cleaned->imageData) + (height - 1) * width;
+    // Row height - 2 of bytes, the last written, must end before row height - 2 of bits begins.
+    if (start >= reinterpret_cast<std::uintptr_t>(cleaned->imageData) &&
+        lastRowEnd <= start + (height - 2) * rowBits) {
+      return reinterpret_cast<Word*>(start);
+    }
+  }
+  ownBlock->resize(static_cast<size_t>(words) * height);
+  return ownBlock->data();
+}
+
+// Filters the rows into `filtered`, labels them, and returns the fate of every label; *anyDark tells
+// whether the binary image held a dark pixel off its frame.
+std::vector<std::uint8_t> labelComponents(const IplImage* binary, int words, Word* filtered, bool* anyDark) {
+  const int width = binary->width;
+  const int height = binary->height;
+  // The list starts small and grows by half when full, so it is never much larger than needed: a frame
+  // under the global threshold holds a few hundred components, under the adaptive one tens of thousands.
+  ComponentList components(1024);
+  RowRuns above, current;
+  makeRowRuns(width, &above);
+  makeRowRuns(width, &current);
+  setFrameRowRuns(width, &above);
+  above.labels[0] = components.add(Component{OUTSIDE_LABEL, -1, 0, static_cast<Position>(width - 1), 0, 0});
+  FilteredRows rows;
+  startFilteredRows(binary, words, &rows);
+  // The last row is all frame too; its one run still joins the background runs above it to the outside.
+  for (int y = 1; y < height; ++y) {
+    if (y < height - 1) {
+      Word* row = filtered + static_cast<size_t>(y) * words;
+      std::copy_n(nextFilteredRow(&rows), words, row);
+      findRowRuns(row, words, width, &current);
+    } else {
+      setFrameRowRuns(width, &current);
+    }
+    labelRowRuns(above, &current, y, &components);
+    std::swap(above, current);
+  }
+  *anyDark = rows.anyDark != 0;
+  return decideLabels(components);
+}
+
+// Walks the filtered rows again with the fates known, inverts the runs that change colour and writes
+// each row as bytes.
+void paintAndStore(Word* filtered, int words, const std::vector<std::uint8_t>& fates, IplImage* cleaned) {
+  const int width = cleaned->width;
+  RowRuns above, current;
+  makeRowRuns(width, &above);
+  makeRowRuns(width, &current);
+  setFrameRowRuns(width, &above);
+  above.labels[0] = OUTSIDE_LABEL;
+  std::int32_t nextLabel = OUTSIDE_LABEL + 1;
+  for (int y = 1; y < cleaned->height - 1; ++y) {
+    Word* row = filtered + static_cast<size_t>(y) * words;
+    findRowRuns(row, words, width, &current);
+    relabelRowRuns(above, &current, &nextLabel);
+    paintRowRuns(current, fates, row);
+    storeRowBytes(row, width, imageRow(cleaned, y));
+    std::swap(above, current);
+  }
+}
+
+// The 1-pixel filter alone, for images too large to label; returns whether any dark pixel was off the frame.
+bool filterAndStore(const IplImage* binary, int words, IplImage* cleaned) {
+  FilteredRows rows;
+  startFilteredRows(binary, words, &rows);
+  for (int y = 1; y < binary->height - 1; ++y) storeRowBytes(nextFilteredRow(&rows), binary->width, imageRow(cleaned, y));
+  return rows.anyDark != 0;
+}
+
+void clearRow(IplImage* image, int y) { std::memset(imageRow(image, y), 0, image->width); }
 
 }  // namespace
 
@@ -273,61 +472,25 @@ bool cleanContourInput(const IplImage* binary, IplImage* cleaned) {
   const int height = binary->height;
   if (width < 3 || height < 3) {
     // Every pixel is on the frame: nothing to trace.
-    for (int y = 0; y < height; ++y) std::memset(cleaned->imageData + y * cleaned->widthStep, 0, width);
+    for (int y = 0; y < height; ++y) clearRow(cleaned, y);
     return false;
   }
-  // The cleaned image is built as bits, `words` words a row, and written out as bytes once at the end;
-  // rows 0 and height - 1 are frame and stay zero.
   const int words = (width + WORD_BITS - 1) / WORD_BITS;
-  std::vector<Word> image(static_cast<size_t>(words) * height, Word{0});
-  Word anyDark = 0;
-  size_t runEntries = 4;  // rows 0 and height - 1: one run and the closing width each
-  {
-    std::vector<Word> sourceRows(3 * static_cast<size_t>(words));
-    Word* above = sourceRows.data();
-    Word* current = above + words;
-    Word* below = current + words;
-    loadRowBits(binary, 0, current, words);
-    loadRowBits(binary, 1, below, words);
-    for (int y = 1; y < height - 1; ++y) {
-      std::swap(above, current);
-      std::swap(current, below);  // current is row y, above row y - 1
-      loadRowBits(binary, y + 1, below, words);
-      for (int i = 0; i < words; ++i) anyDark |= current[i];
-      Word* filtered = image.data() + static_cast<size_t>(y) * words;
-      filterRowBits(above, current, below, words, filtered);
-      runEntries += countRowEntries(filtered, words);
+  bool anyDark = false;
+  if (width > PREPASS_MAX_SIDE || height > PREPASS_MAX_SIDE) {
+    anyDark = filterAndStore(binary, words, cleaned);
+  } else {
+    std::vector<Word> ownBlock;
+    Word* filtered = filteredRowStore(cleaned, words, &ownBlock);
+    const std::vector<std::uint8_t> fates = labelComponents(binary, words, filtered, &anyDark);
+    if (anyDark) {
+      paintAndStore(filtered, words, fates, cleaned);
+    } else {
+      for (int y = 1; y < height - 1; ++y) clearRow(cleaned, y);
     }
   }
-  const bool labelled = anyDark != 0 && width <= PREPASS_MAX_SIDE && height <= PREPASS_MAX_SIDE;
-  if (labelled) {
-    RunTable table;
-    table.starts.reset(new Position[runEntries]);
-    table.labels.reset(new std::int32_t[runEntries]);
-    table.rowFirst.reset(new std::int32_t[static_cast<size_t>(height) + 1]);
-    // Row 0 is all frame: one background run, the outside.
-    table.starts[0] = 0;
-    table.starts[1] = static_cast<Position>(width);
-    table.labels[0] = OUTSIDE_LABEL;
-    table.rowFirst[0] = 0;
-    table.rowFirst[1] = 2;
-    std::vector<Component> components;
-    // About one component for every six runs on camera frames: reserved so the table is not doubled past need.
-    components.reserve(runEntries / 5 + 1);
-    components.push_back(Component{OUTSIDE_LABEL, -1, 0, static_cast<Position>(width - 1), 0, 0, false});
-    // The last row is all frame too; its one run still joins the background runs above it to the outside.
-    for (int y = 1; y < height; ++y) {
-      const std::int32_t first = table.rowFirst[y];
-      const Word* row = image.data() + static_cast<size_t>(y) * words;
-      table.rowFirst[y + 1] = first + findRowRuns(row, words, width, table.starts.get() + first);
-      labelRowRuns(&table, y, &components);
-    }
-    const std::vector<std::uint8_t> values = decideValues(components);
-    paintRuns(table, values, height, words, image.data());
-  }
-  for (int y = 0; y < height; ++y) {
-    storeRowBytes(image.data() + static_cast<size_t>(y) * words, width,
-                  reinterpret_cast<std::uint8_t*>(cleaned->imageData + y * cleaned->widthStep));
-  }
-  return anyDark != 0;
+  // Last: the filtered rows may have been kept in the space of the last row.
+  clearRow(cleaned, 0);
+  clearRow(cleaned, height - 1);
+  return anyDark;
 }

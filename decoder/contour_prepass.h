@@ -20,6 +20,7 @@ constexpr int PREPASS_MIN_HOLE_EXTENT = MIN_POLYGON_EXTENT - 2;
 // regions and holes). Every contour that passes the filter is traced from the
 // result exactly as from `binary`, point by point and in the same order. Returns whether `binary` held
 // a dark pixel off its frame, that is whether the search over `binary` would have found any contour.
+// `cleaned` serves as working space on the way; nothing outside its pixels is written.
 bool cleanContourInput(const IplImage* binary, IplImage* cleaned);
 
 #endif  // QUARNEL_DECODER_CONTOUR_PREPASS_H_

@@ -216,6 +216,13 @@ TEST(ContourPrepass, EveryCandidateContourIsTracedAsBefore) {
   cv::rectangle(wide, cv::Rect(65990, 2, 9, 8), cv::Scalar(0), cv::FILLED);
   for (int x = 65991; x < 65998; x += 2) wide.at<std::uint8_t>(5, x) = 255;
   expectSameTraces(wide, "66000 pixels wide", &coverage);
+  // A frame-sized image of noise: tens of thousands of components, so their list grows many times over.
+  cv::Mat frameNoise = blockNoise(rng, 0.5);
+  cv::resize(frameNoise, frameNoise, cv::Size(640, 480), 0, 0, cv::INTER_NEAREST);
+  cv::Mat speckles(frameNoise.size(), CV_8UC1);
+  cv::randu(speckles, 0, 2);
+  frameNoise ^= speckles * 255;
+  expectSameTraces(frameNoise, "640 x 480 noise", &coverage);
   // The scenes must give the filters something to keep and the cleaning something to remove.
   EXPECT_GT(coverage.contours, 500u);
   EXPECT_GT(coverage.changedPixels, 100000u);
@@ -319,6 +326,26 @@ TEST(ContourPrepass, FramesWithNothingOrOnlyTinyContours) {
     const Cleaned cleaned = clean(c.binary);
     EXPECT_EQ(cleaned.anyContour, c.anyContour);
     EXPECT_EQ(cv::countNonZero(cleaned.image), 0);
+  }
+}
+
+// The cleaned image may be a window of a larger picture, whose rows do not lie back to back: the
+// cleaning writes the window's pixels alone, and the same pixels as into an image of its own.
+TEST(ContourPrepass, CleaningIntoAWindowOfALargerPictureTouchesOnlyTheWindow) {
+  Rng rng(77);
+  for (const cv::Size size : {cv::Size(120, 90), cv::Size(64, 40), cv::Size(9, 30)}) {
+    SCOPED_TRACE(std::to_string(size.width) + " x " + std::to_string(size.height));
+    cv::Mat binary = blockNoise(rng, 0.4);
+    cv::resize(binary, binary, size, 0, 0, cv::INTER_NEAREST);
+    cv::Mat picture(size.height + 10, size.width + 20, CV_8UC1, cv::Scalar(77));
+    const cv::Rect window(5, 5, size.width, size.height);
+    IplImage source = cvIplImage(binary);
+    IplImage target = cvIplImage(picture(window));
+    cleanContourInput(&source, &target);
+    cv::Mat outside = picture.clone();
+    outside(window).setTo(77);
+    EXPECT_EQ(cv::countNonZero(outside != 77), 0);
+    EXPECT_EQ(cv::countNonZero(picture(window) != clean(binary).image), 0);
   }
 }
 
