@@ -1,8 +1,8 @@
 // Test-only: driving a program under the test X server: a child process with its output collected, the
 // windows the window system knows, screenshots, and a window that holds the keyboard focus and records
 // what is typed into it.
-#ifndef QUARNEL_TESTS_PROGRAM_PROGRAM_HARNESS_H_
-#define QUARNEL_TESTS_PROGRAM_PROGRAM_HARNESS_H_
+#ifndef QUARNEL_TESTS_APP_PROGRAM_HARNESS_H_
+#define QUARNEL_TESTS_APP_PROGRAM_HARNESS_H_
 
 #include <fcntl.h>
 #include <signal.h>
@@ -348,4 +348,4 @@ class KeyRecorder {
 
 }  // namespace programtest
 
-#endif  // QUARNEL_TESTS_PROGRAM_PROGRAM_HARNESS_H_
+#endif  // QUARNEL_TESTS_APP_PROGRAM_HARNESS_H_

@@ -1,4 +1,4 @@
-#include "tests/program/replay_scene.h"
+#include "tests/app/replay_scene.h"
 
 #include <csignal>
 

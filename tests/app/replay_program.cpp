@@ -16,8 +16,8 @@
 #include "app/ports.h"
 #include "app/scanner_worker.h"
 #include "app/sound_port.h"
-#include "tests/program/replay_backend.h"
-#include "tests/program/replay_scene.h"
+#include "tests/app/replay_backend.h"
+#include "tests/app/replay_scene.h"
 
 namespace {
 

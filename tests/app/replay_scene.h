@@ -1,7 +1,7 @@
 // Test-only: the scene the replay camera films, shared by the replayed program and the test that watches
 // it, so that the test knows where the symbol lies without asking the program.
-#ifndef QUARNEL_TESTS_PROGRAM_REPLAY_SCENE_H_
-#define QUARNEL_TESTS_PROGRAM_REPLAY_SCENE_H_
+#ifndef QUARNEL_TESTS_APP_REPLAY_SCENE_H_
+#define QUARNEL_TESTS_APP_REPLAY_SCENE_H_
 
 #include <cstdint>
 #include <optional>
@@ -24,4 +24,4 @@ cv::Mat emptyReplayFrame();
 // A grey frame as the camera delivers it: packed B, G, R, bottom row first.
 std::vector<std::uint8_t> cameraSample(const cv::Mat& grey);
 
-#endif  // QUARNEL_TESTS_PROGRAM_REPLAY_SCENE_H_
+#endif  // QUARNEL_TESTS_APP_REPLAY_SCENE_H_

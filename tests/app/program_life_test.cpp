@@ -35,8 +35,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "tests/program/program_harness.h"
-#include "tests/program/replay_scene.h"
+#include "tests/app/program_harness.h"
+#include "tests/app/replay_scene.h"
 
 // After the image library: the extension's header leaves macros behind that clash with its names.
 #include <X11/extensions/XTest.h>

@@ -1,5 +1,5 @@
 // The replay camera: a device that offers one format, 640 x 480 RGB24, and streams the scene's frames.
-#include "tests/program/replay_backend.h"
+#include "tests/app/replay_backend.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,7 +1,7 @@
 // Test-only capture backend with one camera that replays frames: a streaming thread of its own hands the
 // frame the scene currently shows to the hooked callback, 15 times a second, while the graph runs.
-#ifndef QUARNEL_TESTS_PROGRAM_REPLAY_BACKEND_H_
-#define QUARNEL_TESTS_PROGRAM_REPLAY_BACKEND_H_
+#ifndef QUARNEL_TESTS_APP_REPLAY_BACKEND_H_
+#define QUARNEL_TESTS_APP_REPLAY_BACKEND_H_
 
 #include <cstdint>
 #include <functional>
@@ -21,4 +21,4 @@ using ReplayFrameSource = std::function<const std::vector<std::uint8_t>&()>;
 
 std::unique_ptr<CaptureBackend> makeReplayBackend(ReplayFrameSource source);
 
-#endif  // QUARNEL_TESTS_PROGRAM_REPLAY_BACKEND_H_
+#endif  // QUARNEL_TESTS_APP_REPLAY_BACKEND_H_
