@@ -9,7 +9,7 @@
 #include <string>
 
 #include "tests/capture/scripted_backend.h"
-#include "tests/capture/stdout_capture.h"
+#include "tests/support/standard_output.h"
 
 namespace capturetest {
 namespace {

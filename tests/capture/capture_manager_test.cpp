@@ -9,7 +9,7 @@
 #include "capture/capture_device.h"
 #include "capture/capture_manager.h"
 #include "tests/capture/scripted_backend.h"
-#include "tests/capture/stdout_capture.h"
+#include "tests/support/standard_output.h"
 
 namespace capturetest {
 namespace {

@@ -12,7 +12,7 @@
 #include "capture/capture_manager.h"
 #include "capture/format_negotiation.h"
 #include "tests/capture/scripted_backend.h"
-#include "tests/capture/stdout_capture.h"
+#include "tests/support/standard_output.h"
 
 namespace capturetest {
 namespace {

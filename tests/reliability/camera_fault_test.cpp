@@ -16,7 +16,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/scanner_worker.h"
-#include "tests/reliability/replay_camera.h"
+#include "tests/support/fake_camera.h"
 #include "tests/reliability/stdout_silencer.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"

@@ -2,8 +2,8 @@
 // reach the running graph's frame callback either at once on the test's own thread (deliver) or from a
 // streaming thread of the graph's own, which plays a sample source as fast as it goes until the graph
 // is stopped or the callback is unhooked.
-#ifndef QUARNEL_TESTS_RELIABILITY_REPLAY_CAMERA_H_
-#define QUARNEL_TESTS_RELIABILITY_REPLAY_CAMERA_H_
+#ifndef QUARNEL_TESTS_SUPPORT_FAKE_CAMERA_H_
+#define QUARNEL_TESTS_SUPPORT_FAKE_CAMERA_H_
 
 #include <atomic>
 #include <cstdint>
@@ -66,4 +66,4 @@ class ReplayCamera : public CaptureBackend {
   ReplayGraph* running_ = nullptr;  // the graph whose stream runs, under runningMutex_
 };
 
-#endif  // QUARNEL_TESTS_RELIABILITY_REPLAY_CAMERA_H_
+#endif  // QUARNEL_TESTS_SUPPORT_FAKE_CAMERA_H_

@@ -1,4 +1,4 @@
-#include "tests/reliability/replay_camera.h"
+#include "tests/support/fake_camera.h"
 
 #include <chrono>
 #include <string>

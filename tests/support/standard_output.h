@@ -1,6 +1,6 @@
 // Test-only: what an action writes to standard output.
-#ifndef QUARNEL_TESTS_CAPTURE_STDOUT_CAPTURE_H_
-#define QUARNEL_TESTS_CAPTURE_STDOUT_CAPTURE_H_
+#ifndef QUARNEL_TESTS_SUPPORT_STANDARD_OUTPUT_H_
+#define QUARNEL_TESTS_SUPPORT_STANDARD_OUTPUT_H_
 
 #include <gtest/gtest.h>
 
@@ -17,4 +17,4 @@ std::string stdoutOf(Action&& action) {
 
 }  // namespace capturetest
 
-#endif  // QUARNEL_TESTS_CAPTURE_STDOUT_CAPTURE_H_
+#endif  // QUARNEL_TESTS_SUPPORT_STANDARD_OUTPUT_H_
