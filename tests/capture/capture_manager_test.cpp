@@ -12,6 +12,8 @@
 #include "tests/support/standard_output.h"
 
 namespace capturetest {
+
+using testsupport::stdoutOf;
 namespace {
 
 const std::string BANNER = "\n***** CAPTURE LIBRARY - 0.1995 - QAVIM *****\n\n";

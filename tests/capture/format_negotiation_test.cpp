@@ -15,6 +15,8 @@
 #include "tests/support/standard_output.h"
 
 namespace capturetest {
+
+using testsupport::stdoutOf;
 namespace {
 
 const MediaSubtype YUY2 = fourccSubtype(0x32595559);

@@ -17,6 +17,8 @@
 #include "tests/support/standard_output.h"
 
 namespace capturetest {
+
+using testsupport::stdoutOf;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

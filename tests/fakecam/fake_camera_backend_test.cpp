@@ -40,7 +40,7 @@ extern "C" __attribute__((visibility("default"))) const char* __tsan_default_sup
 namespace {
 
 namespace fs = std::filesystem;
-using capturetest::stdoutOf;
+using testsupport::stdoutOf;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
