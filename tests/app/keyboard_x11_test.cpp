@@ -15,56 +15,15 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include "tests/app/key_recorder.h"
+
 namespace {
 
-// A mapped, focused window that collects what the keyboard sends it.
-class FocusedReceiver {
- public:
-  explicit FocusedReceiver(Display* display) : display_(display) {
-    const int screen = DefaultScreen(display_);
-    window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, 200, 100, 0,
-                                  BlackPixel(display_, screen), WhitePixel(display_, screen));
-    XSelectInput(display_, window_, KeyPressMask | StructureNotifyMask);
-    XMapRaised(display_, window_);
-    XEvent event;
-    do XNextEvent(display_, &event);
-    while (event.type != MapNotify);
-    XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
-    XSync(display_, False);
-  }
-  ~FocusedReceiver() {
-    XDestroyWindow(display_, window_);
-    XSync(display_, False);
-  }
+using testx11::KeyRecorder;
 
-  // The Latin-1 text of the key presses up to and including Return ("\n"), or what came before a
-  // two-second silence.
-  std::string readLine() {
-    std::string text;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (XPending(display_) == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        XSync(display_, False);
-        continue;
-      }
-      XEvent event;
-      XNextEvent(display_, &event);
-      if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
-      if (event.type != KeyPress) continue;
-      char buffer[8];
-      KeySym keysym = NoSymbol;
-      const int length = XLookupString(&event.xkey, buffer, sizeof buffer, &keysym, nullptr);
-      if (keysym == XK_Return) return text + "\n";
-      text.append(buffer, static_cast<std::size_t>(length));
-    }
-    return text;
-  }
-
- private:
-  Display* display_;
-  Window window_;
-};
+// What the focused window received next: a line up to and including Return ("\n"), or what came before
+// two seconds passed without one.
+std::string readLine(KeyRecorder& receiver) { return receiver.nextLine(std::chrono::seconds(2)); }
 
 // Gives an unused key code the four levels ü, Ü, é, É for the length of a test, so that Latin-1 letters
 // on the plain, Shift, AltGr and Shift+AltGr levels exist whatever the server's default layout is.
@@ -130,7 +89,7 @@ class X11Keyboard : public ::testing::Test {
 TEST_F(X11Keyboard, TypesALineExactlyIntoTheFocusedWindow) {
   ExtraLatin1Key extraKey(display_);
   ASSERT_TRUE(extraKey.made());
-  FocusedReceiver receiver(display_);
+  KeyRecorder receiver;
   const KeyboardPort keyboard = openX11Keyboard();
 
   struct Case {
@@ -147,29 +106,29 @@ TEST_F(X11Keyboard, TypesALineExactlyIntoTheFocusedWindow) {
     for (char ch : c.text) {
       if (ch == '\t' || static_cast<unsigned char>(ch) >= 0x20) expected += ch;
     }
-    EXPECT_EQ(receiver.readLine(), expected + "\n") << c.name;
+    EXPECT_EQ(readLine(receiver), expected + "\n") << c.name;
   }
 }
 
 TEST_F(X11Keyboard, CapsLockOnTheKeyboardDoesNotChangeWhatArrives) {
-  FocusedReceiver receiver(display_);
+  KeyRecorder receiver;
   const KeyboardPort keyboard = openX11Keyboard();
   XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, LockMask);
   XSync(display_, False);
   typeLine(keyboard, "Hello World 42");
-  const std::string received = receiver.readLine();
+  const std::string received = readLine(receiver);
   XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, 0);
   XSync(display_, False);
   EXPECT_EQ(received, "Hello World 42\n");
 }
 
 TEST_F(X11Keyboard, CharactersTheLayoutCannotProduceAreSkipped) {
-  FocusedReceiver receiver(display_);
+  KeyRecorder receiver;
   const KeyboardPort keyboard = openX11Keyboard();
   // U+00A4 (currency sign) and 0x85 (a C1 control) are on no key of the default layout.
   for (unsigned char ch : {0xA4, 0x85}) EXPECT_EQ(keyboard.keyScan(ch), KEY_SCAN_NONE);
   typeLine(keyboard, "a\xA4" "b\x85" "c");
-  EXPECT_EQ(receiver.readLine(), "abc\n");
+  EXPECT_EQ(readLine(receiver), "abc\n");
 }
 
 TEST(X11KeyboardWithoutDisplay, IsSilentAndSaysSoOnce) {
