@@ -17,79 +17,15 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include "tests/app/key_recorder.h"
+
 namespace {
 
-// A mapped, focused window that collects what the keyboard sends it.
-class FocusedReceiver {
- public:
-  explicit FocusedReceiver(Display* display) : display_(display) {
-    const int screen = DefaultScreen(display_);
-    window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, 200, 100, 0,
-                                  BlackPixel(display_, screen), WhitePixel(display_, screen));
-    XSelectInput(display_, window_, KeyPressMask | StructureNotifyMask);
-    XMapRaised(display_, window_);
-    XEvent event;
-    do XNextEvent(display_, &event);
-    while (event.type != MapNotify);
-    XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
-    XSync(display_, False);
-  }
-  ~FocusedReceiver() {
-    XDestroyWindow(display_, window_);
-    XSync(display_, False);
-  }
+using testx11::KeyRecorder;
 
-  // The Latin-1 text of the key presses up to and including Return ("\n"), or what came before a
-  // two-second silence.
-  std::string readLine() {
-    std::string text;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (XPending(display_) == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        XSync(display_, False);
-        continue;
-      }
-      XEvent event;
-      XNextEvent(display_, &event);
-      if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
-      if (event.type != KeyPress) continue;
-      char buffer[8];
-      KeySym keysym = NoSymbol;
-      const int length = XLookupString(&event.xkey, buffer, sizeof buffer, &keysym, nullptr);
-      if (keysym == XK_Return) return text + "\n";
-      text.append(buffer, static_cast<std::size_t>(length));
-    }
-    return text;
-  }
-
-  // The keysyms of the key presses before Return, or before a two-second silence.
-  std::vector<KeySym> readKeysyms() {
-    std::vector<KeySym> keysyms;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (XPending(display_) == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        XSync(display_, False);
-        continue;
-      }
-      XEvent event;
-      XNextEvent(display_, &event);
-      if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
-      if (event.type != KeyPress) continue;
-      char buffer[8];
-      KeySym keysym = NoSymbol;
-      XLookupString(&event.xkey, buffer, sizeof buffer, &keysym, nullptr);
-      if (keysym == XK_Return) break;
-      if (keysym != XK_Shift_L && keysym != XK_ISO_Level3_Shift) keysyms.push_back(keysym);
-    }
-    return keysyms;
-  }
-
- private:
-  Display* display_;
-  Window window_;
-};
+// What the focused window received next: a line up to and including Return ("\n"), or what came before
+// two seconds passed without one.
+std::string readLine(KeyRecorder& receiver) { return receiver.nextLine(std::chrono::seconds(2)); }
 
 // Gives an unused key code four levels of keysyms (plain, Shift, AltGr, Shift+AltGr) for the length of
 // a test, so that the characters exist whatever the server's default layout is.
@@ -153,7 +89,7 @@ TEST_F(X11Keyboard, TypesALineExactlyIntoTheFocusedWindow) {
   // Latin-1 letters on the plain, Shift, AltGr and Shift+AltGr levels.
   ExtraKey extraKey(display_, {XK_udiaeresis, XK_Udiaeresis, XK_eacute, XK_Eacute});
   ASSERT_TRUE(extraKey.made());
-  FocusedReceiver receiver(display_);
+  KeyRecorder receiver;
   const KeyboardPort keyboard = openX11Keyboard();
 
   struct Case {
@@ -170,7 +106,7 @@ TEST_F(X11Keyboard, TypesALineExactlyIntoTheFocusedWindow) {
     for (char ch : c.text) {
       if (ch == '\t' || static_cast<unsigned char>(ch) >= 0x20) expected += ch;
     }
-    EXPECT_EQ(receiver.readLine(), expected + "\n") << c.name;
+    EXPECT_EQ(readLine(receiver), expected + "\n") << c.name;
   }
 }
 
@@ -182,7 +118,7 @@ TEST_F(X11Keyboard, CharactersBeyondLatin1TypeByTheirKeysyms) {
   constexpr KeySym UNICODE_SMALL_ZHE = 0x1000436;  // ж
   ExtraKey extraKey(display_, {XK_EuroSign, XK_Aogonek, UNICODE_SMALL_ZHE, UNICODE_ZHE});
   ASSERT_TRUE(extraKey.made());
-  FocusedReceiver receiver(display_);
+  KeyRecorder receiver;
   const KeyboardPort keyboard = openX11Keyboard();
   Ecc200Meaning utf8;
   utf8.ecis = {{26, 0}};
@@ -190,29 +126,29 @@ TEST_F(X11Keyboard, CharactersBeyondLatin1TypeByTheirKeysyms) {
   const std::string bytes = "\xE2\x82\xAC \xC4\x84\xD0\xB6\xE2\x98\x83 \xD0\x96";
   const WedgeText text = wedgeText(bytes, utf8, WedgeSettings{});
   EXPECT_EQ(typeCharacters(keyboard, text.characters), 1u);
-  EXPECT_EQ(receiver.readKeysyms(),
+  EXPECT_EQ(receiver.nextKeysyms(std::chrono::seconds(2)),
             (std::vector<KeySym>{XK_EuroSign, XK_space, XK_Aogonek, UNICODE_SMALL_ZHE, XK_space, UNICODE_ZHE}));
 }
 
 TEST_F(X11Keyboard, CapsLockOnTheKeyboardDoesNotChangeWhatArrives) {
-  FocusedReceiver receiver(display_);
+  KeyRecorder receiver;
   const KeyboardPort keyboard = openX11Keyboard();
   XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, LockMask);
   XSync(display_, False);
   typeLine(keyboard, "Hello World 42");
-  const std::string received = receiver.readLine();
+  const std::string received = readLine(receiver);
   XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, 0);
   XSync(display_, False);
   EXPECT_EQ(received, "Hello World 42\n");
 }
 
 TEST_F(X11Keyboard, CharactersTheLayoutCannotProduceAreSkipped) {
-  FocusedReceiver receiver(display_);
+  KeyRecorder receiver;
   const KeyboardPort keyboard = openX11Keyboard();
   // U+00A4 (currency sign) and 0x85 (a C1 control) are on no key of the default layout.
   for (std::uint32_t keysym : {0xA4u, 0x85u}) EXPECT_EQ(keyboard.keysymScan(keysym), KEY_SCAN_NONE);
   typeLine(keyboard, "a\xA4" "b\x85" "c");
-  EXPECT_EQ(receiver.readLine(), "abc\n");
+  EXPECT_EQ(readLine(receiver), "abc\n");
 }
 
 TEST(X11KeyboardWithoutDisplay, IsSilentAndSaysSoOnce) {

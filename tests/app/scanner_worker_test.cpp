@@ -18,7 +18,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/text_keysyms.h"
-#include "tests/app/scripted_camera.h"
+#include "tests/support/fake_camera.h"
 #include "tests/capture/scripted_backend.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
@@ -98,10 +98,10 @@ cv::Mat uniformFrame(int width, int height, cv::Scalar bgr) { return cv::Mat(hei
 class ScannerCycle : public ::testing::Test {
  protected:
   void start(int width = 640, int height = 480) {
-    camera = std::make_unique<ScriptedCamera>(width, height);
+    camera = std::make_unique<FakeCamera>(width, height);
     startWith(*camera);
   }
-  void startWith(ScriptedCamera& cam) {
+  void startWith(FakeCamera& cam) {
     capture = std::make_unique<CaptureManager>(cam);
     worker.scan = decoder.function(host);
     ports = host.ports();
@@ -112,7 +112,7 @@ class ScannerCycle : public ::testing::Test {
 
   FakeHost host;
   ScriptedDecoder decoder;
-  std::unique_ptr<ScriptedCamera> camera;
+  std::unique_ptr<FakeCamera> camera;
   std::unique_ptr<CaptureManager> capture;
   ScannerWorker worker;
   AppPorts ports;
@@ -121,9 +121,9 @@ class ScannerCycle : public ::testing::Test {
 // Frame time of 15 frames a second, in the capture component's 100 ns units.
 constexpr std::int64_t FRAME_TIME_15_FPS = 10000000 / 15;
 
-std::vector<std::int64_t> frameTimesSet(const ScriptedCamera& camera) {
+std::vector<std::int64_t> frameTimesSet(const FakeCamera& camera) {
   std::vector<std::int64_t> times;
-  for (const VideoFormat& format : camera.formatsSet) times.push_back(format.frameTime);
+  for (const VideoFormat& format : camera.formatsSet()) times.push_back(format.frameTime);
   return times;
 }
 
@@ -131,9 +131,9 @@ TEST_F(ScannerCycle, StartUpListsTheDevicesOpensTheCameraAt15FpsSizesTheColourIm
   ::testing::internal::CaptureStdout();
   start(320, 240);
   const std::string printed = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(printed.find("SETUP: 0) Scripted camera"), std::string::npos) << printed;
+  EXPECT_NE(printed.find(std::string("SETUP: 0) ") + FakeCamera::NAME), std::string::npos) << printed;
   EXPECT_NE(printed.find("SETUP: 1 Device(s) found"), std::string::npos) << printed;
-  EXPECT_EQ(camera->graphsStarted, 1);
+  EXPECT_EQ(camera->graphsStarted(), 1);
   EXPECT_EQ(frameTimesSet(*camera), (std::vector<std::int64_t>{FRAME_TIME_15_FPS}));
   ASSERT_NE(worker.colour, nullptr);
   EXPECT_EQ(worker.colour->width, 320);
@@ -148,14 +148,14 @@ TEST_F(ScannerCycle, OpensAtTheDefaultFormatAndAt640By480OnlyWhenThatFails) {
     cv::Size colour;
   } cases[] = {{0, {320, 240}}, {1, {640, 480}}};
   for (const Case& c : cases) {
-    ScriptedCamera cam(320, 240);
-    cam.otherSizes = {{640, 480}};
-    cam.failingOpens = c.failingOpens;
+    FakeCamera cam(320, 240);
+    cam.setOtherSizes({{640, 480}});
+    cam.failNextOpens(c.failingOpens);
     ScannerWorker fresh;
     FakeHost freshHost;
     CaptureManager manager(cam);
     startScanner(fresh, manager, freshHost.ports());
-    EXPECT_EQ(cam.graphsStarted, 1) << c.failingOpens;
+    EXPECT_EQ(cam.graphsStarted(), 1) << c.failingOpens;
     ASSERT_NE(fresh.colour, nullptr) << c.failingOpens;
     EXPECT_EQ(cv::Size(fresh.colour->width, fresh.colour->height), c.colour) << c.failingOpens;
   }
@@ -166,7 +166,7 @@ TEST_F(ScannerCycle, FrameWithoutSymbolIsReadOnceTypesNothingAndStillUpdatesTheP
   // A picture that is not the same upside down, so the copy's orientation shows in the grey image.
   cv::Mat frame = uniformFrame(640, 480, cv::Scalar(0, 0, 0));
   frame.rowRange(0, 240).setTo(cv::Scalar(200, 200, 200));
-  ASSERT_TRUE(camera->deliver(frame));
+  ASSERT_TRUE(camera->deliverFrame(frame));
   cycle();
   EXPECT_EQ(decoder.calls, 1);
   ASSERT_EQ(decoder.greys.size(), 1u);
@@ -181,7 +181,7 @@ TEST_F(ScannerCycle, FrameWithoutSymbolIsReadOnceTypesNothingAndStillUpdatesTheP
 TEST_F(ScannerCycle, ReadIsDrawnAndTyped) {
   start();
   decoder.found = {makeResult("SECOND", {{10, 100}, {60, 100}, {60, 150}, {10, 150}})};
-  camera->deliver(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+  camera->deliverFrame(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
   cycle();
   EXPECT_EQ(decoder.calls, 1);
   EXPECT_EQ(host.typed, "SECOND\n");
@@ -211,7 +211,7 @@ TEST_F(ScannerCycle, FailedReadShowsTheFrameWithoutOverlay) {
     host.previews.clear();
     worker.wedge = KeyboardWedge{};
     const cv::Mat frame = uniformFrame(640, 480, cv::Scalar(128, 128, 128));
-    camera->deliver(frame);
+    camera->deliverFrame(frame);
     cycle();
     EXPECT_EQ(decoder.calls, 1) << c.name;
     EXPECT_EQ(worker.count, c.fails ? 0 : 1) << c.name;
@@ -231,7 +231,7 @@ TEST_F(ScannerCycle, ThreeResultsAreDrawnInOrderAndOnlyTheFirstIsTyped) {
       makeResult("SECOND", {{540, 300}, {630, 300}, {630, 400}, {540, 400}}),
       makeResult("THIRD", {{450, 15}, {630, 15}, {630, 250}, {450, 250}}),   // crosses band 0
   };
-  camera->deliver(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+  camera->deliverFrame(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
   cycle();
   const cv::Vec3b red(0, 0, 255);
   const cv::Vec3b white(255, 255, 255);
@@ -249,7 +249,7 @@ TEST_F(ScannerCycle, OverlayOfOneKnownResultHasRedOutlineWhiteBandAndBlackTextIn
   start(1000, 750);
   decoder.found = {makeResult("HELLO", {{600, 400}, {800, 400}, {800, 600}, {600, 600}})};
   const cv::Vec3b grey(128, 128, 128);
-  camera->deliver(uniformFrame(1000, 750, cv::Scalar(128, 128, 128)));
+  camera->deliverFrame(uniformFrame(1000, 750, cv::Scalar(128, 128, 128)));
   cycle();
   const cv::Mat image = colour();
   const cv::Vec3b red(0, 0, 255);
@@ -307,7 +307,7 @@ TEST_F(ScannerCycle, LabelsFromTheThirdOnSitAboveTheirBands) {
   start(1000, 750);
   const std::vector<CvPoint> corners{{600, 400}, {800, 400}, {800, 600}, {600, 600}};
   decoder.found = {makeResult("", corners), makeResult("", corners), makeResult("MMMMMMMMMMMM", corners)};
-  camera->deliver(uniformFrame(1000, 750, cv::Scalar(128, 128, 128)));
+  camera->deliverFrame(uniformFrame(1000, 750, cv::Scalar(128, 128, 128)));
   cycle();
   const cv::Mat image = colour();
   const cv::Vec3b white(255, 255, 255);
@@ -329,44 +329,43 @@ TEST_F(ScannerCycle, LabelsFromTheThirdOnSitAboveTheirBands) {
 
 TEST_F(ScannerCycle, StalledCameraReconnectsOnTheFifthEmptyPollThenOnEveryPollUntilAFrameArrives) {
   start();
-  ASSERT_TRUE(camera->deliver(uniformFrame(640, 480, cv::Scalar(90, 90, 90))));
+  ASSERT_TRUE(camera->deliverFrame(uniformFrame(640, 480, cv::Scalar(90, 90, 90))));
   cycle();
   ASSERT_EQ(worker.missCount, 0);
   host.sleeps.clear();
 
   cycle();  // five empty polls
   EXPECT_EQ(worker.missCount, 5);
-  EXPECT_EQ(camera->graphsStarted, 2);
-  EXPECT_EQ(camera->graphsStopped, 1);
+  EXPECT_EQ(camera->graphsStarted(), 2);
+  EXPECT_EQ(camera->graphsStopped(), 1);
   cycle();  // one empty poll
   EXPECT_EQ(worker.missCount, 6);
-  EXPECT_EQ(camera->graphsStarted, 3);
+  EXPECT_EQ(camera->graphsStarted(), 3);
   // Every reopen asks for 15 frames a second again: closing forgets the request.
   EXPECT_EQ(frameTimesSet(*camera), std::vector<std::int64_t>(3, FRAME_TIME_15_FPS));
   // Each reconnect pauses 1000 ms and then still processes the old frame, paced to 100 ms.
   EXPECT_EQ(host.sleeps, (std::vector<std::uint32_t>{1000, 100, 1000, 100}));
   EXPECT_EQ(decoder.calls, 3);
 
-  ASSERT_TRUE(camera->deliver(uniformFrame(640, 480, cv::Scalar(90, 90, 90))));
+  ASSERT_TRUE(camera->deliverFrame(uniformFrame(640, 480, cv::Scalar(90, 90, 90))));
   cycle();
   EXPECT_EQ(worker.missCount, 0);
-  EXPECT_EQ(camera->graphsStarted, 3);
+  EXPECT_EQ(camera->graphsStarted(), 3);
 }
 
 TEST_F(ScannerCycle, ReconnectThatChangesTheFrameSizeRemakesTheImages) {
   start(320, 240);
-  camera->deliver(uniformFrame(320, 240, cv::Scalar(10, 20, 30)));
+  camera->deliverFrame(uniformFrame(320, 240, cv::Scalar(10, 20, 30)));
   cycle();
-  camera->width = 640;  // the camera comes back larger
-  camera->height = 480;
+  camera->setFrameSize(640, 480);  // the camera comes back larger
   cycle();  // stalls and reconnects
-  ASSERT_EQ(camera->graphsStarted, 2);
+  ASSERT_EQ(camera->graphsStarted(), 2);
   ASSERT_NE(worker.colour, nullptr);
   EXPECT_EQ(worker.colour->width, 640);
   EXPECT_EQ(worker.colour->height, 480);
 
   const cv::Mat frame = uniformFrame(640, 480, cv::Scalar(40, 50, 60));
-  ASSERT_TRUE(camera->deliver(frame));
+  ASSERT_TRUE(camera->deliverFrame(frame));
   cycle();
   EXPECT_EQ(cv::norm(colour(), frame, cv::NORM_INF), 0.0);
   ASSERT_FALSE(decoder.greys.empty());
@@ -378,7 +377,7 @@ TEST_F(ScannerCycle, FrameWhoseRowsAreNotWordAlignedArrivesUnsheared) {
   start(322, 240);
   cv::Mat frame(240, 322, CV_8UC3);
   cv::randu(frame, cv::Scalar::all(0), cv::Scalar::all(256));
-  ASSERT_TRUE(camera->deliver(frame));
+  ASSERT_TRUE(camera->deliverFrame(frame));
   cycle();
   EXPECT_EQ(cv::norm(colour(), frame, cv::NORM_INF), 0.0);
   cv::Mat expectedGrey;
@@ -411,7 +410,7 @@ TEST_F(ScannerCycle, OpenCameraThatHasSentNothingYetShowsAWaitingNoticeInsteadOf
   expectNotice(host.previews[0]);
   const cv::Mat waiting = host.previews[0];
 
-  ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, cv::Scalar(10, 20, 30))));
+  ASSERT_TRUE(camera->deliverFrame(uniformFrame(320, 240, cv::Scalar(10, 20, 30))));
   cycle();
   ASSERT_EQ(host.previews.size(), 2u);
   const cv::Mat picture(host.previews[1].size(), CV_8UC3, cv::Scalar(10, 20, 30));
@@ -423,7 +422,7 @@ TEST_F(ScannerCycle, OpenCameraThatHasSentNothingYetShowsAWaitingNoticeInsteadOf
   EXPECT_EQ(cv::norm(host.previews[2], picture, cv::NORM_INF), 0.0);
 
   // Without any camera the message differs.
-  camera->present = false;
+  camera->setPresent(false);
   capture->closeDevice(0);
   for (int c = 0; c < 2; ++c) cycle();
   ASSERT_EQ(worker.colour, nullptr);
@@ -469,7 +468,7 @@ TEST_F(ScannerCycle, BandWarnsWhileNothingCanBeTypedOrAReadFoundNoFocusedWindow)
     ports.keyboard.canType = c.canType;
     ports.keyboard.hasFocusTarget = [&c] { return c.focused; };
     decoder.found = {makeResult("t", {{10, 10}, {50, 10}, {50, 50}, {10, 50}})};
-    ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, grey)));
+    ASSERT_TRUE(camera->deliverFrame(uniformFrame(320, 240, grey)));
     cycle();
     ASSERT_EQ(host.previews.size(), 1u) << c.name;
     EXPECT_EQ(hasWarningBand(host.previews[0]), c.warned) << c.name;
@@ -479,7 +478,7 @@ TEST_F(ScannerCycle, BandWarnsWhileNothingCanBeTypedOrAReadFoundNoFocusedWindow)
   // The note about a read with no focused window goes after a while.
   host.now += SCANNER_NO_FOCUS_NOTE_MS + 1;
   decoder.found.clear();
-  ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, grey)));
+  ASSERT_TRUE(camera->deliverFrame(uniformFrame(320, 240, grey)));
   cycle();
   EXPECT_FALSE(hasWarningBand(host.previews.back()));
 }
@@ -491,7 +490,7 @@ TEST_F(ScannerCycle, SettingsReachTheWedge) {
   start(320, 240);
   decoder.found = {makeResult("s", {{10, 10}, {50, 10}, {50, 50}, {10, 50}})};
   for (int c = 0; c < 5; ++c) {
-    ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, cv::Scalar(0, 0, 0))));
+    ASSERT_TRUE(camera->deliverFrame(uniformFrame(320, 240, cv::Scalar(0, 0, 0))));
     cycle();  // each cycle takes its 100 ms of pacing
   }
   // Typed; held off 250 ms: two more cycles; cleared by the fourth; typed by the fifth.
@@ -500,8 +499,8 @@ TEST_F(ScannerCycle, SettingsReachTheWedge) {
 }
 
 TEST_F(ScannerCycle, NoCameraAtStartKeepsReconnectingWithoutImageWorkUntilOneAppears) {
-  camera = std::make_unique<ScriptedCamera>(320, 240);
-  camera->present = false;
+  camera = std::make_unique<FakeCamera>(320, 240);
+  camera->setPresent(false);
   startWith(*camera);
   EXPECT_EQ(worker.colour, nullptr);
   for (int c = 0; c < 3; ++c) cycle();
@@ -511,10 +510,10 @@ TEST_F(ScannerCycle, NoCameraAtStartKeepsReconnectingWithoutImageWorkUntilOneApp
   ASSERT_EQ(host.previews.size(), 3u);
   expectNotice(host.previews[2]);
 
-  camera->present = true;
+  camera->setPresent(true);
   cycle();  // reconnects, now with a camera
   ASSERT_NE(worker.colour, nullptr);
-  ASSERT_TRUE(camera->deliver(uniformFrame(320, 240, cv::Scalar(1, 2, 3))));
+  ASSERT_TRUE(camera->deliverFrame(uniformFrame(320, 240, cv::Scalar(1, 2, 3))));
   cycle();
   EXPECT_EQ(worker.missCount, 0);
   EXPECT_GT(decoder.calls, 0);
@@ -533,7 +532,7 @@ TEST_F(ScannerCycle, PreviewSizeFollowsTheClientArea) {
   for (const Case& c : cases) {
     host.clientArea = c.clientArea;
     host.previews.clear();
-    camera->deliver(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+    camera->deliverFrame(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
     cycle();
     const int width = c.clientArea.right - c.clientArea.left;
     const int height = c.clientArea.bottom - c.clientArea.top;
@@ -553,7 +552,7 @@ TEST_F(ScannerCycle, BeepIsNotCountedInThePacedDecodingStep) {
   decoder.found = {makeResult("BEEP", {{10, 100}, {60, 100}, {60, 150}, {10, 150}})};
   decoder.readMs = 30;
   host.sleeps.clear();
-  camera->deliver(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+  camera->deliverFrame(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
   cycle();
   EXPECT_EQ(host.beeps, 1);
   EXPECT_EQ(host.sleeps, (std::vector<std::uint32_t>{70}));
@@ -572,21 +571,21 @@ TEST_F(ScannerCycle, DecodingStepIsPacedToOneHundredMilliseconds) {
     host.now = c.startTick;
     decoder.readMs = c.decodeMs;
     host.sleeps.clear();
-    camera->deliver(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+    camera->deliverFrame(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
     cycle();
     EXPECT_EQ(host.sleeps, c.pause) << c.decodeMs << " ms from tick " << c.startTick;
   }
 }
 
 TEST(ScannerThread, RunsTheGivenNumberOfCyclesAndReleasesTheCamera) {
-  ScriptedCamera camera(640, 480);
+  FakeCamera camera(640, 480);
   FakeHost host;
   // The camera delivers a frame whenever the worker pauses.
-  host.onSleep = [&] { camera.deliver(uniformFrame(640, 480, cv::Scalar(200, 200, 200))); };
+  host.onSleep = [&] { camera.deliverFrame(uniformFrame(640, 480, cv::Scalar(200, 200, 200))); };
   runScannerWorker(camera, host.ports(), 3);
   EXPECT_EQ(host.previews.size(), 3u);
-  EXPECT_EQ(camera.graphsStarted, 1);
-  EXPECT_EQ(camera.graphsStopped, 1);
+  EXPECT_EQ(camera.graphsStarted(), 1);
+  EXPECT_EQ(camera.graphsStopped(), 1);
 }
 
 // The real decoder on a symbol made by an independent encoder.
@@ -604,7 +603,7 @@ class ScannerWithDecoder : public ScannerCycle {
 
 TEST_F(ScannerWithDecoder, BlankFrameTypesNothing) {
   startRecordingRealDecoder();
-  camera->deliver(uniformFrame(640, 480, cv::Scalar(180, 180, 180)));
+  camera->deliverFrame(uniformFrame(640, 480, cv::Scalar(180, 180, 180)));
   cycle();
   EXPECT_EQ(decoder.calls, 1);
   EXPECT_EQ(readBy, SCAN_NOTHING_READ);
@@ -624,7 +623,7 @@ TEST_F(ScannerWithDecoder, SymbolIsReadByPassOneOutlinedAndTyped) {
   cv::cvtColor(rendered.grey, frame, cv::COLOR_GRAY2BGR);
 
   startRecordingRealDecoder();
-  camera->deliver(frame);
+  camera->deliverFrame(frame);
   cycle();
   EXPECT_EQ(readBy, SCAN_READ_BY_GLOBAL_PASS);
   EXPECT_EQ(host.typed, message + "\n");

@@ -14,18 +14,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "tests/app/disk_audio.h"
 
-std::vector<std::int16_t> readSamples(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::vector<std::int16_t> samples(bytes.size() / 2);
-  for (std::size_t n = 0; n < samples.size(); ++n) {
-    samples[n] = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[2 * n]) |
-                                           (static_cast<unsigned char>(bytes[2 * n + 1]) << 8));
-  }
-  return samples;
-}
+namespace {
 
 double millisecondsOf(void (*action)(const SoundPort&), const SoundPort& sound) {
   const auto start = std::chrono::steady_clock::now();
@@ -48,7 +39,7 @@ TEST(SdlSound, BeepIs200MillisecondsOf750HertzAndReturnsWhenItHasEnded) {
     const SoundPort sound = openSdlSound();
     EXPECT_GE(millisecondsOf(beepOnce, sound), 200.0);
   }
-  const std::vector<std::int16_t> samples = readSamples(path);
+  const std::vector<std::int16_t> samples = readDiskAudioSamples(path);
   unlink(path);
 
   // The tone is the span of audible samples; the driver may pad it with silence on either side.

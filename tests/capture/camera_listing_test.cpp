@@ -9,9 +9,11 @@
 #include <string>
 
 #include "tests/capture/scripted_backend.h"
-#include "tests/capture/stdout_capture.h"
+#include "tests/support/standard_output.h"
 
 namespace capturetest {
+
+using testsupport::stdoutOf;
 namespace {
 
 namespace fs = std::filesystem;

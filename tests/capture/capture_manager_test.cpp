@@ -9,9 +9,11 @@
 #include "capture/capture_device.h"
 #include "capture/capture_manager.h"
 #include "tests/capture/scripted_backend.h"
-#include "tests/capture/stdout_capture.h"
+#include "tests/support/standard_output.h"
 
 namespace capturetest {
+
+using testsupport::stdoutOf;
 namespace {
 
 const std::string BANNER = "\n***** CAPTURE LIBRARY - 0.1995 - QAVIM *****\n\n";

@@ -12,9 +12,11 @@
 #include "capture/capture_manager.h"
 #include "capture/format_negotiation.h"
 #include "tests/capture/scripted_backend.h"
-#include "tests/capture/stdout_capture.h"
+#include "tests/support/standard_output.h"
 
 namespace capturetest {
+
+using testsupport::stdoutOf;
 namespace {
 
 const MediaSubtype YUY2 = fourccSubtype(0x32595559);

@@ -14,9 +14,11 @@
 #include "capture/capture_device.h"
 #include "capture/capture_manager.h"
 #include "tests/capture/scripted_backend.h"
-#include "tests/capture/stdout_capture.h"
+#include "tests/support/standard_output.h"
 
 namespace capturetest {
+
+using testsupport::stdoutOf;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -14,9 +14,11 @@
 #include "capture/capture_manager.h"
 #include "capture/pixel_conversion.h"
 #include "capture/v4l2_backend.h"
-#include "tests/capture/stdout_capture.h"
+#include "tests/support/standard_output.h"
 
 namespace capturetest {
+
+using testsupport::stdoutOf;
 namespace {
 
 namespace fs = std::filesystem;

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/ecc200/ecc200_test_util.h"
+#include "tests/support/ecc200_matrix.h"
 #include "decoder/decoder.h"
 #include "decoder/ecc200/ecc200.h"
 #include "decoder/second_look.h"

@@ -27,7 +27,7 @@
 #include "capture/capture_manager.h"
 #include "capture/v4l2_backend.h"
 #include "tests/fakecam/fake_camera.h"
-#include "tests/capture/stdout_capture.h"
+#include "tests/support/standard_output.h"
 
 #if defined(__SANITIZE_THREAD__)
 // Reading and writing the test pictures registers the image library's codecs, which take two locks of
@@ -40,7 +40,7 @@ extern "C" __attribute__((visibility("default"))) const char* __tsan_default_sup
 namespace {
 
 namespace fs = std::filesystem;
-using capturetest::stdoutOf;
+using testsupport::stdoutOf;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 

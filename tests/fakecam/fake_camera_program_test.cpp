@@ -10,7 +10,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "tests/program/program_harness.h"
+#include "tests/app/program_harness.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
 

@@ -14,7 +14,7 @@
 #include <opencv2/core/core_c.h>
 
 #include "decoder/decoder.h"
-#include "tests/ecc200/ecc200_test_util.h"
+#include "tests/support/ecc200_matrix.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
 

@@ -16,11 +16,9 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/scanner_worker.h"
-#include "app/text_keysyms.h"
-#include "tests/reliability/replay_camera.h"
-#include "tests/reliability/stdout_silencer.h"
-#include "tests/support/symbol_encoder.h"
-#include "tests/support/symbol_renderer.h"
+#include "tests/support/fake_camera.h"
+#include "tests/reliability/worker_setup.h"
+#include "tests/support/standard_output.h"
 
 namespace {
 
@@ -31,42 +29,16 @@ struct CameraFrame {
   std::vector<std::uint8_t> sample;  // B, G, R, bottom row first
 };
 
-bool readsAs(const cv::Mat& picture, const std::string& text) {
-  cv::Mat grey = picture.clone();
-  IplImage image = cvIplImage(grey);
-  DecodeResult results[DECODE_MAX_RESULTS];
-  int count = 0;
-  return decodeImage(&image, results, &count, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags) == 0 && count == 1 &&
-         std::string(results[0].text) == text;
-}
-
-// A picture without symbol, or of the symbol in the first of a few poses that the first decoding pass
-// reads (the faults are the test's subject, not the decoder's reach); an empty picture when none reads.
+// A picture without symbol, or of the symbol in a pose that the first decoding pass reads (the faults are
+// the test's subject, not the decoder's reach); an empty picture when none reads.
 cv::Mat framePicture(const std::string& text, int width, int height) {
   if (text.empty()) return cv::Mat(height, width, CV_8UC1, cv::Scalar(160));
-  const auto symbol = testsupport::encodeSymbol(text, 16, 16);
-  if (!symbol) return cv::Mat();
-  for (const double rotation : {10.0, 20.0, 190.0, 30.0, 0.0}) {
-    testsupport::RenderOptions options;
-    options.imageWidth = width;
-    options.imageHeight = height;
-    options.moduleSize = 4.0;
-    options.rotationDeg = rotation;
-    options.noiseSigma = 2.0;
-    const cv::Mat picture = testsupport::renderSymbol(*symbol, options).grey;
-    if (!picture.empty() && readsAs(picture, text)) return picture;
-  }
-  return cv::Mat();
+  return reliability::firstPassPicture(text, width, height, {10.0, 20.0, 190.0, 30.0, 0.0});
 }
 
 CameraFrame makeFrame(const std::string& text, int width, int height) {
   CameraFrame frame{text, framePicture(text, width, height), {}};
-  if (frame.grey.empty()) return frame;
-  cv::Mat colour;
-  cv::cvtColor(frame.grey, colour, cv::COLOR_GRAY2BGR);
-  cv::Mat bottomUp;
-  cv::flip(colour, bottomUp, 0);
-  frame.sample.assign(bottomUp.data, bottomUp.data + bottomUp.total() * bottomUp.elemSize());
+  if (!frame.grey.empty()) frame.sample = cameraSampleOf(frame.grey);
   return frame;
 }
 
@@ -96,7 +68,7 @@ class FaultySource {
   // Whether the wrong-length stream lets its occasional whole frames through.
   void letWholeFramesThrough(bool through) { wholeFrames_ = through; }
 
-  ReplaySample next() {
+  FakeSample next() {
     const CameraFrame& frame = frames_[static_cast<std::size_t>(frame_.load())];
     const auto whole = static_cast<std::int32_t>(frame.sample.size());
     const unsigned n = counter_++;
@@ -114,8 +86,8 @@ class FaultySource {
           case 4: return {nullptr, whole, 20};
           case 5: return {junk_.data(), whole / 2, 20};
           default:
-            return wholeFrames_.load() && n % 5 == 0 ? ReplaySample{frame.sample.data(), whole, 20}
-                                                     : ReplaySample{junk_.data(), 3, 20};
+            return wholeFrames_.load() && n % 5 == 0 ? FakeSample{frame.sample.data(), whole, 20}
+                                                     : FakeSample{junk_.data(), 3, 20};
         }
     }
     return {};
@@ -133,31 +105,12 @@ class FaultySource {
 };
 
 struct FaultHost {
-  std::uint32_t now = 0;
+  reliability::TypingHost typing;
   std::vector<std::string> typedLines;
-  std::string line;
 
   AppPorts ports() {
-    AppPorts p;
-    // Every byte on the key of its own code, Return on '\n' and Tab on '\t'.
-    p.keyboard.keysymScan = [](std::uint32_t keysym) {
-      if (keysym == TEXT_KEYSYM_RETURN) return static_cast<std::int16_t>('\n');
-      if (keysym == TEXT_KEYSYM_TAB) return static_cast<std::int16_t>('\t');
-      return keysym <= 0xFF ? static_cast<std::int16_t>(keysym) : KEY_SCAN_NONE;
-    };
-    p.keyboard.keyEvent = [this](int key, unsigned flags) {
-      if ((flags & KEY_EVENT_UP) != 0 || key >= 0x100) return;
-      if (key == '\n') {
-        typedLines.push_back(line);
-        line.clear();
-      } else {
-        line += static_cast<char>(key);
-      }
-    };
-    p.keyboard.flushKeys = [] {};
-    p.sound.beep = [](std::uint32_t, std::uint32_t) {};
-    p.clock.tickCount = [this] { return now; };
-    p.clock.sleepMs = [this](std::uint32_t ms) { now += ms; };
+    typing.lineTyped = [this](std::string line) { typedLines.push_back(std::move(line)); };
+    AppPorts p = typing.ports();
     p.preview.previewRect = [] { return PreviewRect{0, 0, 320, 244}; };
     p.preview.showPreview = [](const IplImage* preview) {
       // The window copies the picture; touching every byte catches a preview that is not what it says.
@@ -179,6 +132,7 @@ class CameraFaults : public ::testing::Test {
         camera(160, 120, [this] { return source.next(); }) {}
 
   void SetUp() override {
+    camera.setFrameTime(reliability::FRAME_TIME_15_FPS);
     for (const CameraFrame& frame : source.frames()) {
       ASSERT_FALSE(frame.grey.empty()) << "no picture of \"" << frame.text << "\" reads";
     }
@@ -206,7 +160,7 @@ class CameraFaults : public ::testing::Test {
   // The capture component reports every open, close and dropped sample on standard output, where the
   // test's own failures go too: it is silenced around the worker's steps only.
   void cycle() {
-    StdoutSilencer silence;
+    testsupport::StdoutSilencer silence;
     runScannerCycle(worker, *capture, ports);
   }
 
@@ -227,7 +181,7 @@ class CameraFaults : public ::testing::Test {
   }
 
   FaultySource source;
-  ReplayCamera camera;
+  FakeCamera camera;
   FaultHost host;
   AppPorts ports;
   ScannerWorker worker;
@@ -238,7 +192,7 @@ class CameraFaults : public ::testing::Test {
 TEST_F(CameraFaults, WorkerSurvivesAVanishingResizedMisbehavingCameraAndReadsAgain) {
   source.play(0, Stream::Proper);
   {
-    StdoutSilencer silence;
+    testsupport::StdoutSilencer silence;
     capture = std::make_unique<CaptureManager>(camera);
     startScanner(worker, *capture, ports);
   }
@@ -284,7 +238,7 @@ TEST_F(CameraFaults, WorkerSurvivesAVanishingResizedMisbehavingCameraAndReadsAga
   EXPECT_TRUE(runUntilTyped("FAULT-A 01", 200)) << "the worker did not resume reading";
 
   {
-    StdoutSilencer silence;
+    testsupport::StdoutSilencer silence;
     capture.reset();  // closes the device while the stream still runs
   }
   EXPECT_EQ(camera.graphsStarted(), camera.graphsStopped());

@@ -19,11 +19,9 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/scanner_worker.h"
-#include "app/text_keysyms.h"
-#include "tests/reliability/replay_camera.h"
-#include "tests/reliability/stdout_silencer.h"
-#include "tests/support/symbol_encoder.h"
-#include "tests/support/symbol_renderer.h"
+#include "tests/support/fake_camera.h"
+#include "tests/reliability/worker_setup.h"
+#include "tests/support/standard_output.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -73,39 +71,10 @@ double residentMegabytes() {
   return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }
 
-// A camera sample of a grey picture: B, G, R bytes, bottom row first.
-std::vector<std::uint8_t> cameraSample(const cv::Mat& grey) {
-  cv::Mat colour;
-  cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
-  cv::flip(colour, colour, 0);
-  return std::vector<std::uint8_t>(colour.data, colour.data + colour.total() * colour.elemSize());
-}
-
-bool readsAs(const cv::Mat& picture, const std::string& text) {
-  cv::Mat grey = picture.clone();
-  IplImage image = cvIplImage(grey);
-  DecodeResult results[DECODE_MAX_RESULTS];
-  int count = 0;
-  return decodeImage(&image, results, &count, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags) == 0 && count == 1 &&
-         std::string(results[0].text) == text;
-}
-
 // A picture of the symbol that the first decoding pass reads: the soak is about the worker, not about
-// the decoder's reach, so the first of a few poses that reads is taken. Empty when none reads.
+// the decoder's reach. Empty when none reads.
 cv::Mat symbolPicture(const std::string& message) {
-  const auto symbol = testsupport::encodeSymbol(message, 16, 16);
-  if (!symbol) return cv::Mat();
-  for (const double rotation : {20.0, 10.0, 30.0, 200.0, 0.0}) {
-    testsupport::RenderOptions options;
-    options.imageWidth = SOAK_FRAME_WIDTH;
-    options.imageHeight = SOAK_FRAME_HEIGHT;
-    options.moduleSize = 4.0;
-    options.rotationDeg = rotation;
-    options.noiseSigma = 2.0;
-    const cv::Mat picture = testsupport::renderSymbol(*symbol, options).grey;
-    if (!picture.empty() && readsAs(picture, message)) return picture;
-  }
-  return cv::Mat();
+  return reliability::firstPassPicture(message, SOAK_FRAME_WIDTH, SOAK_FRAME_HEIGHT, {20.0, 10.0, 30.0, 200.0, 0.0});
 }
 
 // What the camera does in one cycle of the worker.
@@ -123,36 +92,19 @@ std::vector<Shown> soakSchedule(long cycles) {
   return schedule;
 }
 
-// The fake platform: the clock moves only when the worker pauses; typing records whole lines.
+// The fake platform: the clock moves only when the worker pauses; typing records whole lines with their
+// cycle.
 struct SoakHost {
-  std::uint32_t now = 0;
+  reliability::TypingHost typing;
   long cycle = -1;  // set by the soak loop
-  std::string line;
   std::vector<std::pair<long, std::string>> typedLines;  // cycle and text
   long beeps = 0;
   long previews = 0;
 
   AppPorts ports() {
-    AppPorts p;
-    // Every byte on the key of its own code, Return on '\n' and Tab on '\t'.
-    p.keyboard.keysymScan = [](std::uint32_t keysym) {
-      if (keysym == TEXT_KEYSYM_RETURN) return static_cast<std::int16_t>('\n');
-      if (keysym == TEXT_KEYSYM_TAB) return static_cast<std::int16_t>('\t');
-      return keysym <= 0xFF ? static_cast<std::int16_t>(keysym) : KEY_SCAN_NONE;
-    };
-    p.keyboard.keyEvent = [this](int key, unsigned flags) {
-      if ((flags & KEY_EVENT_UP) != 0 || key >= 0x100) return;
-      if (key == '\n') {
-        typedLines.emplace_back(cycle, line);
-        line.clear();
-      } else {
-        line += static_cast<char>(key);
-      }
-    };
-    p.keyboard.flushKeys = [] {};
-    p.sound.beep = [this](std::uint32_t, std::uint32_t) { ++beeps; };
-    p.clock.tickCount = [this] { return now; };
-    p.clock.sleepMs = [this](std::uint32_t ms) { now += ms; };
+    typing.lineTyped = [this](std::string line) { typedLines.emplace_back(cycle, std::move(line)); };
+    typing.beeped = [this] { ++beeps; };
+    AppPorts p = typing.ports();
     p.preview.previewRect = [] { return PreviewRect{0, 0, SOAK_FRAME_WIDTH, SOAK_FRAME_HEIGHT + 4}; };
     p.preview.showPreview = [this](const IplImage*) { ++previews; };
     return p;
@@ -194,9 +146,9 @@ TEST(WorkerSoak, HundredThousandCyclesKeepMemoryFlatAndTypeEveryReadOncePerHoldO
   // The pictures themselves must read, or the soak would prove nothing about typing.
   ASSERT_FALSE(pictureA.empty()) << "no picture of \"" << textA << "\" reads";
   ASSERT_FALSE(pictureB.empty()) << "no picture of \"" << textB << "\" reads";
-  const std::vector<std::uint8_t> sampleA = cameraSample(pictureA);
-  const std::vector<std::uint8_t> sampleB = cameraSample(pictureB);
-  const std::vector<std::uint8_t> sampleBlank = cameraSample(blank);
+  const std::vector<std::uint8_t> sampleA = cameraSampleOf(pictureA);
+  const std::vector<std::uint8_t> sampleB = cameraSampleOf(pictureB);
+  const std::vector<std::uint8_t> sampleBlank = cameraSampleOf(blank);
   const std::vector<Shown> schedule = soakSchedule(SOAK_CYCLES);
   const long stalls = std::count(schedule.begin(), schedule.end(), Shown::Stall);
 
@@ -216,8 +168,9 @@ TEST(WorkerSoak, HundredThousandCyclesKeepMemoryFlatAndTypeEveryReadOncePerHoldO
   {
     // The capture component reports every open and close on standard output, where the test's own
     // failures go too: it is silenced around the worker's steps only.
-    std::optional<StdoutSilencer> silence(std::in_place);
-    ReplayCamera camera(SOAK_FRAME_WIDTH, SOAK_FRAME_HEIGHT);
+    std::optional<testsupport::StdoutSilencer> silence(std::in_place);
+    FakeCamera camera(SOAK_FRAME_WIDTH, SOAK_FRAME_HEIGHT);
+    camera.setFrameTime(reliability::FRAME_TIME_15_FPS);
     const AppPorts ports = host.ports();
     CaptureManager capture(camera);
     ScannerWorker worker;

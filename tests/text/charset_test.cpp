@@ -6,7 +6,7 @@
 
 #include "text/charset.h"
 #include "decoder/ecc200/ecc200_message.h"
-#include "tests/ecc200/ecc200_test_util.h"
+#include "tests/support/ecc200_matrix.h"
 
 namespace {
 

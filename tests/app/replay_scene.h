@@ -1,7 +1,7 @@
 // Test-only: the scene the replay camera films, shared by the replayed program and the test that watches
 // it, so that the test knows where the symbol lies without asking the program.
-#ifndef QUARNEL_TESTS_PROGRAM_REPLAY_SCENE_H_
-#define QUARNEL_TESTS_PROGRAM_REPLAY_SCENE_H_
+#ifndef QUARNEL_TESTS_APP_REPLAY_SCENE_H_
+#define QUARNEL_TESTS_APP_REPLAY_SCENE_H_
 
 #include <cstdint>
 #include <optional>
@@ -9,6 +9,11 @@
 #include <vector>
 
 #include "tests/support/symbol_renderer.h"
+
+// The camera filming the scene: 640 x 480 frames, 15 a second.
+constexpr int REPLAY_FRAME_WIDTH = 640;
+constexpr int REPLAY_FRAME_HEIGHT = 480;
+constexpr int REPLAY_FRAMES_PER_SECOND = 15;
 
 // Signals that switch the replayed program's camera between an empty scene and the symbol.
 constexpr int REPLAY_SHOW_EMPTY_SIGNAL = 10;   // SIGUSR1
@@ -21,7 +26,4 @@ std::optional<testsupport::RenderedSymbol> renderReplaySymbol(const std::string&
 // A frame with nothing on it: the background of the symbol frame.
 cv::Mat emptyReplayFrame();
 
-// A grey frame as the camera delivers it: packed B, G, R, bottom row first.
-std::vector<std::uint8_t> cameraSample(const cv::Mat& grey);
-
-#endif  // QUARNEL_TESTS_PROGRAM_REPLAY_SCENE_H_
+#endif  // QUARNEL_TESTS_APP_REPLAY_SCENE_H_

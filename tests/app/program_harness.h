@@ -1,8 +1,8 @@
 // Test-only: driving a program under the test X server: a child process with its output collected, the
 // windows the window system knows, screenshots, and a window that holds the keyboard focus and records
 // what is typed into it.
-#ifndef QUARNEL_TESTS_PROGRAM_PROGRAM_HARNESS_H_
-#define QUARNEL_TESTS_PROGRAM_PROGRAM_HARNESS_H_
+#ifndef QUARNEL_TESTS_APP_PROGRAM_HARNESS_H_
+#define QUARNEL_TESTS_APP_PROGRAM_HARNESS_H_
 
 #include <fcntl.h>
 #include <signal.h>
@@ -26,6 +26,8 @@
 #include <vector>
 
 #include <opencv2/core.hpp>
+
+#include "tests/app/key_recorder.h"
 
 extern char** environ;
 
@@ -263,89 +265,8 @@ inline cv::Mat screenshot(Display* display, Window window) {
   return picture;
 }
 
-// ---------------------------------------------------------------------------------------------------
-// A window of the test's own that takes the keyboard focus and records each line typed into it, with
-// the time its Return arrived. It reads its events on a connection and a thread of its own.
-class KeyRecorder {
- public:
-  KeyRecorder() {
-    display_ = XOpenDisplay(nullptr);
-    if (display_ == nullptr) return;
-    const int screen = DefaultScreen(display_);
-    window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, 200, 100, 0,
-                                  BlackPixel(display_, screen), WhitePixel(display_, screen));
-    XStoreName(display_, window_, "key recorder");
-    XSelectInput(display_, window_, KeyPressMask | StructureNotifyMask);
-    XMapRaised(display_, window_);
-    XEvent event;
-    do XNextEvent(display_, &event);
-    while (event.type != MapNotify);
-    XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
-    XSync(display_, False);
-    reader_ = std::thread([this] { readKeys(); });
-  }
-  ~KeyRecorder() {
-    stop_ = true;
-    if (reader_.joinable()) reader_.join();
-    if (display_ != nullptr) {
-      XDestroyWindow(display_, window_);
-      XCloseDisplay(display_);
-    }
-  }
-
-  Window window() const { return window_; }
-
-  struct Line {
-    std::string text;  // ends with "\n" for Return
-    Clock::time_point at;
-  };
-  std::vector<Line> lines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-  std::size_t lineCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_.size();
-  }
-  // Keys typed after the last Return.
-  std::string pending() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return pending_;
-  }
-
- private:
-  void readKeys() {
-    while (!stop_) {
-      if (XPending(display_) == 0) {
-        std::this_thread::sleep_for(milliseconds(1));
-        continue;
-      }
-      XEvent event;
-      XNextEvent(display_, &event);
-      if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
-      if (event.type != KeyPress) continue;
-      char buffer[8];
-      KeySym keysym = NoSymbol;
-      const int length = XLookupString(&event.xkey, buffer, sizeof buffer, &keysym, nullptr);
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (keysym == XK_Return) {
-        lines_.push_back({pending_ + "\n", Clock::now()});
-        pending_.clear();
-      } else {
-        pending_.append(buffer, static_cast<std::size_t>(length));
-      }
-    }
-  }
-
-  Display* display_ = nullptr;
-  Window window_ = 0;
-  std::thread reader_;
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<Line> lines_;
-  std::string pending_;
-};
+using KeyRecorder = testx11::KeyRecorder;
 
 }  // namespace programtest
 
-#endif  // QUARNEL_TESTS_PROGRAM_PROGRAM_HARNESS_H_
+#endif  // QUARNEL_TESTS_APP_PROGRAM_HARNESS_H_

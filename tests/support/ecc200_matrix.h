@@ -1,6 +1,6 @@
 // Shared by the ECC 200 decoder tests: encoder symbols as module matrices, codeword corruption.
-#ifndef QUARNEL_TESTS_ECC200_ECC200_TEST_UTIL_H_
-#define QUARNEL_TESTS_ECC200_ECC200_TEST_UTIL_H_
+#ifndef QUARNEL_TESTS_SUPPORT_ECC200_MATRIX_H_
+#define QUARNEL_TESTS_SUPPORT_ECC200_MATRIX_H_
 
 #include <cstdint>
 #include <random>
@@ -61,4 +61,4 @@ inline std::vector<int> blockPositions(const Ecc200Symbol& symbol, int block) {
 
 }  // namespace ecc200test
 
-#endif  // QUARNEL_TESTS_ECC200_ECC200_TEST_UTIL_H_
+#endif  // QUARNEL_TESTS_SUPPORT_ECC200_MATRIX_H_

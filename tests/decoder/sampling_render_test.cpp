@@ -2,8 +2,9 @@
 //
 // Every case either samples exactly or fails for a reason the test can show from the geometry: the
 // locator found no candidate on the symbol, the finder legs' inward step put a sweep pivot outside the
-// timing edge, or the sweep kept an angle whose line leaves the middle of the timing row or column.
-// Any other failure fails the test.
+// timing edge, the sweep's trial angles lie too far apart for any of them to hold a line from that pivot
+// in the middle of the timing row or column, or the sweep kept an angle whose line leaves that middle.
+// Any other failure fails the test, and so does any size sampling fewer cases exactly than it does today.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "decoder/inspect.h"
+#include "decoder/timing_edges_internal.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
 
@@ -144,6 +146,24 @@ bool edgesRunMidTiming(const SampledSymbol& s, const ModuleSpace& space) {
   return true;
 }
 
+// The sweep turns a line about the pivot in steps of at most range / steps, so the nearest trial angle
+// can miss the edge's direction by half a step: over an edge of L modules the line's far end then lands
+// up to L * step / 2 modules off where it started across the row. When that, added to the pivot's own
+// distance from the middle of the row, takes the line out of the row's middle (EDGE_MARGIN from each
+// border), no trial angle traces even timing runs and the sweep finds none: true when that holds for the
+// pivot of the failed sweep (leg end B for the first, leg end A for the second).
+bool sweepCannotHoldTheMiddle(const SampledSymbol& s, const ModuleSpace& space, const ModeCase& mode) {
+  const bool adaptive = (mode.flags & DECODE_ADAPTIVE_THRESHOLD) != 0;
+  const double step = adaptive ? SWEEP_RANGE_ADAPTIVE / SWEEP_STEPS_ADAPTIVE : SWEEP_RANGE / SWEEP_STEPS;
+  const CvPoint2D32f pivot = s.located.corners[s.status == REFINE_STATUS_FIRST_EDGE ? 2 : 1];
+  const cv::Point2d m = space.toModule({pivot.x, pivot.y});
+  const bool inTimingRow = m.y < space.rows / 2.0;
+  const double across = inTimingRow ? m.y : m.x - (space.cols - 1);
+  const double edgeModules = inTimingRow ? space.cols : space.rows;
+  const double worstOffMiddle = std::fabs(across - 0.5) + edgeModules * step / 2.0;
+  return worstOffMiddle > 0.5 - EDGE_MARGIN;
+}
+
 // The adaptive threshold marks a pixel at its block mean as dark, so a pixel whose whole 15 x 15 block
 // lies on light modules turns dark. True when that holds for the centre of module (row, column).
 bool isInFloodedLightArea(const SymbolMatrix& symbol, const ModuleSpace& space, int row, int column) {
@@ -176,9 +196,15 @@ struct KnownCase {
   const char* mode;
 };
 constexpr KnownCase KNOWN_DISC_SPILLS[] = {{"26x26", 142.0, true, "adaptive"}};
+// Cases whose second sweep finds no even angle although the angles could hold the middle: the timing
+// column is 8 modules long and the pivot lies 0.29 of a module from its border, so few runs are traced
+// and one clipped run outweighs them.
+constexpr KnownCase KNOWN_SHORT_EDGE_MISSES[] = {{"18x8", 270.0, true, "adaptive"}};
 
-bool isKnownDiscSpill(const std::string& size, double rotation, bool tilted, const ModeCase& mode) {
-  for (const KnownCase& known : KNOWN_DISC_SPILLS) {
+template <size_t N>
+bool isKnownCase(const KnownCase (&table)[N], const std::string& size, double rotation, bool tilted,
+                 const ModeCase& mode) {
+  for (const KnownCase& known : table) {
     if (size == known.size && rotation == known.rotation && tilted == known.tilted &&
         std::string(mode.name) == known.mode) {
       return true;
@@ -187,12 +213,34 @@ bool isKnownDiscSpill(const std::string& size, double rotation, bool tilted, con
   return false;
 }
 
-enum class Outcome { Exact, NotLocated, PivotOffEdge, EdgeOffMiddle, LightAreaFlooded, Unexplained };
+// Cases of each size (six poses, two passes) that sample exactly today; fewer means a stage got worse.
+struct ExactCount {
+  const char* size;
+  int exact;
+};
+constexpr ExactCount EXACT_CASES_TODAY[] = {
+    {"10x10", 8}, {"12x12", 7}, {"14x14", 10}, {"16x16", 12}, {"18x18", 5}, {"20x20", 11},
+    {"22x22", 12}, {"24x24", 7}, {"26x26", 10}, {"32x32", 6}, {"36x36", 6}, {"40x40", 6},
+    {"44x44", 6}, {"48x48", 7}, {"52x52", 3}, {"64x64", 0}, {"72x72", 0}, {"80x80", 0},
+    {"88x88", 0}, {"96x96", 0}, {"104x104", 0}, {"120x120", 0}, {"132x132", 0}, {"144x144", 0},
+    {"18x8", 7}, {"32x8", 9}, {"26x12", 11}, {"36x12", 6}, {"36x16", 8}, {"48x16", 6},
+};
+
+int exactCasesToday(const std::string& size) {
+  for (const ExactCount& row : EXACT_CASES_TODAY) {
+    if (size == row.size) return row.exact;
+  }
+  return 12;
+}
+
+enum class Outcome { Exact, NotLocated, PivotOffEdge, SweepTooCoarse, EdgeOffMiddle, LightAreaFlooded, Unexplained };
 const char* outcomeName(Outcome o) {
   switch (o) {
     case Outcome::Exact: return "exact";
     case Outcome::NotLocated: return "no candidate on the symbol (locator filters)";
     case Outcome::PivotOffEdge: return "inward step of a finder leg end leaves the timing edge (sweep pivot)";
+    case Outcome::SweepTooCoarse:
+      return "no trial angle of the sweep can hold a line from the pivot mid-timing along the whole edge";
     case Outcome::EdgeOffMiddle: return "sweep kept an angle that leaves or slants across the timing edge";
     case Outcome::LightAreaFlooded:
       return "adaptive binarisation darkens light modules amid light neighbours (pixel at its block mean)";
@@ -239,8 +287,12 @@ CaseResult runCase(const SymbolMatrix& symbol, const testsupport::RenderedSymbol
     Outcome why = Outcome::Unexplained;
     if (!pivotsLieOnTimingEdges(s.located, space)) {
       why = Outcome::PivotOffEdge;
-    } else if (s.status == 2 || s.status == 5 || s.status == 6 || !edgesRunMidTiming(s, space)) {
-      // 5 and 6: no trial angle reached a run variance below 15 (sweep acceptance).
+    } else if (s.status == REFINE_STATUS_FIRST_EDGE || s.status == REFINE_STATUS_SECOND_EDGE) {
+      // No trial angle traced runs even enough to accept: excused only where the angles cannot.
+      if (sweepCannotHoldTheMiddle(s, space, mode)) why = Outcome::SweepTooCoarse;
+    } else if ((s.status == REFINE_STATUS_OK || s.status >= REFINE_STATUS_SAMPLING_BASE) &&
+               !edgesRunMidTiming(s, space)) {
+      // Only a sweep that went through leaves its lines to look at.
       why = Outcome::EdgeOffMiddle;
     } else if (onlyFloodedLightWrong) {
       why = Outcome::LightAreaFlooded;
@@ -293,8 +345,13 @@ TEST_P(SamplingOnRenderedSymbols, SamplesExactlyUnlessARuleOfTheStagesPreventsIt
         std::snprintf(name, sizeof(name), "%-8s rotation %3.0f %-6s %-8s module %.0f: %s (%s)", sizeName.c_str(),
                       ROTATIONS[r], tilted ? "tilted" : "flat", mode.name, options.moduleSize,
                       outcomeName(result.outcome), result.detail.c_str());
-        if (result.outcome == Outcome::Unexplained && isKnownDiscSpill(sizeName, ROTATIONS[r], tilted, mode)) {
+        const bool unexplained = result.outcome == Outcome::Unexplained;
+        if (unexplained && isKnownCase(KNOWN_DISC_SPILLS, sizeName, ROTATIONS[r], tilted, mode) &&
+            result.detail.rfind("status 0", 0) == 0) {
           std::printf("expected failure: %s: the sampling disc reaches the dark neighbours of a light module\n", name);
+        } else if (unexplained && isKnownCase(KNOWN_SHORT_EDGE_MISSES, sizeName, ROTATIONS[r], tilted, mode) &&
+                   result.detail == "status " + std::to_string(REFINE_STATUS_SECOND_EDGE)) {
+          std::printf("expected failure: %s: few timing runs on a short edge from a pivot near its border\n", name);
         } else if (result.outcome == Outcome::Unexplained) {
           ADD_FAILURE() << name;
         } else {
@@ -303,7 +360,10 @@ TEST_P(SamplingOnRenderedSymbols, SamplesExactlyUnlessARuleOfTheStagesPreventsIt
       }
     }
   }
-  for (const auto& [size, counts] : tally) std::printf("%-8s %2d of %2d exact\n", size.c_str(), counts.first, counts.second);
+  for (const auto& [size, counts] : tally) {
+    std::printf("%-8s %2d of %2d exact\n", size.c_str(), counts.first, counts.second);
+    EXPECT_GE(counts.first, exactCasesToday(size)) << size << ": fewer cases sampled exactly than today";
+  }
   for (const auto& [outcome, count] : outcomes) std::printf("%4d %s\n", count, outcomeName(outcome));
 }
 

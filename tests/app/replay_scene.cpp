@@ -1,4 +1,4 @@
-#include "tests/program/replay_scene.h"
+#include "tests/app/replay_scene.h"
 
 #include <csignal>
 
@@ -12,8 +12,8 @@ namespace {
 
 testsupport::RenderOptions replayOptions() {
   testsupport::RenderOptions options;
-  options.imageWidth = 640;
-  options.imageHeight = 480;
+  options.imageWidth = REPLAY_FRAME_WIDTH;
+  options.imageHeight = REPLAY_FRAME_HEIGHT;
   options.moduleSize = 9.0;
   options.quietZone = 2;
   options.centreX = 330.0;
@@ -36,11 +36,4 @@ std::optional<testsupport::RenderedSymbol> renderReplaySymbol(const std::string&
 cv::Mat emptyReplayFrame() {
   const testsupport::RenderOptions options = replayOptions();
   return cv::Mat(options.imageHeight, options.imageWidth, CV_8UC1, cv::Scalar(options.background));
-}
-
-std::vector<std::uint8_t> cameraSample(const cv::Mat& grey) {
-  cv::Mat colour;
-  cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
-  cv::flip(colour, colour, 0);
-  return std::vector<std::uint8_t>(colour.datastart, colour.dataend);
 }

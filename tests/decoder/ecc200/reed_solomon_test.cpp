@@ -5,7 +5,7 @@
 #include <numeric>
 #include <random>
 
-#include "tests/ecc200/ecc200_test_util.h"
+#include "tests/support/ecc200_matrix.h"
 
 namespace {
 

@@ -35,8 +35,9 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "tests/program/program_harness.h"
-#include "tests/program/replay_scene.h"
+#include "tests/app/disk_audio.h"
+#include "tests/app/program_harness.h"
+#include "tests/app/replay_scene.h"
 
 // After the image library: the extension's header leaves macros behind that clash with its names.
 #include <X11/extensions/XTest.h>
@@ -57,13 +58,7 @@ struct Tone {
 };
 
 std::optional<Tone> toneInFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::vector<std::int16_t> samples(bytes.size() / 2);
-  for (std::size_t n = 0; n < samples.size(); ++n) {
-    samples[n] = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[2 * n]) |
-                                           (static_cast<unsigned char>(bytes[2 * n + 1]) << 8));
-  }
+  const std::vector<std::int16_t> samples = readDiskAudioSamples(path);
   std::size_t first = samples.size();
   std::size_t last = 0;
   for (std::size_t n = 0; n < samples.size(); ++n) {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <random>
 
-#include "tests/ecc200/ecc200_test_util.h"
+#include "tests/support/ecc200_matrix.h"
 
 namespace {
 

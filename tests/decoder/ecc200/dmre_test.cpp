@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "tests/ecc200/ecc200_test_util.h"
+#include "tests/support/ecc200_matrix.h"
 
 namespace {
 

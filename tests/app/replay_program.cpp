@@ -1,4 +1,4 @@
-// Test-only program: quarnel's whole life on the replay camera. The window, the worker, the keyboard and
+// Test-only program: quarnel's whole life on a fake camera that films the replay scene. The window, the worker, the keyboard and
 // the sound are the program's own; only the camera is replaced. The camera starts on an empty scene;
 // SIGUSR2 puts the symbol of the text given as the one argument in front of it, SIGUSR1 takes it away.
 // Every preview handed to the window is reported on standard output as "preview WIDTHxHEIGHT".
@@ -16,8 +16,8 @@
 #include "app/ports.h"
 #include "app/scanner_worker.h"
 #include "app/sound_port.h"
-#include "tests/program/replay_backend.h"
-#include "tests/program/replay_scene.h"
+#include "tests/app/replay_scene.h"
+#include "tests/support/fake_camera.h"
 
 namespace {
 
@@ -40,8 +40,12 @@ void startReplayWorker(const PreviewPort& preview) {
   };
   const AppPorts ports{openX11Keyboard(), openSdlSound(), monotonicClock(), reported, ReadLogPort{}};
   std::thread([ports] {
-    const std::unique_ptr<CaptureBackend> backend = makeReplayBackend(currentFrame);
-    runScannerWorker(*backend, ports);
+    FakeCamera camera(REPLAY_FRAME_WIDTH, REPLAY_FRAME_HEIGHT, [] {
+      const std::vector<std::uint8_t>& frame = currentFrame();
+      return FakeSample{frame.data(), static_cast<std::int32_t>(frame.size()), 1000000 / REPLAY_FRAMES_PER_SECOND};
+    });
+    camera.setFrameTime(10000000 / REPLAY_FRAMES_PER_SECOND);
+    runScannerWorker(camera, ports);
   }).detach();
 }
 
@@ -58,8 +62,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: the text does not fit a symbol\n", argv[0]);
     return 2;
   }
-  symbolSample = cameraSample(symbol->grey);
-  emptySample = cameraSample(emptyReplayFrame());
+  symbolSample = cameraSampleOf(symbol->grey);
+  emptySample = cameraSampleOf(emptyReplayFrame());
 
   struct sigaction action {};
   action.sa_handler = onSceneSignal;

@@ -6,7 +6,7 @@
 #include <map>
 #include <random>
 
-#include "tests/ecc200/ecc200_test_util.h"
+#include "tests/support/ecc200_matrix.h"
 
 namespace {
 
