@@ -160,7 +160,7 @@ ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, 
   for (int p = 0; p < passCount; ++p) {
     if (passes[p].binary == nullptr) continue;
     const std::vector<SymbolCandidate> finer = refineLocatedOutlines(&passes[p]);
-    if (!readCandidates(grey, passes[p], finer, SCAN_READ_BY_RETRY, symbols, &firstStep)) return firstStep;
+    if (!readCandidates(grey, passes[p], finer, SCAN_READ_BY_RETRY, maxSymbols, symbols, &firstStep)) return firstStep;
   }
   for (int p = 0; p < passCount; ++p) {
     if (passes[p].binary == nullptr) continue;

@@ -12,7 +12,7 @@
 
 #include "app/text_keysyms.h"
 #include "decoder/ecc200/ecc200_message.h"
-#include "tests/ecc200/ecc200_test_util.h"
+#include "tests/support/ecc200_matrix.h"
 #include "tests/support/symbol_encoder.h"
 
 namespace {

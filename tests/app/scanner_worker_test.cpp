@@ -666,7 +666,7 @@ TEST_F(ScannerWithDecoder, Utf8SymbolIsTypedAsItsCharacters) {
   ports.keyboard.keyEvent = [&keysOf, &pressed](int key, unsigned flags) {
     if ((flags & KEY_EVENT_UP) == 0) pressed.push_back(keysOf.at(static_cast<std::size_t>(key - 1)));
   };
-  camera->deliver(frame);
+  camera->deliverFrame(frame);
   cycle();
   // X11 keysyms: Latin-1 ones are their code, "€" is EuroSign (0x20AC).
   EXPECT_EQ(pressed, (std::vector<std::uint32_t>{'G', 'r', 0xFC, 0xDF, 'e', ' ', 0x20AC, TEXT_KEYSYM_RETURN}));
