@@ -38,6 +38,13 @@ int retryIoctl(int fd, unsigned long request, void* argument) {
   return result;
 }
 
+// The node's current capture format, or false when the driver will not tell.
+bool queryCurrentFormat(int fd, v4l2_format* format) {
+  *format = v4l2_format{};
+  format->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  return retryIoctl(fd, VIDIOC_G_FMT, format) >= 0;
+}
+
 std::uint32_t deviceCaps(const v4l2_capability& caps) {
   return (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
 }
@@ -123,9 +130,8 @@ class V4l2Graph : public CaptureGraph {
 
   CaptureResult getFormat(VideoFormat& format) override {
     if (fd < 0) return CAPTURE_FAIL;
-    v4l2_format current{};
-    current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (retryIoctl(fd, VIDIOC_G_FMT, &current) < 0) return CAPTURE_FAIL;
+    v4l2_format current;
+    if (!queryCurrentFormat(fd, &current)) return CAPTURE_FAIL;
     format.width = static_cast<std::int32_t>(current.fmt.pix.width);
     format.height = static_cast<std::int32_t>(current.fmt.pix.height);
     format.subtype = subtypeForPixelFormat(current.fmt.pix.pixelformat);
@@ -152,9 +158,8 @@ class V4l2Graph : public CaptureGraph {
 
     // A driver answers an unsupported request by switching to something near it; a refusal must leave
     // the device as it was, also when its own format is one no subtype can name again.
-    v4l2_format saved{};
-    saved.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (retryIoctl(fd, VIDIOC_G_FMT, &saved) < 0) return CAPTURE_FAIL;
+    v4l2_format saved;
+    if (!queryCurrentFormat(fd, &saved)) return CAPTURE_FAIL;
 
     v4l2_format wanted{};
     wanted.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -208,9 +213,8 @@ class V4l2Graph : public CaptureGraph {
         !inGraph(GraphObject::NullRenderer)) {
       return CAPTURE_FAIL;
     }
-    v4l2_format current{};
-    current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (retryIoctl(fd, VIDIOC_G_FMT, &current) < 0) return CAPTURE_FAIL;
+    v4l2_format current;
+    if (!queryCurrentFormat(fd, &current)) return CAPTURE_FAIL;
     if (!isConvertiblePixelFormat(current.fmt.pix.pixelformat)) return CAPTURE_FAIL;  // no conversion to BGR
     connected = true;
     return CAPTURE_OK;
@@ -318,9 +322,8 @@ class V4l2Graph : public CaptureGraph {
   }
 
   CaptureResult startStreaming() {
-    v4l2_format current{};
-    current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (retryIoctl(fd, VIDIOC_G_FMT, &current) < 0) return CAPTURE_FAIL;
+    v4l2_format current;
+    if (!queryCurrentFormat(fd, &current)) return CAPTURE_FAIL;
     frameFormat = current.fmt.pix.pixelformat;
     frameWidth = static_cast<int>(current.fmt.pix.width);
     frameHeight = static_cast<int>(current.fmt.pix.height);

@@ -3,10 +3,13 @@
 #ifndef QUARNEL_DECODER_RUNS_H_
 #define QUARNEL_DECODER_RUNS_H_
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include <opencv2/core/core_c.h>
 
+#include "decoder/ecc200/symbol_table.h"
 #include "decoder/geometry.h"
 #include "decoder/run_trace.h"
 #include "decoder/symbol_decoder.h"
@@ -24,15 +27,15 @@ struct SymbolSize {
   int rows;
 };
 
-// The 24 square and 6 rectangular ECC 200 sizes of ISO/IEC 16022 (table of symbol attributes), as
-// (columns, rows); a rectangle is only accepted with its longer side as the column count.
-constexpr int SYMBOL_SIZE_COUNT = 30;
-constexpr SymbolSize symbolSizes[SYMBOL_SIZE_COUNT] = {
-    {10, 10},   {12, 12},   {14, 14},   {16, 16},   {18, 18}, {20, 20}, {22, 22}, {24, 24},
-    {26, 26},   {32, 32},   {36, 36},   {40, 40},   {44, 44}, {48, 48}, {52, 52}, {64, 64},
-    {72, 72},   {80, 80},   {88, 88},   {96, 96},   {104, 104}, {120, 120}, {132, 132}, {144, 144},
-    {18, 8},    {32, 8},    {26, 12},   {36, 12},   {36, 16}, {48, 16},
-};
+// The 30 ECC 200 sizes (24 squares, then 6 rectangles) as (columns, rows), read from the symbol table; a
+// rectangle is only accepted with its longer side as the column count.
+constexpr int SYMBOL_SIZE_COUNT = ECC200_SYMBOL_COUNT;
+constexpr std::array<SymbolSize, SYMBOL_SIZE_COUNT> listSymbolSizes() {
+  std::array<SymbolSize, SYMBOL_SIZE_COUNT> sizes{};
+  for (std::size_t i = 0; i < sizes.size(); ++i) sizes[i] = {ECC200_SYMBOLS[i].columns, ECC200_SYMBOLS[i].rows};
+  return sizes;
+}
+inline constexpr std::array<SymbolSize, SYMBOL_SIZE_COUNT> symbolSizes = listSymbolSizes();
 
 constexpr int SYMBOL_MAX_MODULES = 144;
 constexpr int MEASURE_STATUS_OK = 0;

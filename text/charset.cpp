@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "text/hex_byte.h"
 #include "text/utf8.h"
 
 namespace {
@@ -165,11 +166,6 @@ void noteCharset(const std::string& name, MessageText* text) {
   if (text->charsets.empty() || text->charsets.back() != name) text->charsets.push_back(name);
 }
 
-std::string hexByte(unsigned value) {
-  static const char* HEX = "0123456789ABCDEF";
-  return {HEX[(value >> 4) & 15], HEX[value & 15]};
-}
-
 }  // namespace
 
 std::string eciCharsetName(int designator) {
@@ -199,7 +195,7 @@ std::string escapedLine(const MessageText& text) {
   std::size_t next = 0;  // next unconverted byte to place
   for (std::size_t i = 0; i <= text.utf8.size(); ++i) {
     while (next < text.unconverted.size() && text.unconverted[next].textOffset == i) {
-      line += "\\x" + hexByte(text.unconverted[next++].value);
+      appendEscapedByte(&line, text.unconverted[next++].value);
     }
     if (i == text.utf8.size()) break;
     const unsigned char byte = static_cast<unsigned char>(text.utf8[i]);

@@ -24,6 +24,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "decoder/decoder.h"
+#include "text/hex_byte.h"
 
 namespace {
 
@@ -186,7 +187,6 @@ std::vector<DecodedSymbol> decodeGrey(cv::Mat& grey) {
 }
 
 void writeJsonString(std::ostream& out, const std::vector<std::uint8_t>& bytes) {
-  static const char HEX[] = "0123456789abcdef";
   out << '"';
   for (const std::uint8_t b : bytes) {
     if (b == '"' || b == '\\') {
@@ -195,7 +195,7 @@ void writeJsonString(std::ostream& out, const std::vector<std::uint8_t>& bytes) 
       out << static_cast<char>(b);
     } else {
       // Bytes are shown as the code points of the same value, so any message is valid JSON.
-      out << "\\u00" << HEX[b >> 4] << HEX[b & 15];
+      out << "\\u00" << hexByte(b, HexDigits::Lower);
     }
   }
   out << '"';
@@ -206,7 +206,6 @@ void writeJsonString(std::ostream& out, const std::string& text) {
 }
 
 void writeJson(std::ostream& out, const std::vector<FileReport>& reports) {
-  static const char HEX[] = "0123456789abcdef";
   out << "{\"files\": [";
   for (size_t f = 0; f < reports.size(); ++f) {
     const FileReport& report = reports[f];
@@ -224,7 +223,7 @@ void writeJson(std::ostream& out, const std::vector<FileReport>& reports) {
       out << (s ? ", " : "") << "{\"text\": ";
       writeJsonString(out, symbol.message);
       out << ", \"hex\": \"";
-      for (const std::uint8_t b : symbol.message) out << HEX[b >> 4] << HEX[b & 15];
+      for (const std::uint8_t b : symbol.message) out << hexByte(b, HexDigits::Lower);
       out << "\", \"corners\": [";
       for (int c = 0; c < 4; ++c) {
         out << (c ? ", " : "") << '[' << symbol.corners[c].x << ", " << symbol.corners[c].y << ']';
