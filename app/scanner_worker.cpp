@@ -8,6 +8,7 @@
 
 #include "app/preview_notice.h"
 #include "capture/camera_listing.h"
+#include "decoder/cv_handles.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc/imgproc_c.h>
@@ -102,26 +103,23 @@ const char* previewWarning(const ScannerWorker& worker, const AppPorts& ports) {
 void showPreview(const ScannerWorker& worker, const AppPorts& ports) {
   const PreviewSize size = previewSizeFor(ports.preview.previewRect());
   if (size.width == 0) return;
-  IplImage* preview = nullptr;
+  ImageHandle preview;
   try {
-    preview = cvCreateImage(cvSize(size.width, size.height), IPL_DEPTH_8U, 3);
-    cv::Mat picture = cv::cvarrToMat(preview);
+    preview.reset(cvCreateImage(cvSize(size.width, size.height), IPL_DEPTH_8U, 3));
+    cv::Mat picture = cv::cvarrToMat(preview.get());
     if (worker.colour == nullptr) {
       drawNoticePicture(picture, NOTICE_NO_CAMERA);
     } else if (!worker.frameArrived) {
       drawNoticePicture(picture, NOTICE_WAITING);
     } else {
       preview->origin = worker.colour->origin;
-      cvResize(worker.colour, preview, CV_INTER_AREA);
+      cvResize(worker.colour, preview.get(), CV_INTER_AREA);
     }
     if (const char* warning = previewWarning(worker, ports)) drawWarningBand(picture, warning);
   } catch (const cv::Exception&) {
-    // A preview too large to allocate is skipped for this cycle like an empty one.
-    if (preview != nullptr) cvReleaseImage(&preview);
-    return;
+    return;  // a preview too large to allocate is skipped for this cycle like an empty one
   }
-  ports.preview.showPreview(preview);
-  cvReleaseImage(&preview);
+  ports.preview.showPreview(preview.get());
 }
 
 }  // namespace

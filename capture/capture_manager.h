@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "capture/backend_use.h"
 #include "capture/capture_backend.h"
 #include "capture/media_subtype.h"
 
@@ -71,6 +72,7 @@ class CaptureManager {
   bool isReadyDevice(int device) const;
 
   CaptureBackend& backend;
+  BackendUse backendUse;  // declared before devices, so it goes after every slot is closed
   int deviceCount = 0;
   PinCategory captureCategory = PinCategory::Capture;
   std::array<std::unique_ptr<CaptureDevice>, MAX_CAPTURE_DEVICES> devices;
