@@ -86,7 +86,7 @@ void noteClientArea(PreviewLayout& layout, int clientWidth, int clientHeight, bo
   layout.minimised = minimised;
 }
 
-int layoutPreview(PreviewLayout& layout) {
+void layoutPreview(PreviewLayout& layout) {
   // The control is painted over the whole client area, so laying it out is publishing that area.
   PreviewRect rect;
   {
@@ -97,7 +97,6 @@ int layoutPreview(PreviewLayout& layout) {
     }
   }
   layout.previewRect.publish(rect);
-  return 0;
 }
 
 void handOverBitmap(BitmapHandOff& handOff, std::unique_ptr<PreviewBitmap> bitmap) {

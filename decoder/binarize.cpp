@@ -1,10 +1,11 @@
 // Binarisation: one global level (fixed or automatic) or the adaptive mean threshold.
+#include "decoder/binarize.h"
+
 #include <cstdint>
 
 #include <opencv2/imgproc/imgproc_c.h>
 
 #include "decoder/cv_handles.h"
-#include "decoder/locator.h"
 
 namespace {
 

@@ -1,9 +1,12 @@
 // Contours of the binary image, their polygons, and the cheap filters in front of the finder test.
+#include "decoder/contours.h"
+
 #include <opencv2/imgproc/imgproc_c.h>
 
 #include "decoder/contour_prepass.h"
-#include "decoder/locator.h"
 #include "decoder/cv_handles.h"
+#include "decoder/binarize.h"
+#include "decoder/finder.h"
 #include "decoder/stage_timing.h"
 
 namespace {

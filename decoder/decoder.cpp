@@ -7,7 +7,7 @@
 #include <new>
 
 #include "decoder/decoder_internal.h"
-#include "decoder/locator.h"
+#include "decoder/contours.h"
 #include "decoder/timing_edges.h"
 
 namespace {

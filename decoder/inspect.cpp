@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
-#include "decoder/locator.h"
+#include "decoder/contours.h"
 #include "decoder/timing_edges_internal.h"
 
 int sampleCandidate(SymbolDecoder* ctx, int index, SampledSymbol* sampled) {

@@ -10,7 +10,7 @@
 
 #include "decoder/decoder.h"
 #include "decoder/decoder_internal.h"
-#include "decoder/locator.h"
+#include "decoder/binarize.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
 
