@@ -10,8 +10,8 @@
 #include "capture/camera_listing.h"
 #include "decoder/cv_handles.h"
 
-#include <opencv2/core.hpp>
 #include <opencv2/imgproc/imgproc_c.h>
+#include <opencv2/core.hpp>
 
 namespace {
 
@@ -91,8 +91,7 @@ void decodeFrame(ScannerWorker& worker) {
 // of a focused window.
 const char* previewWarning(const ScannerWorker& worker, const AppPorts& ports) {
   if (!ports.keyboard.canType && worker.wedge.settings.typeReads) return WARNING_CANNOT_TYPE;
-  if (worker.wedge.unfocusedRead &&
-      ports.clock.tickCount() - worker.wedge.unfocusedTick < SCANNER_NO_FOCUS_NOTE_MS) {
+  if (worker.wedge.unfocusedRead && ports.clock.tickCount() - worker.wedge.unfocusedTick < SCANNER_NO_FOCUS_NOTE_MS) {
     return WARNING_NO_FOCUS;
   }
   return nullptr;
@@ -148,8 +147,7 @@ void drawResult(IplImage* colour, int i, const DecodeResult& result) {
   const int bandTop = static_cast<int>(band * i);
   const int bandBottom = static_cast<int>(band * (i + 1));
   const int bandRight = static_cast<int>(static_cast<double>(SCANNER_LABEL_WIDTH) * w);
-  cvRectangle(colour, cvPoint(0, bandTop), cvPoint(bandRight, bandBottom), rgbColour(255, 255, 255), CV_FILLED,
-              8, 0);
+  cvRectangle(colour, cvPoint(0, bandTop), cvPoint(bandRight, bandBottom), rgbColour(255, 255, 255), CV_FILLED, 8, 0);
 
   const auto scale = static_cast<float>(w * static_cast<double>(SCANNER_FONT_SCALE));
   CvFont font;

@@ -119,8 +119,6 @@ bool CaptureManager::isReadyDevice(int device) const {
 
 int CaptureManager::frameWidth(int device) const { return isReadyDevice(device) ? devices[device]->width : 0; }
 
-int CaptureManager::frameHeight(int device) const {
-  return isReadyDevice(device) ? devices[device]->height : 0;
-}
+int CaptureManager::frameHeight(int device) const { return isReadyDevice(device) ? devices[device]->height : 0; }
 
 const CaptureDevice& CaptureManager::deviceRecord(int device) const { return *devices.at(device); }

@@ -83,7 +83,7 @@ int comUseCount(const CaptureBackend& backend);
 
 // The pixel copy of copyFrame over width x height packed 3-byte pixels: rows reversed with
 // flipVertical, bytes 0 and 2 of each pixel exchanged with swapRedBlue. Nothing for empty sizes.
-void copyPixels(const std::uint8_t* source, std::uint8_t* destination, int width, int height,
-                bool swapRedBlue, bool flipVertical);
+void copyPixels(const std::uint8_t* source, std::uint8_t* destination, int width, int height, bool swapRedBlue,
+                bool flipVertical);
 
 #endif  // QUARNEL_CAPTURE_CAPTURE_MANAGER_H_

@@ -13,8 +13,8 @@ constexpr std::chrono::milliseconds CAPTURE_FRAME_WAIT{1000};
 
 }  // namespace
 
-void copyPixels(const std::uint8_t* source, std::uint8_t* destination, int width, int height,
-                bool swapRedBlue, bool flipVertical) {
+void copyPixels(const std::uint8_t* source, std::uint8_t* destination, int width, int height, bool swapRedBlue,
+                bool flipVertical) {
   if (width <= 0 || height <= 0) return;
   const size_t rowBytes = static_cast<size_t>(width) * 3;
   for (int row = 0; row < height; ++row) {

@@ -51,8 +51,8 @@ CaptureResult SampleGrabberCallback::sampleCB(double /*sampleTime*/, const Captu
 
 void allocateFrameBuffer(CaptureDevice& record, int width, int height) {
   // A size whose frame cannot be held in the slot yields no frame at all rather than a short buffer.
-  const bool usable = width > 0 && height > 0 &&
-                      static_cast<long long>(width) * height * 3 <= std::numeric_limits<std::int32_t>::max();
+  const bool usable =
+      width > 0 && height > 0 && static_cast<long long>(width) * height * 3 <= std::numeric_limits<std::int32_t>::max();
   record.width = usable ? width : 0;
   record.height = usable ? height : 0;
   record.frameBytes = record.width * record.height * 3;

@@ -25,7 +25,7 @@
 namespace {
 
 constexpr unsigned CAPTURE_V4L2_BUFFERS = 4;
-constexpr int CAPTURE_POLL_MS = 100;             // how soon the streaming thread notices a stop request
+constexpr int CAPTURE_POLL_MS = 100;               // how soon the streaming thread notices a stop request
 constexpr std::uint32_t CAPTURE_MAX_FORMATS = 64;  // bounds on what a driver's lists may make us walk
 constexpr std::uint32_t CAPTURE_MAX_SIZES = 256;
 constexpr std::int64_t CAPTURE_TIME_UNITS_PER_SECOND = 10000000;  // frame times are in 100 ns units
@@ -163,7 +163,9 @@ class V4l2Graph : public CaptureGraph {
   }
 
   // A capture node has one stream, which serves for both preview and capture.
-  CaptureResult findStreamConfig(PinCategory /*category*/) override { return node.isOpen() ? CAPTURE_OK : CAPTURE_FAIL; }
+  CaptureResult findStreamConfig(PinCategory /*category*/) override {
+    return node.isOpen() ? CAPTURE_OK : CAPTURE_FAIL;
+  }
 
   CaptureResult getFormat(VideoFormat& format) override {
     if (!node.isOpen()) return CAPTURE_FAIL;
@@ -180,8 +182,8 @@ class V4l2Graph : public CaptureGraph {
         (parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) &&
         parameters.parm.capture.timeperframe.denominator > 0) {
       const v4l2_fract& interval = parameters.parm.capture.timeperframe;
-      format.frameTime = static_cast<std::int64_t>(interval.numerator) * CAPTURE_TIME_UNITS_PER_SECOND /
-                         interval.denominator;
+      format.frameTime =
+          static_cast<std::int64_t>(interval.numerator) * CAPTURE_TIME_UNITS_PER_SECOND / interval.denominator;
     }
     return CAPTURE_OK;
   }
@@ -217,8 +219,8 @@ class V4l2Graph : public CaptureGraph {
     if (format.frameTime > 0) {
       v4l2_streamparm parameters{};
       parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-      parameters.parm.capture.timeperframe.numerator = static_cast<std::uint32_t>(
-          std::min<std::int64_t>(format.frameTime, UINT32_MAX));
+      parameters.parm.capture.timeperframe.numerator =
+          static_cast<std::uint32_t>(std::min<std::int64_t>(format.frameTime, UINT32_MAX));
       parameters.parm.capture.timeperframe.denominator = CAPTURE_TIME_UNITS_PER_SECOND;
       retryIoctl(node.get(), VIDIOC_S_PARM, &parameters);
     }
@@ -302,7 +304,8 @@ class V4l2Graph : public CaptureGraph {
 
  private:
   bool inGraph(GraphObject kind) const {
-    return std::any_of(filters.begin(), filters.end(), [kind](const GraphFilter& filter) { return filter.kind == kind; });
+    return std::any_of(filters.begin(), filters.end(),
+                       [kind](const GraphFilter& filter) { return filter.kind == kind; });
   }
 
   void eraseFilter(GraphObject kind) {
@@ -346,8 +349,10 @@ class V4l2Graph : public CaptureGraph {
           caps.maxWidth = static_cast<std::int32_t>(size.stepwise.max_width);
           caps.minHeight = static_cast<std::int32_t>(size.stepwise.min_height);
           caps.maxHeight = static_cast<std::int32_t>(size.stepwise.max_height);
-          caps.stepX = size.type == V4L2_FRMSIZE_TYPE_CONTINUOUS ? 1 : static_cast<std::int32_t>(size.stepwise.step_width);
-          caps.stepY = size.type == V4L2_FRMSIZE_TYPE_CONTINUOUS ? 1 : static_cast<std::int32_t>(size.stepwise.step_height);
+          caps.stepX =
+              size.type == V4L2_FRMSIZE_TYPE_CONTINUOUS ? 1 : static_cast<std::int32_t>(size.stepwise.step_width);
+          caps.stepY =
+              size.type == V4L2_FRMSIZE_TYPE_CONTINUOUS ? 1 : static_cast<std::int32_t>(size.stepwise.step_height);
         }
         capabilities.push_back(caps);
         if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) break;
@@ -436,8 +441,8 @@ class V4l2Graph : public CaptureGraph {
       if (buffer.index < buffers.size() && !(buffer.flags & V4L2_BUF_FLAG_ERROR)) {
         const MappedBuffer& mapped = buffers[buffer.index];
         const std::size_t used = std::min<std::size_t>(buffer.bytesused, mapped.length());
-        if (hook.isSet() && convertFrameToBgr(mapped.bytes(), used, frameFormat,
-                                              frameWidth, frameHeight, frameBytesPerLine, converted)) {
+        if (hook.isSet() && convertFrameToBgr(mapped.bytes(), used, frameFormat, frameWidth, frameHeight,
+                                              frameBytesPerLine, converted)) {
           const double seconds = static_cast<double>(buffer.timestamp.tv_sec) + buffer.timestamp.tv_usec / 1e6;
           hook.deliver(seconds, CaptureSample{converted.data(), static_cast<std::int32_t>(converted.size())});
         }

@@ -3,9 +3,9 @@
 
 #include <opencv2/imgproc/imgproc_c.h>
 
+#include "decoder/binarize.h"
 #include "decoder/contour_prepass.h"
 #include "decoder/cv_handles.h"
-#include "decoder/binarize.h"
 #include "decoder/finder.h"
 #include "decoder/stage_timing.h"
 
@@ -48,8 +48,7 @@ void findPolygons(SymbolDecoder* ctx) {
     ctx->polygons = nullptr;
   } else {
     // An empty contour list is refused here with an error, which ends the call with -1.
-    ctx->polygons =
-        cvApproxPoly(contours, sizeof(CvContour), ctx->storage, CV_POLY_APPROX_DP, POLYGON_ACCURACY, 1);
+    ctx->polygons = cvApproxPoly(contours, sizeof(CvContour), ctx->storage, CV_POLY_APPROX_DP, POLYGON_ACCURACY, 1);
   }
 }
 

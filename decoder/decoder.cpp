@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "decoder/decoder_internal.h"
 #include "decoder/contours.h"
+#include "decoder/decoder_internal.h"
 #include "decoder/timing_edges.h"
 
 namespace {
@@ -70,8 +70,7 @@ SymbolDecoderHandle newSymbolDecoder() {
 }
 
 int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* inspection,
-               std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count,
-               PassLeftovers* leftovers) {
+               std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count, PassLeftovers* leftovers) {
   if (!isUsableDecodeCall(grey, threshold, flags)) return -1;
   SymbolDecoderHandle ctx = newSymbolDecoder();
   if (ctx == nullptr) return -1;

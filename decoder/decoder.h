@@ -60,9 +60,9 @@ enum ScanStep {
   SCAN_NOTHING_READ = 0,
   SCAN_READ_BY_GLOBAL_PASS = 1,
   SCAN_READ_BY_ADAPTIVE_PASS = 2,
-  SCAN_READ_BY_RETRY = 3,        // second look: a rejected candidate tried again with finer edge steps
-  SCAN_READ_BY_PERSPECTIVE = 4,  // second look: a candidate read through its perspective
-  SCAN_READ_BY_SMALL_SYMBOL = 5, // second look: a small outline approximated more finely
+  SCAN_READ_BY_RETRY = 3,         // second look: a rejected candidate tried again with finer edge steps
+  SCAN_READ_BY_PERSPECTIVE = 4,   // second look: a candidate read through its perspective
+  SCAN_READ_BY_SMALL_SYMBOL = 5,  // second look: a small outline approximated more finely
 };
 
 // The scanner's whole read of one grey image: the global pass; the adaptive pass only when the global

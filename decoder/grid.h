@@ -10,8 +10,8 @@
 
 #include "decoder/geometry.h"
 #include "decoder/runs.h"
-#include "decoder/symbol_size.h"
 #include "decoder/symbol_decoder.h"
+#include "decoder/symbol_size.h"
 
 // Status codes of sampleSymbol.
 enum SampleStatus {
@@ -19,8 +19,8 @@ enum SampleStatus {
   SAMPLE_STATUS_BAD_SIZE = 3,        // the timing edges give no ECC 200 size
   SAMPLE_STATUS_NO_DARK_CORNER = 4,  // a walk from the timing corner met no dark pixel
   SAMPLE_STATUS_SAMPLING_FAILED = 5,
-  SAMPLE_STATUS_UNREADABLE = 6,      // the data decoder could not read the module matrix
-  SAMPLE_STATUS_DOES_NOT_FIT = 7,    // decoded, but the message does not fit the text field
+  SAMPLE_STATUS_UNREADABLE = 6,    // the data decoder could not read the module matrix
+  SAMPLE_STATUS_DOES_NOT_FIT = 7,  // decoded, but the message does not fit the text field
 };
 
 // Status codes of sampleModules.
@@ -38,10 +38,10 @@ constexpr float MODULE_LEVEL = 0.5f;
 
 // The symbol without its top timing row and right timing column: columns - 1 by rows - 1 cells.
 struct ModuleGrid {
-  int columns = 0;                 // W
-  int rows = 0;                    // H
-  CvPoint2D32f corners[4] = {};    // top-left, top-right, bottom-right, bottom-left
-  EdgeLine borders[4] = {};        // top (0 -> 1), right (1 -> 2), bottom (2 -> 3), left (3 -> 0)
+  int columns = 0;                  // W
+  int rows = 0;                     // H
+  CvPoint2D32f corners[4] = {};     // top-left, top-right, bottom-right, bottom-left
+  EdgeLine borders[4] = {};         // top (0 -> 1), right (1 -> 2), bottom (2 -> 3), left (3 -> 0)
   std::vector<EdgeLine> gridLines;  // W - 1 column boundaries left to right, then H - 1 row boundaries top down
   std::vector<float> moduleValues;  // cell (i, j) at i * W + j: share of dark by weight
 };

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "decoder/decoder_internal.h"
 #include "decoder/contours.h"
+#include "decoder/decoder_internal.h"
 #include "decoder/timing_edges_internal.h"
 
 int sampleCandidate(SymbolDecoder* ctx, int index, SampledSymbol* sampled) {

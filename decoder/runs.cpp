@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 
-
 namespace {
 
 // A walk whose stepping coordinates lie further out than this comes from degenerate geometry; it is
@@ -47,12 +46,11 @@ void traceRuns(RunTrace* trace, const IplImage* image, double x0, double y0, dou
   for (double step = firstStep;; step += 1.0) {
     const double positionValue = from + dir * step + 0.5;
     if (dir > 0 ? positionValue >= stepSize : positionValue <= -1.0) break;  // past the image
-    const long long position = static_cast<long long>(positionValue);    // truncates toward zero
+    const long long position = static_cast<long long>(positionValue);        // truncates toward zero
     if ((position - endPosition) * dir >= 0) break;
     if (position < 0 || position >= stepSize) continue;
     // The cross coordinate is evaluated in single precision and then rounded by adding 0.5 and truncating.
-    const double crossValue =
-        static_cast<double>(line.slope * static_cast<float>(position) + line.intercept) + 0.5;
+    const double crossValue = static_cast<double>(line.slope * static_cast<float>(position) + line.intercept) + 0.5;
     if (!(crossValue > -1.0 && crossValue < crossSize)) continue;
     const int cross = static_cast<int>(crossValue);
     const int x = stepsX ? static_cast<int>(position) : cross;
@@ -86,7 +84,7 @@ int countTimingModules(RunTrace* trace, const IplImage* image, const EdgeLine& l
                        double y1) {
   traceRuns(trace, image, x0, y0, x1, y1, line);
   int count = trace->runCount;
-  if (count > 0 && trace->runColours[0] == 1) --count;  // light before the first dark module
+  if (count > 0 && trace->runColours[0] == 1) --count;                    // light before the first dark module
   if (count > 0 && trace->runColours[trace->runCount - 1] == 1) --count;  // light past the last one
   return count;
 }

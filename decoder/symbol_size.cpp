@@ -57,14 +57,16 @@ int measureSymbolSize(SymbolDecoder* ctx, int index, SymbolMeasure* measure) {
 
   RunTrace& trace = ctx->runTrace;
   measure->columns = countTimingModules(&trace, ctx->workImage, candidate.oppositeB, corners[0].x, corners[0].y,
-                                        corners[1].x, corners[1].y) + 1;
+                                        corners[1].x, corners[1].y) +
+                     1;
   if (measure->columns > SYMBOL_MAX_MODULES) return MEASURE_STATUS_BAD_SIZE;
   // The model is fitted on this very trace, from the first dark run on.
   int firstRun = trace.runCount > 0 && trace.runColours[0] == 1 ? 1 : 0;
   measure->columnModel = fitRunModel(trace.runLengths + firstRun, measure->columns - 1);
 
   measure->rows = countTimingModules(&trace, ctx->workImage, candidate.oppositeA, corners[2].x, corners[2].y,
-                                     corners[1].x, corners[1].y) + 1;
+                                     corners[1].x, corners[1].y) +
+                  1;
   if (measure->rows > SYMBOL_MAX_MODULES) return MEASURE_STATUS_BAD_SIZE;
   firstRun = trace.runCount > 0 && trace.runColours[0] == 1 ? 1 : 0;
   measure->rowModel = fitRunModel(trace.runLengths + firstRun, measure->rows - 1);

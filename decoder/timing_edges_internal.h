@@ -11,9 +11,9 @@
 // Status codes of refineCandidate; sampling failures come back as REFINE_STATUS_SAMPLING_BASE + status.
 enum RefineStatus {
   REFINE_STATUS_OK = 0,
-  REFINE_STATUS_NO_SLOT = 1,        // bad index, or every result slot is taken
-  REFINE_STATUS_NOT_CONVEX = 2,     // corners run neither way round (or cannot be placed)
-  REFINE_STATUS_FIRST_EDGE = 5,     // no angle of the first sweep looked like a timing edge
+  REFINE_STATUS_NO_SLOT = 1,     // bad index, or every result slot is taken
+  REFINE_STATUS_NOT_CONVEX = 2,  // corners run neither way round (or cannot be placed)
+  REFINE_STATUS_FIRST_EDGE = 5,  // no angle of the first sweep looked like a timing edge
   REFINE_STATUS_SECOND_EDGE = 6,
   REFINE_STATUS_SAMPLING_BASE = 100,
 };

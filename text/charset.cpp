@@ -132,7 +132,7 @@ void convertRun(const std::vector<std::uint8_t>& bytes, std::size_t from, std::s
     text->utf8.append(buffer, static_cast<std::size_t>(output - buffer));
     at = to - inputLeft;
     if (result != static_cast<std::size_t>(-1) || error == E2BIG) continue;
-    iconv(handle, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    iconv(handle, nullptr, nullptr, nullptr, nullptr);                             // back to the initial state
     const std::size_t skip = error == EILSEQ ? std::min(unit, to - at) : to - at;  // EINVAL: cut off
     markUnconverted(bytes, at, at + skip, text);
     at += skip;
@@ -203,8 +203,7 @@ std::string escapedLine(const MessageText& text) {
       line += "\\\\";
     } else if (byte < 0x20 || byte == 0x7F) {
       line += "\\u00" + hexByte(byte);
-    } else if (byte == 0xC2 && i + 1 < text.utf8.size() &&
-               static_cast<unsigned char>(text.utf8[i + 1]) >= 0x80 &&
+    } else if (byte == 0xC2 && i + 1 < text.utf8.size() && static_cast<unsigned char>(text.utf8[i + 1]) >= 0x80 &&
                static_cast<unsigned char>(text.utf8[i + 1]) <= 0x9F) {
       line += "\\u00" + hexByte(static_cast<unsigned char>(text.utf8[++i]));  // C1 control, U+0080-U+009F
     } else {

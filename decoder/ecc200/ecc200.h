@@ -12,7 +12,6 @@
 
 #include "decoder/ecc200/symbol_table.h"
 
-
 // The 30 sizes: 24 squares from 10 x 10, then the 6 rectangles (columns x rows) 18x8 ... 48x16.
 const Ecc200Symbol& ecc200SymbolAt(int index);
 // The size of columns x rows, or null when no ECC 200 symbol has that size.
@@ -59,8 +58,8 @@ bool decodeEcc200(const std::uint8_t* matrix, int columns, int rows, std::vector
 // What a read outside the two passes may accept. A guessed grid that is slightly off still decodes when
 // Reed-Solomon mends the stray modules; spending less of each block's capacity keeps wrong guesses out.
 struct Ecc200ReadLimits {
-  bool allowDmre = false;            // also accept the rectangular extension sizes
-  double maxCorrectionShare = 1.0;   // per block: corrections <= share * floor(eccLength / 2)
+  bool allowDmre = false;           // also accept the rectangular extension sizes
+  double maxCorrectionShare = 1.0;  // per block: corrections <= share * floor(eccLength / 2)
 };
 
 // What a successful read cost.

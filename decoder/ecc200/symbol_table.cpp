@@ -3,7 +3,6 @@
 
 #include <array>
 
-
 const Ecc200Symbol& ecc200SymbolAt(int index) { return ECC200_SYMBOLS.at(static_cast<std::size_t>(index)); }
 
 const Ecc200Symbol* findEcc200Symbol(int columns, int rows) {

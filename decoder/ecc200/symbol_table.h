@@ -9,18 +9,19 @@
 struct Ecc200Symbol {
   int columns;
   int rows;
-  int regionColumns;   // data modules across one data region
-  int regionRows;      // data modules down one data region
+  int regionColumns;  // data modules across one data region
+  int regionRows;     // data modules down one data region
   int regionsAcross;
   int regionsDown;
-  int dataCodewords;   // whole symbol
-  int eccCodewords;    // whole symbol, all blocks together
-  int blockCount;      // interleaved Reed-Solomon blocks
+  int dataCodewords;  // whole symbol
+  int eccCodewords;   // whole symbol, all blocks together
+  int blockCount;     // interleaved Reed-Solomon blocks
 };
 
 constexpr int ECC200_SYMBOL_COUNT = 30;
 constexpr int ECC200_DMRE_SYMBOL_COUNT = 18;
 
+// clang-format off
 // ISO/IEC 16022 Table 7 (ECC 200 symbol attributes), columns x rows.
 inline constexpr std::array<Ecc200Symbol, ECC200_SYMBOL_COUNT> ECC200_SYMBOLS = {{
     // columns, rows, region columns, region rows, regions across, regions down, data, ecc, blocks
@@ -78,5 +79,6 @@ inline constexpr std::array<Ecc200Symbol, ECC200_DMRE_SYMBOL_COUNT> ECC200_DMRE_
     {48, 26, 22, 24, 2, 1, 90, 42, 1},
     {64, 26, 14, 24, 4, 1, 118, 50, 1},
 }};
+// clang-format on
 
 #endif  // QUARNEL_DECODER_ECC200_SYMBOL_TABLE_H_
