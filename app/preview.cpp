@@ -26,8 +26,8 @@ void copyGreyRows(const IplImage& image, PreviewBitmap& bitmap, std::uint32_t st
   const int w = image.width;
   const int h = image.height;
   for (int r = 0; r < h; ++r) {
-    const auto* src = reinterpret_cast<const std::uint8_t*>(image.imageData) +
-                      static_cast<std::size_t>(r) * image.widthStep;
+    const auto* src =
+        reinterpret_cast<const std::uint8_t*>(image.imageData) + static_cast<std::size_t>(r) * image.widthStep;
     std::uint8_t* dst = bitmap.bits.data() + static_cast<std::size_t>(h - 1 - r) * stride;
     for (int x = 0; x < w; ++x) {
       dst[3 * x] = src[x];
@@ -86,7 +86,7 @@ void noteClientArea(PreviewLayout& layout, int clientWidth, int clientHeight, bo
   layout.minimised = minimised;
 }
 
-int layoutPreview(PreviewLayout& layout) {
+void layoutPreview(PreviewLayout& layout) {
   // The control is painted over the whole client area, so laying it out is publishing that area.
   PreviewRect rect;
   {
@@ -97,7 +97,6 @@ int layoutPreview(PreviewLayout& layout) {
     }
   }
   layout.previewRect.publish(rect);
-  return 0;
 }
 
 void handOverBitmap(BitmapHandOff& handOff, std::unique_ptr<PreviewBitmap> bitmap) {

@@ -67,8 +67,8 @@ void noteClientArea(PreviewLayout& layout, int clientWidth, int clientHeight, bo
 
 // Lays the preview control out over the whole client area and publishes that area as previewRect; a
 // minimised window publishes an empty rectangle, so the worker shows no preview until it is restored.
-// Called by the user-interface thread and the worker; returns 0.
-int layoutPreview(PreviewLayout& layout);
+// Called by the user-interface thread and the worker.
+void layoutPreview(PreviewLayout& layout);
 
 // Hand-off of one bitmap from the worker to the user-interface thread. The worker blocks in
 // handOverBitmap until the user-interface thread has taken the bitmap, as a message sent to a window

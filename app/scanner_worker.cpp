@@ -8,9 +8,10 @@
 
 #include "app/preview_notice.h"
 #include "capture/camera_listing.h"
+#include "decoder/cv_handles.h"
 
-#include <opencv2/core.hpp>
 #include <opencv2/imgproc/imgproc_c.h>
+#include <opencv2/core.hpp>
 
 namespace {
 
@@ -92,8 +93,7 @@ void decodeFrame(ScannerWorker& worker) {
 // of a focused window.
 const char* previewWarning(const ScannerWorker& worker, const AppPorts& ports) {
   if (!ports.keyboard.canType && worker.wedge.settings.typeReads) return WARNING_CANNOT_TYPE;
-  if (worker.wedge.unfocusedRead &&
-      ports.clock.tickCount() - worker.wedge.unfocusedTick < SCANNER_NO_FOCUS_NOTE_MS) {
+  if (worker.wedge.unfocusedRead && ports.clock.tickCount() - worker.wedge.unfocusedTick < SCANNER_NO_FOCUS_NOTE_MS) {
     return WARNING_NO_FOCUS;
   }
   return nullptr;
@@ -104,26 +104,23 @@ const char* previewWarning(const ScannerWorker& worker, const AppPorts& ports) {
 void showPreview(const ScannerWorker& worker, const AppPorts& ports) {
   const PreviewSize size = previewSizeFor(ports.preview.previewRect());
   if (size.width == 0) return;
-  IplImage* preview = nullptr;
+  ImageHandle preview;
   try {
-    preview = cvCreateImage(cvSize(size.width, size.height), IPL_DEPTH_8U, 3);
-    cv::Mat picture = cv::cvarrToMat(preview);
+    preview.reset(cvCreateImage(cvSize(size.width, size.height), IPL_DEPTH_8U, 3));
+    cv::Mat picture = cv::cvarrToMat(preview.get());
     if (worker.colour == nullptr) {
       drawNoticePicture(picture, NOTICE_NO_CAMERA);
     } else if (!worker.frameArrived) {
       drawNoticePicture(picture, NOTICE_WAITING);
     } else {
       preview->origin = worker.colour->origin;
-      cvResize(worker.colour, preview, CV_INTER_AREA);
+      cvResize(worker.colour, preview.get(), CV_INTER_AREA);
     }
     if (const char* warning = previewWarning(worker, ports)) drawWarningBand(picture, warning);
   } catch (const cv::Exception&) {
-    // A preview too large to allocate is skipped for this cycle like an empty one.
-    if (preview != nullptr) cvReleaseImage(&preview);
-    return;
+    return;  // a preview too large to allocate is skipped for this cycle like an empty one
   }
-  ports.preview.showPreview(preview);
-  cvReleaseImage(&preview);
+  ports.preview.showPreview(preview.get());
 }
 
 }  // namespace
@@ -152,8 +149,7 @@ void drawResult(IplImage* colour, int i, const DecodeResult& result) {
   const int bandTop = static_cast<int>(band * i);
   const int bandBottom = static_cast<int>(band * (i + 1));
   const int bandRight = static_cast<int>(static_cast<double>(SCANNER_LABEL_WIDTH) * w);
-  cvRectangle(colour, cvPoint(0, bandTop), cvPoint(bandRight, bandBottom), rgbColour(255, 255, 255), CV_FILLED,
-              8, 0);
+  cvRectangle(colour, cvPoint(0, bandTop), cvPoint(bandRight, bandBottom), rgbColour(255, 255, 255), CV_FILLED, 8, 0);
 
   const auto scale = static_cast<float>(w * static_cast<double>(SCANNER_FONT_SCALE));
   CvFont font;

@@ -1,10 +1,13 @@
 #include "bench/frame_set.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <optional>
 #include <random>
+
+#include "decoder/ecc200/symbol_table.h"
 
 namespace benchframes {
 namespace {
@@ -16,8 +19,8 @@ constexpr double MAX_MODULE = 12.0;
 constexpr double MAX_TILT_DEG = 30.0;
 constexpr int MAX_MESSAGE_BYTES = 1500;  // well inside a result's text field
 
-// Each size's codewords and data regions (ISO/IEC 16022 and, for the extension sizes, ISO/IEC 21471
-// symbol attributes): the message length, the flips a symbol can bear and the decoys' region borders.
+// Each size's codewords and data regions, read from the decoder's symbol table as rows x cols: the message
+// length, the flips a symbol can bear and the decoys' region borders.
 struct SizeCapacity {
   int rows;
   int cols;
@@ -27,26 +30,18 @@ struct SizeCapacity {
   int regionRows;     // data modules down one data region
   int regionCols;     // data modules across one data region
 };
-constexpr SizeCapacity CAPACITIES[] = {
-    {10, 10, 3, 5, 1, 8, 8},          {12, 12, 5, 7, 1, 10, 10},        {14, 14, 8, 10, 1, 12, 12},
-    {16, 16, 12, 12, 1, 14, 14},      {18, 18, 18, 14, 1, 16, 16},      {20, 20, 22, 18, 1, 18, 18},
-    {22, 22, 30, 20, 1, 20, 20},      {24, 24, 36, 24, 1, 22, 22},      {26, 26, 44, 28, 1, 24, 24},
-    {32, 32, 62, 36, 1, 14, 14},      {36, 36, 86, 42, 1, 16, 16},      {40, 40, 114, 48, 1, 18, 18},
-    {44, 44, 144, 56, 1, 20, 20},     {48, 48, 174, 68, 1, 22, 22},     {52, 52, 204, 84, 2, 24, 24},
-    {64, 64, 280, 112, 2, 14, 14},    {72, 72, 368, 144, 4, 16, 16},    {80, 80, 456, 192, 4, 18, 18},
-    {88, 88, 576, 224, 4, 20, 20},    {96, 96, 696, 272, 4, 22, 22},    {104, 104, 816, 336, 6, 24, 24},
-    {120, 120, 1050, 408, 6, 18, 18}, {132, 132, 1304, 496, 8, 20, 20}, {144, 144, 1558, 620, 10, 22, 22},
-    {8, 18, 5, 7, 1, 6, 16},          {8, 32, 10, 11, 1, 6, 14},        {12, 26, 16, 14, 1, 10, 24},
-    {12, 36, 22, 18, 1, 10, 16},      {16, 36, 32, 24, 1, 14, 16},      {16, 48, 49, 28, 1, 14, 22},
-};
-constexpr SizeCapacity DMRE_CAPACITIES[] = {
-    {8, 48, 18, 15, 1, 6, 22},   {8, 64, 24, 18, 1, 6, 14},   {8, 80, 32, 22, 1, 6, 18},
-    {8, 96, 38, 28, 1, 6, 22},   {8, 120, 49, 32, 1, 6, 18},  {8, 144, 63, 36, 1, 6, 22},
-    {12, 64, 43, 27, 1, 10, 14}, {12, 88, 64, 36, 1, 10, 20}, {16, 64, 62, 36, 1, 14, 14},
-    {20, 36, 44, 28, 1, 18, 16}, {20, 44, 56, 34, 1, 18, 20}, {20, 64, 84, 42, 1, 18, 14},
-    {22, 48, 72, 38, 1, 20, 22}, {24, 48, 80, 41, 1, 22, 22}, {24, 64, 108, 46, 1, 22, 14},
-    {26, 40, 70, 38, 1, 24, 18}, {26, 48, 90, 42, 1, 24, 22}, {26, 64, 118, 50, 1, 24, 14},
-};
+template <std::size_t N>
+constexpr std::array<SizeCapacity, N> capacitiesOf(const std::array<Ecc200Symbol, N>& symbols) {
+  std::array<SizeCapacity, N> capacities{};
+  for (std::size_t i = 0; i < N; ++i) {
+    const Ecc200Symbol& symbol = symbols[i];
+    capacities[i] = {symbol.rows,       symbol.columns,    symbol.dataCodewords, symbol.eccCodewords,
+                     symbol.blockCount, symbol.regionRows, symbol.regionColumns};
+  }
+  return capacities;
+}
+constexpr auto CAPACITIES = capacitiesOf(ECC200_SYMBOLS);
+constexpr auto DMRE_CAPACITIES = capacitiesOf(ECC200_DMRE_SYMBOLS);
 
 // Pictures users made with encoders at their usual settings and found unread: rows x cols at a module
 // size in pixels, quiet zone of two modules.
@@ -267,16 +262,24 @@ void drawExactPicture(int modulePixels, int quietZone, double rotationDeg, tests
   options->background = 255;
 }
 
+// A recipe of `set` for a symbol (or, without hasSymbol, a decoy) of one size, named prefix, rows x cols and
+// the round.
+FrameRecipe sizedRecipe(const std::string& prefix, const char* set, const SizeCapacity& size, int round,
+                        bool hasSymbol = true) {
+  FrameRecipe recipe;
+  recipe.name = prefix + std::to_string(size.rows) + "x" + std::to_string(size.cols) + "-" + std::to_string(round);
+  recipe.set = set;
+  recipe.hasSymbol = hasSymbol;
+  recipe.rows = size.rows;
+  recipe.cols = size.cols;
+  return recipe;
+}
+
 // Camera-like frames of the extension sizes, made like the frames of the 30 sizes.
 void addDmreRecipes(int round, int* index, std::vector<FrameRecipe>* recipes) {
   for (const SizeCapacity& size : DMRE_CAPACITIES) {
     Draw draw(0xD3E00000u + static_cast<std::uint32_t>((*index)++));
-    FrameRecipe recipe;
-    recipe.name = "dmre" + std::to_string(size.rows) + "x" + std::to_string(size.cols) + "-" + std::to_string(round);
-    recipe.set = SET_DMRE;
-    recipe.hasSymbol = true;
-    recipe.rows = size.rows;
-    recipe.cols = size.cols;
+    FrameRecipe recipe = sizedRecipe("dmre", SET_DMRE, size, round);
     if (!encodeMessageWith(draw, size, testsupport::EncoderLib::Zint, &recipe)) continue;
     drawPlacement(draw, size.rows, size.cols, &recipe.options);
     drawCamera(draw, recipe.options.moduleSize, &recipe.options);
@@ -366,12 +369,7 @@ void drawMildCamera(Draw& draw, int rows, int cols, testsupport::RenderOptions* 
 void addFlipRecipes(int round, int* index, std::vector<FrameRecipe>* recipes) {
   for (const SizeCapacity& size : CAPACITIES) {
     Draw draw(0xF1100000u + static_cast<std::uint32_t>((*index)++));
-    FrameRecipe recipe;
-    recipe.name = "flips" + std::to_string(size.rows) + "x" + std::to_string(size.cols) + "-" + std::to_string(round);
-    recipe.set = SET_FLIPS;
-    recipe.hasSymbol = true;
-    recipe.rows = size.rows;
-    recipe.cols = size.cols;
+    FrameRecipe recipe = sizedRecipe("flips", SET_FLIPS, size, round);
     if (!encodeMessageWith(draw, size, testsupport::EncoderLib::Zint, &recipe)) continue;
     flipDataModules(draw, size, &recipe.symbol);
     drawMildCamera(draw, size.rows, size.cols, &recipe.options);
@@ -386,11 +384,7 @@ void addDecoyRecipes(int round, int* index, std::vector<FrameRecipe>* recipes) {
   sizes.insert(sizes.end(), std::begin(DMRE_CAPACITIES), std::end(DMRE_CAPACITIES));
   for (const SizeCapacity& size : sizes) {
     Draw draw(0xDEC00000u + static_cast<std::uint32_t>((*index)++));
-    FrameRecipe recipe;
-    recipe.name = "decoy" + std::to_string(size.rows) + "x" + std::to_string(size.cols) + "-" + std::to_string(round);
-    recipe.set = SET_DECOYS;
-    recipe.rows = size.rows;
-    recipe.cols = size.cols;
+    FrameRecipe recipe = sizedRecipe("decoy", SET_DECOYS, size, round, false);
     recipe.symbol = decoyModules(draw, size);
     drawPlacement(draw, size.rows, size.cols, &recipe.options);
     drawCamera(draw, recipe.options.moduleSize, &recipe.options);
@@ -427,11 +421,7 @@ std::vector<FrameRecipe> makeRecipes(int framesPerSize) {
   for (int round = 0; round < framesPerSize; ++round) {
     for (const SizeCapacity& size : CAPACITIES) {
       Draw draw(0x5EED0000u + static_cast<std::uint32_t>(index++));
-      FrameRecipe recipe;
-      recipe.name = "s" + std::to_string(size.rows) + "x" + std::to_string(size.cols) + "-" + std::to_string(round);
-      recipe.hasSymbol = true;
-      recipe.rows = size.rows;
-      recipe.cols = size.cols;
+      FrameRecipe recipe = sizedRecipe("s", SET_SYMBOLS, size, round);
       if (!encodeMessage(draw, size, &recipe)) continue;
       drawPlacement(draw, size.rows, size.cols, &recipe.options);
       drawCamera(draw, recipe.options.moduleSize, &recipe.options);

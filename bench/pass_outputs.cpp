@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "decoder/decoder.h"
+#include "text/hex_byte.h"
 
 namespace passoutputs {
 namespace {
@@ -15,9 +16,7 @@ std::string quote(const char* text) {
   for (const char* c = text; *c != '\0'; ++c) {
     const unsigned char byte = static_cast<unsigned char>(*c);
     if (byte < 0x20 || byte > 0x7e || byte == '\\' || byte == '"') {
-      char escaped[8];
-      std::snprintf(escaped, sizeof(escaped), "\\x%02x", byte);
-      quoted += escaped;
+      appendEscapedByte(&quoted, byte, HexDigits::Lower);
     } else {
       quoted += static_cast<char>(byte);
     }

@@ -61,7 +61,7 @@ std::string resolvedNode(const std::string& path) {
 
 std::vector<CameraListing> listCameras(CaptureBackend& backend) {
   std::vector<CameraListing> cameras;
-  comAcquire(backend);
+  const BackendUse use(backend);
   std::vector<DeviceEntry> devices;
   if (backend.enumerateDevices(devices) == CAPTURE_OK) {
     for (std::size_t index = 0; index < devices.size(); ++index) {
@@ -77,7 +77,6 @@ std::vector<CameraListing> listCameras(CaptureBackend& backend) {
       cameras.push_back(std::move(camera));
     }
   }
-  comRelease(backend);
   return cameras;
 }
 
@@ -103,7 +102,7 @@ std::string formatCameraListing(const std::vector<CameraListing>& cameras) {
 }
 
 int findCameraIndex(CaptureBackend& backend, const std::string& path) {
-  comAcquire(backend);
+  const BackendUse use(backend);
   std::vector<DeviceEntry> devices;
   int found = -1;
   if (backend.enumerateDevices(devices) == CAPTURE_OK) {
@@ -112,6 +111,5 @@ int findCameraIndex(CaptureBackend& backend, const std::string& path) {
       if (resolvedNode(devices[index].moniker) == wanted) found = static_cast<int>(index);
     }
   }
-  comRelease(backend);
   return found;
 }

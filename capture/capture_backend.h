@@ -24,7 +24,6 @@ using CaptureResult = std::int32_t;
 constexpr CaptureResult CAPTURE_OK = 0;
 constexpr CaptureResult CAPTURE_FALSE = 1;  // succeeded, but "no" (an empty list, a refused format)
 constexpr CaptureResult CAPTURE_FAIL = static_cast<CaptureResult>(0x80004005u);
-constexpr CaptureResult CAPTURE_NOT_IMPLEMENTED = static_cast<CaptureResult>(0x80004001u);
 constexpr CaptureResult CAPTURE_NOT_FOUND = static_cast<CaptureResult>(0x80040216u);
 // start() answers this when the platform was already started on this thread in another mode.
 constexpr CaptureResult CAPTURE_CHANGED_MODE = static_cast<CaptureResult>(0x80010106u);

@@ -48,14 +48,13 @@ void comRelease(CaptureBackend& backend) {
 
 int comUseCount(const CaptureBackend& backend) { return backend.useCount; }
 
-CaptureManager::CaptureManager(CaptureBackend& backend) : backend(backend) {
-  comAcquire(backend);
+CaptureManager::CaptureManager(CaptureBackend& backend) : backend(backend), backendUse(backend) {
   for (auto& record : devices) record = std::make_unique<CaptureDevice>();
   std::printf("\n***** CAPTURE LIBRARY - %2.04f - QAVIM *****\n\n", CAPTURE_LIBRARY_VERSION);
 }
 
 int CaptureManager::listDevices(CaptureBackend& backend, bool quiet) {
-  comAcquire(backend);
+  const BackendUse use(backend);
   if (!quiet) std::printf("\nCAPTURE SPY MODE!\n\n");
   int listed = 0;
   std::vector<DeviceEntry> entries;
@@ -76,7 +75,6 @@ int CaptureManager::listDevices(CaptureBackend& backend, bool quiet) {
       if (!quiet) std::printf("SETUP: %i Device(s) found\n\n", listed);
     }
   }
-  comRelease(backend);
   return listed;
 }
 
@@ -121,8 +119,6 @@ bool CaptureManager::isReadyDevice(int device) const {
 
 int CaptureManager::frameWidth(int device) const { return isReadyDevice(device) ? devices[device]->width : 0; }
 
-int CaptureManager::frameHeight(int device) const {
-  return isReadyDevice(device) ? devices[device]->height : 0;
-}
+int CaptureManager::frameHeight(int device) const { return isReadyDevice(device) ? devices[device]->height : 0; }
 
 const CaptureDevice& CaptureManager::deviceRecord(int device) const { return *devices.at(device); }

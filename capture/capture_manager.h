@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "capture/backend_use.h"
 #include "capture/capture_backend.h"
 #include "capture/media_subtype.h"
 
@@ -71,6 +72,7 @@ class CaptureManager {
   bool isReadyDevice(int device) const;
 
   CaptureBackend& backend;
+  BackendUse backendUse;  // declared before devices, so it goes after every slot is closed
   int deviceCount = 0;
   PinCategory captureCategory = PinCategory::Capture;
   std::array<std::unique_ptr<CaptureDevice>, MAX_CAPTURE_DEVICES> devices;
@@ -81,7 +83,7 @@ int comUseCount(const CaptureBackend& backend);
 
 // The pixel copy of copyFrame over width x height packed 3-byte pixels: rows reversed with
 // flipVertical, bytes 0 and 2 of each pixel exchanged with swapRedBlue. Nothing for empty sizes.
-void copyPixels(const std::uint8_t* source, std::uint8_t* destination, int width, int height,
-                bool swapRedBlue, bool flipVertical);
+void copyPixels(const std::uint8_t* source, std::uint8_t* destination, int width, int height, bool swapRedBlue,
+                bool flipVertical);
 
 #endif  // QUARNEL_CAPTURE_CAPTURE_MANAGER_H_

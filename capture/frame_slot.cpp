@@ -1,4 +1,5 @@
-// Frame hand-off between the backend's streaming thread and the worker: one slot per device.
+// The frame slot of one device: the streaming thread's side of the hand-off (the sample callback and the
+// slot's buffer). The worker's side, CaptureManager::hasNewFrame and copyFrame, is in frame_copy.cpp.
 #include "capture/frame_slot.h"
 
 #include <cstdio>
@@ -6,13 +7,6 @@
 #include <limits>
 
 #include "capture/capture_device.h"
-#include "capture/capture_manager.h"
-
-namespace {
-
-constexpr std::chrono::milliseconds CAPTURE_FRAME_WAIT{1000};
-
-}  // namespace
 
 void ManualResetEvent::signal() {
   {
@@ -57,8 +51,8 @@ CaptureResult SampleGrabberCallback::sampleCB(double /*sampleTime*/, const Captu
 
 void allocateFrameBuffer(CaptureDevice& record, int width, int height) {
   // A size whose frame cannot be held in the slot yields no frame at all rather than a short buffer.
-  const bool usable = width > 0 && height > 0 &&
-                      static_cast<long long>(width) * height * 3 <= std::numeric_limits<std::int32_t>::max();
+  const bool usable =
+      width > 0 && height > 0 && static_cast<long long>(width) * height * 3 <= std::numeric_limits<std::int32_t>::max();
   record.width = usable ? width : 0;
   record.height = usable ? height : 0;
   record.frameBytes = record.width * record.height * 3;
@@ -74,45 +68,4 @@ void allocateFrameBuffer(CaptureDevice& record, int width, int height) {
   slot.expectedBytes = record.frameBytes;
   slot.newFrame = false;
   slot.lastSampleBytes = 0;
-}
-
-void copyPixels(const std::uint8_t* source, std::uint8_t* destination, int width, int height,
-                bool swapRedBlue, bool flipVertical) {
-  if (width <= 0 || height <= 0) return;
-  const size_t rowBytes = static_cast<size_t>(width) * 3;
-  for (int row = 0; row < height; ++row) {
-    const std::uint8_t* from = source + rowBytes * static_cast<size_t>(flipVertical ? height - 1 - row : row);
-    std::uint8_t* to = destination + rowBytes * static_cast<size_t>(row);
-    if (!swapRedBlue) {
-      std::memcpy(to, from, rowBytes);
-      continue;
-    }
-    for (size_t x = 0; x < rowBytes; x += 3) {
-      to[x] = from[x + 2];
-      to[x + 1] = from[x + 1];
-      to[x + 2] = from[x];
-    }
-  }
-}
-
-bool CaptureManager::hasNewFrame(int device) {
-  if (!isReadyDevice(device)) return false;
-  SampleGrabberCallback& slot = *devices[device]->callback;
-  std::lock_guard<std::recursive_mutex> hold(slot.frameLock);
-  return slot.newFrame;
-}
-
-bool CaptureManager::copyFrame(int device, std::uint8_t* destination, bool swapRedBlue, bool flipVertical) {
-  if (!isReadyDevice(device) || destination == nullptr) return false;
-  CaptureDevice& record = *devices[device];
-  SampleGrabberCallback& slot = *record.callback;
-  if (!slot.frameEvent.waitFor(CAPTURE_FRAME_WAIT)) return false;
-  {
-    std::lock_guard<std::recursive_mutex> hold(slot.frameLock);
-    copyPixels(slot.framePixels.get(), destination, record.width, record.height, swapRedBlue, flipVertical);
-    slot.newFrame = false;
-  }
-  // Reset after leaving the lock: a sample arriving in between still sees the event and is dropped.
-  slot.frameEvent.reset();
-  return true;
 }

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <string>
 
-#include "capture/backend_use.h"
 #include "capture/capture_device.h"
 #include "capture/capture_manager.h"
 
@@ -94,5 +93,5 @@ CaptureManager::~CaptureManager() {
     releaseDevice(*record);
     record.reset();
   }
-  comRelease(backend);
+  // backendUse, the last member to go, then releases the backend.
 }

@@ -38,6 +38,8 @@ constexpr MediaSubtype SUBTYPE_RGB32 = rgbSubtype(0xE436EB7E);
 constexpr MediaSubtype SUBTYPE_RGB555 = rgbSubtype(0xE436EB7C);
 constexpr MediaSubtype SUBTYPE_RGB565 = rgbSubtype(0xE436EB7B);
 constexpr MediaSubtype SUBTYPE_MJPG = fourccSubtype(0x47504A4D);
+constexpr MediaSubtype SUBTYPE_YUY2 = fourccSubtype(0x32595559);
+constexpr MediaSubtype SUBTYPE_IYUV = fourccSubtype(0x56555949);
 
 constexpr int CAPTURE_SUBTYPE_COUNT = 18;
 
@@ -53,10 +55,10 @@ constexpr std::array<NamedSubtype, CAPTURE_SUBTYPE_COUNT> SUBTYPE_PREFERENCE = {
     {"RGB32", SUBTYPE_RGB32},
     {"RGB555", SUBTYPE_RGB555},
     {"RGB565", SUBTYPE_RGB565},
-    {"YUY2", fourccSubtype(0x32595559)},
+    {"YUY2", SUBTYPE_YUY2},
     {"YVYU", fourccSubtype(0x55595659)},
     {"YUYV", fourccSubtype(0x56595559)},
-    {"IYUV", fourccSubtype(0x56555949)},
+    {"IYUV", SUBTYPE_IYUV},
     {"UYVY", fourccSubtype(0x59565955)},
     {"YV12", fourccSubtype(0x32315659)},
     {"YVU9", fourccSubtype(0x39555659)},

@@ -25,7 +25,7 @@
 namespace {
 
 constexpr unsigned CAPTURE_V4L2_BUFFERS = 4;
-constexpr int CAPTURE_POLL_MS = 100;             // how soon the streaming thread notices a stop request
+constexpr int CAPTURE_POLL_MS = 100;               // how soon the streaming thread notices a stop request
 constexpr std::uint32_t CAPTURE_MAX_FORMATS = 64;  // bounds on what a driver's lists may make us walk
 constexpr std::uint32_t CAPTURE_MAX_SIZES = 256;
 constexpr std::int64_t CAPTURE_TIME_UNITS_PER_SECOND = 10000000;  // frame times are in 100 ns units
@@ -38,13 +38,57 @@ int retryIoctl(int fd, unsigned long request, void* argument) {
   return result;
 }
 
+// The node's current capture format, or false when the driver will not tell.
+bool queryCurrentFormat(int fd, v4l2_format* format) {
+  *format = v4l2_format{};
+  format->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  return retryIoctl(fd, VIDIOC_G_FMT, format) >= 0;
+}
+
 std::uint32_t deviceCaps(const v4l2_capability& caps) {
   return (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
 }
 
-struct MappedBuffer {
-  void* start = MAP_FAILED;
-  std::size_t length = 0;
+// An open device node, closed once when its owner lets it go.
+class NodeFd {
+ public:
+  NodeFd() = default;
+  explicit NodeFd(int fd) : fd_(fd) {}
+  ~NodeFd() { reset(); }
+  NodeFd(const NodeFd&) = delete;
+  NodeFd& operator=(const NodeFd&) = delete;
+
+  int get() const { return fd_; }
+  bool isOpen() const { return fd_ >= 0; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// One driver buffer mapped into our memory, unmapped once when its owner lets it go.
+class MappedBuffer {
+ public:
+  MappedBuffer(void* start, std::size_t length) : start_(start), length_(length) {}
+  ~MappedBuffer() {
+    if (start_ != MAP_FAILED) munmap(start_, length_);
+  }
+  MappedBuffer(MappedBuffer&& other) noexcept
+      : start_(std::exchange(other.start_, MAP_FAILED)), length_(other.length_) {}
+  MappedBuffer(const MappedBuffer&) = delete;
+  MappedBuffer& operator=(const MappedBuffer&) = delete;
+  MappedBuffer& operator=(MappedBuffer&&) = delete;
+
+  bool isMapped() const { return start_ != MAP_FAILED; }
+  const std::uint8_t* bytes() const { return static_cast<const std::uint8_t*>(start_); }
+  std::size_t length() const { return length_; }
+
+ private:
+  void* start_;
+  std::size_t length_;
 };
 
 struct GraphFilter {
@@ -97,11 +141,11 @@ class V4l2Graph : public CaptureGraph {
   CaptureResult setFiltergraph() override { return graphHeld ? CAPTURE_OK : CAPTURE_FAIL; }
 
   CaptureResult bindSource(const DeviceEntry& device) override {
-    if (fd >= 0) return CAPTURE_FAIL;
-    fd = open(device.moniker.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return CAPTURE_FAIL;
+    if (node.isOpen()) return CAPTURE_FAIL;
+    node.reset(open(device.moniker.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!node.isOpen()) return CAPTURE_FAIL;
     v4l2_capability caps{};
-    if (retryIoctl(fd, VIDIOC_QUERYCAP, &caps) < 0 || !(deviceCaps(caps) & V4L2_CAP_VIDEO_CAPTURE)) {
+    if (retryIoctl(node.get(), VIDIOC_QUERYCAP, &caps) < 0 || !(deviceCaps(caps) & V4L2_CAP_VIDEO_CAPTURE)) {
       closeNode();
       return CAPTURE_FAIL;
     }
@@ -119,13 +163,14 @@ class V4l2Graph : public CaptureGraph {
   }
 
   // A capture node has one stream, which serves for both preview and capture.
-  CaptureResult findStreamConfig(PinCategory /*category*/) override { return fd >= 0 ? CAPTURE_OK : CAPTURE_FAIL; }
+  CaptureResult findStreamConfig(PinCategory /*category*/) override {
+    return node.isOpen() ? CAPTURE_OK : CAPTURE_FAIL;
+  }
 
   CaptureResult getFormat(VideoFormat& format) override {
-    if (fd < 0) return CAPTURE_FAIL;
-    v4l2_format current{};
-    current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (retryIoctl(fd, VIDIOC_G_FMT, &current) < 0) return CAPTURE_FAIL;
+    if (!node.isOpen()) return CAPTURE_FAIL;
+    v4l2_format current;
+    if (!queryCurrentFormat(node.get(), &current)) return CAPTURE_FAIL;
     format.width = static_cast<std::int32_t>(current.fmt.pix.width);
     format.height = static_cast<std::int32_t>(current.fmt.pix.height);
     format.subtype = subtypeForPixelFormat(current.fmt.pix.pixelformat);
@@ -133,28 +178,27 @@ class V4l2Graph : public CaptureGraph {
     format.frameTime = 0;
     v4l2_streamparm parameters{};
     parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (retryIoctl(fd, VIDIOC_G_PARM, &parameters) == 0 &&
+    if (retryIoctl(node.get(), VIDIOC_G_PARM, &parameters) == 0 &&
         (parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) &&
         parameters.parm.capture.timeperframe.denominator > 0) {
       const v4l2_fract& interval = parameters.parm.capture.timeperframe;
-      format.frameTime = static_cast<std::int64_t>(interval.numerator) * CAPTURE_TIME_UNITS_PER_SECOND /
-                         interval.denominator;
+      format.frameTime =
+          static_cast<std::int64_t>(interval.numerator) * CAPTURE_TIME_UNITS_PER_SECOND / interval.denominator;
     }
     return CAPTURE_OK;
   }
 
   // Accepted exactly when the driver keeps the size and pixel format as asked.
   CaptureResult setFormat(const VideoFormat& format) override {
-    if (fd < 0) return CAPTURE_FAIL;
+    if (!node.isOpen()) return CAPTURE_FAIL;
     if (streaming) return CAPTURE_FAIL;
     const std::uint32_t pixelFormat = v4l2PixelFormat(format.subtype);
     if (pixelFormat == 0 || format.width < 1 || format.height < 1) return CAPTURE_FALSE;
 
     // A driver answers an unsupported request by switching to something near it; a refusal must leave
     // the device as it was, also when its own format is one no subtype can name again.
-    v4l2_format saved{};
-    saved.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (retryIoctl(fd, VIDIOC_G_FMT, &saved) < 0) return CAPTURE_FAIL;
+    v4l2_format saved;
+    if (!queryCurrentFormat(node.get(), &saved)) return CAPTURE_FAIL;
 
     v4l2_format wanted{};
     wanted.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -162,12 +206,12 @@ class V4l2Graph : public CaptureGraph {
     wanted.fmt.pix.height = static_cast<std::uint32_t>(format.height);
     wanted.fmt.pix.pixelformat = pixelFormat;
     wanted.fmt.pix.field = V4L2_FIELD_ANY;
-    if (retryIoctl(fd, VIDIOC_S_FMT, &wanted) < 0) return CAPTURE_FAIL;
+    if (retryIoctl(node.get(), VIDIOC_S_FMT, &wanted) < 0) return CAPTURE_FAIL;
     const bool kept = wanted.fmt.pix.width == static_cast<std::uint32_t>(format.width) &&
                       wanted.fmt.pix.height == static_cast<std::uint32_t>(format.height) &&
                       wanted.fmt.pix.pixelformat == pixelFormat;
     if (!kept) {
-      retryIoctl(fd, VIDIOC_S_FMT, &saved);
+      retryIoctl(node.get(), VIDIOC_S_FMT, &saved);
       return CAPTURE_FALSE;
     }
 
@@ -175,16 +219,16 @@ class V4l2Graph : public CaptureGraph {
     if (format.frameTime > 0) {
       v4l2_streamparm parameters{};
       parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-      parameters.parm.capture.timeperframe.numerator = static_cast<std::uint32_t>(
-          std::min<std::int64_t>(format.frameTime, UINT32_MAX));
+      parameters.parm.capture.timeperframe.numerator =
+          static_cast<std::uint32_t>(std::min<std::int64_t>(format.frameTime, UINT32_MAX));
       parameters.parm.capture.timeperframe.denominator = CAPTURE_TIME_UNITS_PER_SECOND;
-      retryIoctl(fd, VIDIOC_S_PARM, &parameters);
+      retryIoctl(node.get(), VIDIOC_S_PARM, &parameters);
     }
     return CAPTURE_OK;
   }
 
   CaptureResult capabilityCount(std::int32_t& count, std::int32_t& recordBytes) override {
-    if (fd < 0) return CAPTURE_FAIL;
+    if (!node.isOpen()) return CAPTURE_FAIL;
     readCapabilities();
     count = static_cast<std::int32_t>(capabilities.size());
     recordBytes = CAPTURE_CAPS_RECORD_BYTES;
@@ -204,13 +248,12 @@ class V4l2Graph : public CaptureGraph {
   }
 
   CaptureResult renderStream() override {
-    if (fd < 0 || !inGraph(GraphObject::SourceFilter) || !inGraph(GraphObject::GrabberFilter) ||
+    if (!node.isOpen() || !inGraph(GraphObject::SourceFilter) || !inGraph(GraphObject::GrabberFilter) ||
         !inGraph(GraphObject::NullRenderer)) {
       return CAPTURE_FAIL;
     }
-    v4l2_format current{};
-    current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (retryIoctl(fd, VIDIOC_G_FMT, &current) < 0) return CAPTURE_FAIL;
+    v4l2_format current;
+    if (!queryCurrentFormat(node.get(), &current)) return CAPTURE_FAIL;
     if (!isConvertiblePixelFormat(current.fmt.pix.pixelformat)) return CAPTURE_FAIL;  // no conversion to BGR
     connected = true;
     return CAPTURE_OK;
@@ -261,7 +304,8 @@ class V4l2Graph : public CaptureGraph {
 
  private:
   bool inGraph(GraphObject kind) const {
-    return std::any_of(filters.begin(), filters.end(), [kind](const GraphFilter& filter) { return filter.kind == kind; });
+    return std::any_of(filters.begin(), filters.end(),
+                       [kind](const GraphFilter& filter) { return filter.kind == kind; });
   }
 
   void eraseFilter(GraphObject kind) {
@@ -278,10 +322,7 @@ class V4l2Graph : public CaptureGraph {
   void closeNode() {
     stopStreaming();
     unmapBuffers();
-    if (fd >= 0) {
-      close(fd);
-      fd = -1;
-    }
+    node.reset();
   }
 
   void readCapabilities() {
@@ -290,14 +331,14 @@ class V4l2Graph : public CaptureGraph {
       v4l2_fmtdesc description{};
       description.index = formatIndex;
       description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-      if (retryIoctl(fd, VIDIOC_ENUM_FMT, &description) < 0) break;
+      if (retryIoctl(node.get(), VIDIOC_ENUM_FMT, &description) < 0) break;
       if (!isConvertiblePixelFormat(description.pixelformat)) continue;
       const MediaSubtype subtype = subtypeForPixelFormat(description.pixelformat);
       for (std::uint32_t sizeIndex = 0; sizeIndex < CAPTURE_MAX_SIZES; ++sizeIndex) {
         v4l2_frmsizeenum size{};
         size.index = sizeIndex;
         size.pixel_format = description.pixelformat;
-        if (retryIoctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) < 0) break;
+        if (retryIoctl(node.get(), VIDIOC_ENUM_FRAMESIZES, &size) < 0) break;
         StreamCaps caps;
         caps.subtype = subtype;
         if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
@@ -308,8 +349,10 @@ class V4l2Graph : public CaptureGraph {
           caps.maxWidth = static_cast<std::int32_t>(size.stepwise.max_width);
           caps.minHeight = static_cast<std::int32_t>(size.stepwise.min_height);
           caps.maxHeight = static_cast<std::int32_t>(size.stepwise.max_height);
-          caps.stepX = size.type == V4L2_FRMSIZE_TYPE_CONTINUOUS ? 1 : static_cast<std::int32_t>(size.stepwise.step_width);
-          caps.stepY = size.type == V4L2_FRMSIZE_TYPE_CONTINUOUS ? 1 : static_cast<std::int32_t>(size.stepwise.step_height);
+          caps.stepX =
+              size.type == V4L2_FRMSIZE_TYPE_CONTINUOUS ? 1 : static_cast<std::int32_t>(size.stepwise.step_width);
+          caps.stepY =
+              size.type == V4L2_FRMSIZE_TYPE_CONTINUOUS ? 1 : static_cast<std::int32_t>(size.stepwise.step_height);
         }
         capabilities.push_back(caps);
         if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) break;
@@ -318,9 +361,8 @@ class V4l2Graph : public CaptureGraph {
   }
 
   CaptureResult startStreaming() {
-    v4l2_format current{};
-    current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (retryIoctl(fd, VIDIOC_G_FMT, &current) < 0) return CAPTURE_FAIL;
+    v4l2_format current;
+    if (!queryCurrentFormat(node.get(), &current)) return CAPTURE_FAIL;
     frameFormat = current.fmt.pix.pixelformat;
     frameWidth = static_cast<int>(current.fmt.pix.width);
     frameHeight = static_cast<int>(current.fmt.pix.height);
@@ -331,23 +373,22 @@ class V4l2Graph : public CaptureGraph {
     request.count = CAPTURE_V4L2_BUFFERS;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (retryIoctl(fd, VIDIOC_REQBUFS, &request) < 0 || request.count < 1) return CAPTURE_FAIL;
+    if (retryIoctl(node.get(), VIDIOC_REQBUFS, &request) < 0 || request.count < 1) return CAPTURE_FAIL;
     buffersRequested = true;
     for (std::uint32_t index = 0; index < request.count; ++index) {
       v4l2_buffer buffer{};
       buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       buffer.memory = V4L2_MEMORY_MMAP;
       buffer.index = index;
-      if (retryIoctl(fd, VIDIOC_QUERYBUF, &buffer) < 0) return failStreaming();
-      MappedBuffer mapped;
-      mapped.length = buffer.length;
-      mapped.start = mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, buffer.m.offset);
-      if (mapped.start == MAP_FAILED) return failStreaming();
-      buffers.push_back(mapped);
-      if (retryIoctl(fd, VIDIOC_QBUF, &buffer) < 0) return failStreaming();
+      if (retryIoctl(node.get(), VIDIOC_QUERYBUF, &buffer) < 0) return failStreaming();
+      MappedBuffer mapped(mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, node.get(), buffer.m.offset),
+                          buffer.length);
+      if (!mapped.isMapped()) return failStreaming();
+      buffers.push_back(std::move(mapped));
+      if (retryIoctl(node.get(), VIDIOC_QBUF, &buffer) < 0) return failStreaming();
     }
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (retryIoctl(fd, VIDIOC_STREAMON, &type) < 0) return failStreaming();
+    if (retryIoctl(node.get(), VIDIOC_STREAMON, &type) < 0) return failStreaming();
 
     stopRequested = false;
     streaming = true;
@@ -365,20 +406,17 @@ class V4l2Graph : public CaptureGraph {
     stopRequested = true;
     if (streamer.joinable()) streamer.join();
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    retryIoctl(fd, VIDIOC_STREAMOFF, &type);
+    retryIoctl(node.get(), VIDIOC_STREAMOFF, &type);
     streaming = false;
   }
 
   void unmapBuffers() {
-    for (MappedBuffer& buffer : buffers) {
-      if (buffer.start != MAP_FAILED) munmap(buffer.start, buffer.length);
-    }
     buffers.clear();
-    if (buffersRequested && fd >= 0) {
+    if (buffersRequested && node.isOpen()) {
       v4l2_requestbuffers release{};
       release.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       release.memory = V4L2_MEMORY_MMAP;
-      retryIoctl(fd, VIDIOC_REQBUFS, &release);
+      retryIoctl(node.get(), VIDIOC_REQBUFS, &release);
     }
     buffersRequested = false;
   }
@@ -387,7 +425,7 @@ class V4l2Graph : public CaptureGraph {
   void streamFrames() {
     std::vector<std::uint8_t> converted;
     while (!stopRequested) {
-      pollfd waiting{fd, POLLIN, 0};
+      pollfd waiting{node.get(), POLLIN, 0};
       const int ready = poll(&waiting, 1, CAPTURE_POLL_MS);
       if (ready < 0 && errno == EINTR) continue;
       if (ready < 0 || (waiting.revents & (POLLERR | POLLHUP | POLLNVAL))) return;  // gone or not streaming
@@ -396,20 +434,20 @@ class V4l2Graph : public CaptureGraph {
       v4l2_buffer buffer{};
       buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       buffer.memory = V4L2_MEMORY_MMAP;
-      if (retryIoctl(fd, VIDIOC_DQBUF, &buffer) < 0) {
+      if (retryIoctl(node.get(), VIDIOC_DQBUF, &buffer) < 0) {
         if (errno == EAGAIN || errno == EIO) continue;
         return;  // ENODEV: unplugged; the worker's reopen finds out
       }
       if (buffer.index < buffers.size() && !(buffer.flags & V4L2_BUF_FLAG_ERROR)) {
         const MappedBuffer& mapped = buffers[buffer.index];
-        const std::size_t used = std::min<std::size_t>(buffer.bytesused, mapped.length);
-        if (hook.isSet() && convertFrameToBgr(static_cast<const std::uint8_t*>(mapped.start), used, frameFormat,
-                                              frameWidth, frameHeight, frameBytesPerLine, converted)) {
+        const std::size_t used = std::min<std::size_t>(buffer.bytesused, mapped.length());
+        if (hook.isSet() && convertFrameToBgr(mapped.bytes(), used, frameFormat, frameWidth, frameHeight,
+                                              frameBytesPerLine, converted)) {
           const double seconds = static_cast<double>(buffer.timestamp.tv_sec) + buffer.timestamp.tv_usec / 1e6;
           hook.deliver(seconds, CaptureSample{converted.data(), static_cast<std::int32_t>(converted.size())});
         }
       }
-      if (retryIoctl(fd, VIDIOC_QBUF, &buffer) < 0) return;
+      if (retryIoctl(node.get(), VIDIOC_QBUF, &buffer) < 0) return;
     }
   }
 
@@ -424,7 +462,7 @@ class V4l2Graph : public CaptureGraph {
   int nextFilterId = 1;
   std::vector<StreamCaps> capabilities;
 
-  int fd = -1;
+  NodeFd node;
   std::vector<MappedBuffer> buffers;
   bool buffersRequested = false;
   // Fixed before the streaming thread starts and read only by it while it runs.
@@ -452,14 +490,15 @@ class V4l2Backend : public CaptureBackend {
       if (stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) continue;
       DeviceEntry entry;
       entry.moniker = path;
-      const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-      if (fd < 0) {  // listed, but its name cannot be read
+      NodeFd node(open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+      if (!node.isOpen()) {  // listed, but its name cannot be read
         devices.push_back(entry);
         continue;
       }
       v4l2_capability caps{};
-      const bool isCapture = retryIoctl(fd, VIDIOC_QUERYCAP, &caps) == 0 && (deviceCaps(caps) & V4L2_CAP_VIDEO_CAPTURE);
-      close(fd);
+      const bool isCapture =
+          retryIoctl(node.get(), VIDIOC_QUERYCAP, &caps) == 0 && (deviceCaps(caps) & V4L2_CAP_VIDEO_CAPTURE);
+      node.reset();
       if (!isCapture) continue;  // metadata, output or other nodes
       entry.propertyBagOpens = true;
       const char* card = reinterpret_cast<const char*>(caps.card);

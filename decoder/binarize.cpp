@@ -1,9 +1,11 @@
 // Binarisation: one global level (fixed or automatic) or the adaptive mean threshold.
+#include "decoder/binarize.h"
+
 #include <cstdint>
 
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include "decoder/locator.h"
+#include "decoder/cv_handles.h"
 
 namespace {
 
@@ -18,18 +20,13 @@ int autoThreshold(IplImage* grey) {
   int histSize = 256;
   float range[] = {0.0f, 256.0f};
   float* ranges[] = {range};
-  CvHistogram* hist = cvCreateHist(1, &histSize, CV_HIST_ARRAY, ranges, 1);
-  cvSetImageROI(grey, cvRect(0, 0, grey->width, grey->height));
-  IplImage* planes[] = {grey};
-  try {
-    cvCalcHist(planes, hist, 0, nullptr);
-  } catch (...) {
-    // The caller's image never leaves with a region of interest, nor the histogram unreleased.
-    cvResetImageROI(grey);
-    cvReleaseHist(&hist);
-    throw;
+  HistogramHandle hist(cvCreateHist(1, &histSize, CV_HIST_ARRAY, ranges, 1));
+  {
+    // The caller's image never leaves with a region of interest, not even when the library throws.
+    ImageRoiScope wholeImage(grey, cvRect(0, 0, grey->width, grey->height));
+    IplImage* planes[] = {grey};
+    cvCalcHist(planes, hist.get(), 0, nullptr);
   }
-  cvResetImageROI(grey);
 
   // Sums are 64-bit so that no frame size can overflow them; for every frame that fits 32 bits the
   // values, and so the level, are the same.
@@ -37,11 +34,11 @@ int autoThreshold(IplImage* grey) {
   std::int64_t total = 0;
   std::int64_t sumAll = 0;
   for (int i = 0; i < 256; ++i) {
-    counts[i] = cvRound(cvQueryHistValue_1D(hist, i));
+    counts[i] = cvRound(cvQueryHistValue_1D(hist.get(), i));
     total += counts[i];
     sumAll += i * counts[i];
   }
-  cvReleaseHist(&hist);
+  hist.reset();
 
   // Each ratio and the variance are rounded to single precision, so near-equal variances compare the
   // same way on every platform.

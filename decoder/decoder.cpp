@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "decoder/contours.h"
 #include "decoder/decoder_internal.h"
-#include "decoder/locator.h"
 #include "decoder/timing_edges.h"
 
 namespace {
@@ -23,13 +23,6 @@ bool isUsableGrey(const IplImage* grey) {
 bool isUsableBlockSize(const IplImage* grey, int threshold, int flags) {
   if ((flags & DECODE_ADAPTIVE_THRESHOLD) == 0) return true;
   return threshold <= 2 * std::int64_t{std::max(grey->width, grey->height)} + 1;
-}
-
-void releaseContext(SymbolDecoder* ctx) {
-  if (ctx->binary != nullptr) cvReleaseImage(&ctx->binary);
-  if (ctx->cropImage != nullptr) cvReleaseImage(&ctx->cropImage);
-  if (ctx->storage != nullptr) cvReleaseMemStorage(&ctx->storage);
-  delete ctx;
 }
 
 // Hands every candidate, in order, to the grid stage until the results are full.
@@ -59,37 +52,50 @@ void keepLeftovers(SymbolDecoder* ctx, const std::vector<SymbolCandidate>& locat
 
 }  // namespace
 
+bool isUsableDecodeCall(const IplImage* grey, int threshold, int flags) {
+  // Without a threshold flag the binary image would never be filled; such a call is refused up front.
+  return isUsableGrey(grey) && (flags & (DECODE_GLOBAL_THRESHOLD | DECODE_ADAPTIVE_THRESHOLD)) != 0 &&
+         isUsableBlockSize(grey, threshold, flags);
+}
+
+void SymbolDecoderRelease::operator()(SymbolDecoder* ctx) const {
+  if (ctx->binary != nullptr) cvReleaseImage(&ctx->binary);
+  if (ctx->cropImage != nullptr) cvReleaseImage(&ctx->cropImage);
+  if (ctx->storage != nullptr) cvReleaseMemStorage(&ctx->storage);
+  delete ctx;
+}
+
+SymbolDecoderHandle newSymbolDecoder() {
+  SymbolDecoderHandle ctx(new (std::nothrow) SymbolDecoder);
+  // Slots beyond the count are copied out too; clearing them keeps stale memory from reaching the caller.
+  if (ctx != nullptr) std::memset(ctx->results, 0, sizeof(ctx->results));
+  return ctx;
+}
+
 int runDecoder(IplImage* grey, int threshold, int flags, DecoderInspection* inspection,
                std::vector<DecodedSymbol>* fullMessages, DecodeResult* results, int* count,
                PassLeftovers* leftovers, bool readEveryCandidate) {
-  // Without a threshold flag the binary image would never be filled; such a call is refused up front.
-  if (!isUsableGrey(grey) || (flags & (DECODE_GLOBAL_THRESHOLD | DECODE_ADAPTIVE_THRESHOLD)) == 0) return -1;
-  if (!isUsableBlockSize(grey, threshold, flags)) return -1;
-
-  SymbolDecoder* ctx = new (std::nothrow) SymbolDecoder;
+  if (!isUsableDecodeCall(grey, threshold, flags)) return -1;
+  SymbolDecoderHandle ctx = newSymbolDecoder();
   if (ctx == nullptr) return -1;
-  // Slots beyond the count are copied out too; clearing them keeps stale memory from reaching the caller.
-  std::memset(ctx->results, 0, sizeof(ctx->results));
   ctx->fullMessages = fullMessages;
   ctx->readEveryCandidate = readEveryCandidate;
   std::vector<SymbolCandidate> located;
   try {
     ctx->storage = cvCreateMemStorage(0);
-    locateCandidates(ctx, grey, threshold, flags);
+    locateCandidates(ctx.get(), grey, threshold, flags);
     if (inspection != nullptr) inspection->afterLocate(*ctx);
     if (leftovers != nullptr) located.assign(ctx->candidates, ctx->candidates + ctx->candidateCount);
-    examineCandidates(ctx);
+    examineCandidates(ctx.get());
     if (results != nullptr && count != nullptr) {
       std::memcpy(results, ctx->results, sizeof(ctx->results));
       *count = ctx->resultCount;
     }
   } catch (...) {
     // Image-library errors (and anything else) end the pass; nothing is handed to the caller.
-    releaseContext(ctx);
     return -1;
   }
-  if (leftovers != nullptr) keepLeftovers(ctx, located, leftovers);
-  releaseContext(ctx);
+  if (leftovers != nullptr) keepLeftovers(ctx.get(), located, leftovers);
   return 0;
 }
 

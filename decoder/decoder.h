@@ -14,6 +14,7 @@ enum DecodeFlag {
   DECODE_GLOBAL_THRESHOLD = 1,    // one global level; threshold > 255 (as unsigned) asks for the automatic level
   DECODE_ADAPTIVE_THRESHOLD = 2,  // adaptive mean threshold; threshold is the odd block size (>= 3)
   DECODE_CROP = 4,                // examine each candidate in a twice-enlarged crop of the binary image
+  DECODE_IGNORED_FLAG = 8,        // accepted and ignored; the scanner's passes have always set it
 };
 
 constexpr int DECODE_MAX_CANDIDATES = 100;
@@ -48,22 +49,24 @@ struct DecodedSymbol {
 int decodeImageMessages(IplImage* grey, int threshold, int flags, std::vector<DecodedSymbol>* symbols);
 
 // The scanner's two passes, each one decodeImage call. The global pass comes first; the adaptive pass
-// runs only when the global pass read nothing. Both examine candidates in a crop; bit 8 has no effect.
+// runs only when the global pass read nothing. Both examine candidates in a crop; DECODE_IGNORED_FLAG
+// changes nothing and stays so that the passes' flag values (13 and 14) stay as they always were.
 struct ScanPass {
   int threshold;
   int flags;
 };
-constexpr ScanPass SCAN_GLOBAL_PASS = {-1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP | 8};    // automatic level
-constexpr ScanPass SCAN_ADAPTIVE_PASS = {15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | 8};  // block size 15
+// The global pass takes the automatic level, the adaptive pass a block of 15 pixels.
+constexpr ScanPass SCAN_GLOBAL_PASS = {-1, DECODE_GLOBAL_THRESHOLD | DECODE_CROP | DECODE_IGNORED_FLAG};
+constexpr ScanPass SCAN_ADAPTIVE_PASS = {15, DECODE_ADAPTIVE_THRESHOLD | DECODE_CROP | DECODE_IGNORED_FLAG};
 
 // Which step of the whole read found the symbols it returns.
 enum ScanStep {
   SCAN_NOTHING_READ = 0,
   SCAN_READ_BY_GLOBAL_PASS = 1,
   SCAN_READ_BY_ADAPTIVE_PASS = 2,
-  SCAN_READ_BY_RETRY = 3,        // second look: a rejected candidate tried again with finer edge steps
-  SCAN_READ_BY_PERSPECTIVE = 4,  // second look: a candidate read through its perspective
-  SCAN_READ_BY_SMALL_SYMBOL = 5, // second look: a small outline approximated more finely
+  SCAN_READ_BY_RETRY = 3,         // second look: a rejected candidate tried again with finer edge steps
+  SCAN_READ_BY_PERSPECTIVE = 4,   // second look: a candidate read through its perspective
+  SCAN_READ_BY_SMALL_SYMBOL = 5,  // second look: a small outline approximated more finely
 };
 
 // The scanner's whole read of one grey image: the global pass; the adaptive pass only when the global

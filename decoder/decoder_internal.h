@@ -3,6 +3,7 @@
 #define QUARNEL_DECODER_DECODER_INTERNAL_H_
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "decoder/pass_leftovers.h"
@@ -12,6 +13,19 @@
 struct DecoderInspection {
   std::function<void(const SymbolDecoder&)> afterLocate;
 };
+
+// Whether decodeImage accepts grey, threshold and flags: an 8-bit one-channel image with pixels, a
+// threshold flag, and an adaptive block no wider than the image can use.
+bool isUsableDecodeCall(const IplImage* grey, int threshold, int flags);
+
+// Releases a context with the images and the storage it still owns.
+struct SymbolDecoderRelease {
+  void operator()(SymbolDecoder* ctx) const;
+};
+using SymbolDecoderHandle = std::unique_ptr<SymbolDecoder, SymbolDecoderRelease>;
+
+// A fresh context with cleared result slots, or null when memory runs out.
+SymbolDecoderHandle newSymbolDecoder();
 
 // One decoding pass. results/count as decodeImage; fullMessages, when given, receives every decoded
 // symbol with its complete message; leftovers, when given, receives what the pass made once it ran to

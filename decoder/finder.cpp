@@ -1,11 +1,11 @@
 // Finder-pattern test: the four corners of a polygon, its straight sides, and the solid L they form.
+#include "decoder/finder.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
 #include <opencv2/imgproc/imgproc_c.h>
-
-#include "decoder/locator.h"
 
 namespace {
 

@@ -11,19 +11,24 @@
 #include "decoder/geometry.h"
 #include "decoder/runs.h"
 #include "decoder/symbol_decoder.h"
+#include "decoder/symbol_size.h"
 
 // Status codes of sampleSymbol.
-constexpr int SAMPLE_STATUS_OK = 0;
-constexpr int SAMPLE_STATUS_BAD_SIZE = 3;        // the timing edges give no ECC 200 size
-constexpr int SAMPLE_STATUS_NO_DARK_CORNER = 4;  // a walk from the timing corner met no dark pixel
-constexpr int SAMPLE_STATUS_SAMPLING_FAILED = 5;
-constexpr int SAMPLE_STATUS_UNREADABLE = 6;      // the data decoder could not read the module matrix
-constexpr int SAMPLE_STATUS_DOES_NOT_FIT = 7;    // decoded, but the message does not fit the text field
+enum SampleStatus {
+  SAMPLE_STATUS_OK = 0,
+  SAMPLE_STATUS_BAD_SIZE = 3,        // the timing edges give no ECC 200 size
+  SAMPLE_STATUS_NO_DARK_CORNER = 4,  // a walk from the timing corner met no dark pixel
+  SAMPLE_STATUS_SAMPLING_FAILED = 5,
+  SAMPLE_STATUS_UNREADABLE = 6,    // the data decoder could not read the module matrix
+  SAMPLE_STATUS_DOES_NOT_FIT = 7,  // decoded, but the message does not fit the text field
+};
 
 // Status codes of sampleModules.
-constexpr int SAMPLE_MODULES_OK = 0;
-constexpr int SAMPLE_MODULES_OUTSIDE = 2;    // cell corner off the sane range, or an empty window
-constexpr int SAMPLE_MODULES_TOO_WIDE = 3;   // disc as wide as the image, or past its right edge
+enum SampleModulesStatus {
+  SAMPLE_MODULES_OK = 0,
+  SAMPLE_MODULES_OUTSIDE = 2,   // cell corner off the sane range, or an empty window
+  SAMPLE_MODULES_TOO_WIDE = 3,  // disc as wide as the image, or past its right edge
+};
 
 // Cell corners must lie within this x range; y is not bounded.
 constexpr float GRID_MIN_CORNER_X = -300.0f;
@@ -33,10 +38,10 @@ constexpr float MODULE_LEVEL = 0.5f;
 
 // The symbol without its top timing row and right timing column: columns - 1 by rows - 1 cells.
 struct ModuleGrid {
-  int columns = 0;                 // W
-  int rows = 0;                    // H
-  CvPoint2D32f corners[4] = {};    // top-left, top-right, bottom-right, bottom-left
-  EdgeLine borders[4] = {};        // top (0 -> 1), right (1 -> 2), bottom (2 -> 3), left (3 -> 0)
+  int columns = 0;                  // W
+  int rows = 0;                     // H
+  CvPoint2D32f corners[4] = {};     // top-left, top-right, bottom-right, bottom-left
+  EdgeLine borders[4] = {};         // top (0 -> 1), right (1 -> 2), bottom (2 -> 3), left (3 -> 0)
   std::vector<EdgeLine> gridLines;  // W - 1 column boundaries left to right, then H - 1 row boundaries top down
   std::vector<float> moduleValues;  // cell (i, j) at i * W + j: share of dark by weight
 };

@@ -1,23 +1,10 @@
 #include "decoder/inspect.h"
 
 #include <cstring>
-#include <memory>
 
-#include "decoder/locator.h"
+#include "decoder/contours.h"
+#include "decoder/decoder_internal.h"
 #include "decoder/timing_edges_internal.h"
-
-namespace {
-
-struct ContextRelease {
-  void operator()(SymbolDecoder* ctx) const {
-    if (ctx->binary != nullptr) cvReleaseImage(&ctx->binary);
-    if (ctx->cropImage != nullptr) cvReleaseImage(&ctx->cropImage);
-    if (ctx->storage != nullptr) cvReleaseMemStorage(&ctx->storage);
-    delete ctx;
-  }
-};
-
-}  // namespace
 
 int sampleCandidate(SymbolDecoder* ctx, int index, SampledSymbol* sampled) {
   if (index >= 0 && index < ctx->candidateCount) sampled->located = ctx->candidates[index];
@@ -33,14 +20,11 @@ int sampleCandidate(SymbolDecoder* ctx, int index, SampledSymbol* sampled) {
 }
 
 int sampleImage(IplImage* grey, int threshold, int flags, std::vector<SampledSymbol>* symbols) {
-  if (grey == nullptr || symbols == nullptr || grey->nChannels != 1 || grey->depth != IPL_DEPTH_8U ||
-      (flags & (DECODE_GLOBAL_THRESHOLD | DECODE_ADAPTIVE_THRESHOLD)) == 0) {
-    return -1;
-  }
+  if (symbols == nullptr || !isUsableDecodeCall(grey, threshold, flags)) return -1;
+  SymbolDecoderHandle ctx = newSymbolDecoder();
+  if (ctx == nullptr) return -1;
   std::vector<SampledSymbol> found;
   try {
-    std::unique_ptr<SymbolDecoder, ContextRelease> ctx(new SymbolDecoder);
-    std::memset(ctx->results, 0, sizeof(ctx->results));
     ctx->storage = cvCreateMemStorage(0);
     locateCandidates(ctx.get(), grey, threshold, flags);
     found.resize(static_cast<size_t>(ctx->candidateCount));

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "decoder/ecc200/ecc200.h"
-
 namespace {
 
 // A walk whose stepping coordinates lie further out than this comes from degenerate geometry; it is
@@ -48,12 +46,11 @@ void traceRuns(RunTrace* trace, const IplImage* image, double x0, double y0, dou
   for (double step = firstStep;; step += 1.0) {
     const double positionValue = from + dir * step + 0.5;
     if (dir > 0 ? positionValue >= stepSize : positionValue <= -1.0) break;  // past the image
-    const long long position = static_cast<long long>(positionValue);    // truncates toward zero
+    const long long position = static_cast<long long>(positionValue);        // truncates toward zero
     if ((position - endPosition) * dir >= 0) break;
     if (position < 0 || position >= stepSize) continue;
     // The cross coordinate is evaluated in single precision and then rounded by adding 0.5 and truncating.
-    const double crossValue =
-        static_cast<double>(line.slope * static_cast<float>(position) + line.intercept) + 0.5;
+    const double crossValue = static_cast<double>(line.slope * static_cast<float>(position) + line.intercept) + 0.5;
     if (!(crossValue > -1.0 && crossValue < crossSize)) continue;
     const int cross = static_cast<int>(crossValue);
     const int x = stepsX ? static_cast<int>(position) : cross;
@@ -87,7 +84,7 @@ int countTimingModules(RunTrace* trace, const IplImage* image, const EdgeLine& l
                        double y1) {
   traceRuns(trace, image, x0, y0, x1, y1, line);
   int count = trace->runCount;
-  if (count > 0 && trace->runColours[0] == 1) --count;  // light before the first dark module
+  if (count > 0 && trace->runColours[0] == 1) --count;                    // light before the first dark module
   if (count > 0 && trace->runColours[trace->runCount - 1] == 1) --count;  // light past the last one
   return count;
 }
@@ -109,73 +106,4 @@ RunModel fitRunModel(const std::int32_t* lengths, int n) {
   model.slope = static_cast<float>(n * sumIV - sumI * sumV) / denominator;
   model.intercept = static_cast<float>(sumV * sumI2 - sumIV * sumI) / denominator;
   return model;
-}
-
-bool isSymbolSize(int columns, int rows) {
-  for (const SymbolSize& size : symbolSizes) {
-    if (size.columns == columns && size.rows == rows) return true;
-  }
-  return false;
-}
-
-namespace {
-
-// A count that blur or noise put a few modules off: when the other edge gives a square size and this one
-// is within a tenth of it, the symbol is taken as that square, its modules spread evenly over the run
-// the miscounted edge traced.
-constexpr double SQUARE_SNAP_SHARE = 0.1;
-
-bool isSquareSize(int modules) { return isSymbolSize(modules, modules); }
-
-bool snapsTo(int trusted, int counted) {
-  return isSquareSize(trusted) && std::abs(counted - trusted) <= std::max(1.0, SQUARE_SNAP_SHARE * trusted);
-}
-
-RunModel evenModel(const RunModel& fitted, int fittedModules, int modules) {
-  // The fitted model's widths summed over its modules give the traced extent.
-  const float extent = fitted.intercept * fittedModules + fitted.slope * fittedModules * (fittedModules - 1) / 2.0f;
-  return RunModel{1, 0.0f, extent / static_cast<float>(modules)};
-}
-
-bool snapToSquare(SymbolMeasure* measure) {
-  const int columns = measure->columns, rows = measure->rows;
-  if (columns < 2 || rows < 2 || measure->columnModel.valid == 0 || measure->rowModel.valid == 0) return false;
-  if (snapsTo(columns, rows)) {
-    measure->rowModel = evenModel(measure->rowModel, rows - 1, columns - 1);
-    measure->rows = columns;
-    return true;
-  }
-  if (snapsTo(rows, columns)) {
-    measure->columnModel = evenModel(measure->columnModel, columns - 1, rows - 1);
-    measure->columns = rows;
-    return true;
-  }
-  return false;
-}
-
-}  // namespace
-
-int measureSymbolSize(SymbolDecoder* ctx, int index, SymbolMeasure* measure) {
-  const SymbolCandidate& candidate = ctx->candidates[index];
-  const CvPoint2D32f* corners = candidate.corners;
-
-  RunTrace& trace = ctx->runTrace;
-  measure->columns = countTimingModules(&trace, ctx->workImage, candidate.oppositeB, corners[0].x, corners[0].y,
-                                        corners[1].x, corners[1].y) + 1;
-  if (measure->columns > SYMBOL_MAX_MODULES) return MEASURE_STATUS_BAD_SIZE;
-  // The model is fitted on this very trace, from the first dark run on.
-  int firstRun = trace.runCount > 0 && trace.runColours[0] == 1 ? 1 : 0;
-  measure->columnModel = fitRunModel(trace.runLengths + firstRun, measure->columns - 1);
-
-  measure->rows = countTimingModules(&trace, ctx->workImage, candidate.oppositeA, corners[2].x, corners[2].y,
-                                     corners[1].x, corners[1].y) + 1;
-  if (measure->rows > SYMBOL_MAX_MODULES) return MEASURE_STATUS_BAD_SIZE;
-  firstRun = trace.runCount > 0 && trace.runColours[0] == 1 ? 1 : 0;
-  measure->rowModel = fitRunModel(trace.runLengths + firstRun, measure->rows - 1);
-
-  const bool known = ctx->allowDmre ? findEcc200SymbolIn(measure->columns, measure->rows, true) != nullptr
-                                    : isSymbolSize(measure->columns, measure->rows);
-  if (known) return MEASURE_STATUS_OK;
-  if (ctx->snapSquareSizes && snapToSquare(measure)) return MEASURE_STATUS_OK;
-  return MEASURE_STATUS_BAD_SIZE;
 }

@@ -1,5 +1,5 @@
-// Run tracing along straight lines through the binary image, module counting along the timing edges,
-// module-width models and the ECC 200 size check.
+// Run tracing along straight lines through the binary image, module counting along the timing edges
+// and module-width models.
 #ifndef QUARNEL_DECODER_RUNS_H_
 #define QUARNEL_DECODER_RUNS_H_
 
@@ -11,7 +11,6 @@
 #include "decoder/run_trace.h"
 #include "decoder/symbol_decoder.h"
 
-
 // Width of the module with index i along an edge: intercept + slope * i.
 struct RunModel {
   std::int32_t valid;
@@ -19,52 +18,21 @@ struct RunModel {
   float intercept;
 };
 
-struct SymbolSize {
-  int columns;
-  int rows;
-};
-
-// The 24 square and 6 rectangular ECC 200 sizes of ISO/IEC 16022 (table of symbol attributes), as
-// (columns, rows); a rectangle is only accepted with its longer side as the column count.
-constexpr int SYMBOL_SIZE_COUNT = 30;
-constexpr SymbolSize symbolSizes[SYMBOL_SIZE_COUNT] = {
-    {10, 10},   {12, 12},   {14, 14},   {16, 16},   {18, 18}, {20, 20}, {22, 22}, {24, 24},
-    {26, 26},   {32, 32},   {36, 36},   {40, 40},   {44, 44}, {48, 48}, {52, 52}, {64, 64},
-    {72, 72},   {80, 80},   {88, 88},   {96, 96},   {104, 104}, {120, 120}, {132, 132}, {144, 144},
-    {18, 8},    {32, 8},    {26, 12},   {36, 12},   {36, 16}, {48, 16},
-};
-
-constexpr int SYMBOL_MAX_MODULES = 144;
-constexpr int MEASURE_STATUS_OK = 0;
-constexpr int MEASURE_STATUS_BAD_SIZE = 3;
-
 // Records in `trace` the runs of pixels along `line` from (x0, y0) to (x1, y1). A y-from-x line steps
 // x and takes y from the line, an x-from-y line the other way round. The walk starts one pixel before
 // the start point, skips pixels outside the image and stops after RUN_TRACE_CAPACITY runs.
-void traceRuns(RunTrace* trace, const IplImage* image, double x0, double y0, double x1, double y1, const EdgeLine& line);
+void traceRuns(RunTrace* trace, const IplImage* image, double x0, double y0, double x1, double y1,
+               const EdgeLine& line);
 
 // (1/n) * sum of (lengths[i] - mean)^2 over i < n.
 double runVariance(int n, double mean, const std::int32_t* lengths);
 
 // Number of dark-light alternations along the segment: the runs of one trace without a leading and a
 // trailing light run. The runs stay in `trace`.
-int countTimingModules(RunTrace* trace, const IplImage* image, const EdgeLine& line, double x0, double y0, double x1, double y1);
+int countTimingModules(RunTrace* trace, const IplImage* image, const EdgeLine& line, double x0, double y0, double x1,
+                       double y1);
 
 // Least-squares line through (i, lengths[i]) for i < n; valid is 0 when n is too small for a line.
 RunModel fitRunModel(const std::int32_t* lengths, int n);
-
-bool isSymbolSize(int columns, int rows);
-
-// The symbol size and the module-width models along the top edge (from corners[0]) and the right edge
-// (from corners[2]) of an oriented candidate, measured in ctx->workImage.
-struct SymbolMeasure {
-  int columns = 0;
-  int rows = 0;
-  RunModel columnModel = {0, 0.0f, 0.0f};
-  RunModel rowModel = {0, 0.0f, 0.0f};
-};
-
-// MEASURE_STATUS_OK, or MEASURE_STATUS_BAD_SIZE when a count exceeds 144 or the pair is no ECC 200 size.
-int measureSymbolSize(SymbolDecoder* ctx, int index, SymbolMeasure* measure);
 
 #endif  // QUARNEL_DECODER_RUNS_H_

@@ -7,7 +7,7 @@
 
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include "decoder/locator.h"
+#include "decoder/finder.h"
 #include "decoder/second_look.h"
 
 namespace {

@@ -9,12 +9,14 @@
 #include "decoder/symbol_decoder.h"
 
 // Status codes of refineCandidate; sampling failures come back as REFINE_STATUS_SAMPLING_BASE + status.
-constexpr int REFINE_STATUS_OK = 0;
-constexpr int REFINE_STATUS_NO_SLOT = 1;        // bad index, or every result slot is taken
-constexpr int REFINE_STATUS_NOT_CONVEX = 2;     // corners run neither way round (or cannot be placed)
-constexpr int REFINE_STATUS_FIRST_EDGE = 5;     // no angle of the first sweep looked like a timing edge
-constexpr int REFINE_STATUS_SECOND_EDGE = 6;
-constexpr int REFINE_STATUS_SAMPLING_BASE = 100;
+enum RefineStatus {
+  REFINE_STATUS_OK = 0,
+  REFINE_STATUS_NO_SLOT = 1,     // bad index, or every result slot is taken
+  REFINE_STATUS_NOT_CONVEX = 2,  // corners run neither way round (or cannot be placed)
+  REFINE_STATUS_FIRST_EDGE = 5,  // no angle of the first sweep looked like a timing edge
+  REFINE_STATUS_SECOND_EDGE = 6,
+  REFINE_STATUS_SAMPLING_BASE = 100,
+};
 
 // Edge lines of this kind mean "no edge found".
 constexpr int LINE_NOT_FOUND = 100;

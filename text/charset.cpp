@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "text/hex_byte.h"
 #include "text/utf8.h"
 
 namespace {
@@ -131,7 +132,7 @@ void convertRun(const std::vector<std::uint8_t>& bytes, std::size_t from, std::s
     text->utf8.append(buffer, static_cast<std::size_t>(output - buffer));
     at = to - inputLeft;
     if (result != static_cast<std::size_t>(-1) || error == E2BIG) continue;
-    iconv(handle, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    iconv(handle, nullptr, nullptr, nullptr, nullptr);                             // back to the initial state
     const std::size_t skip = error == EILSEQ ? std::min(unit, to - at) : to - at;  // EINVAL: cut off
     markUnconverted(bytes, at, at + skip, text);
     at += skip;
@@ -165,11 +166,6 @@ void noteCharset(const std::string& name, MessageText* text) {
   if (text->charsets.empty() || text->charsets.back() != name) text->charsets.push_back(name);
 }
 
-std::string hexByte(unsigned value) {
-  static const char* HEX = "0123456789ABCDEF";
-  return {HEX[(value >> 4) & 15], HEX[value & 15]};
-}
-
 }  // namespace
 
 std::string eciCharsetName(int designator) {
@@ -199,7 +195,7 @@ std::string escapedLine(const MessageText& text) {
   std::size_t next = 0;  // next unconverted byte to place
   for (std::size_t i = 0; i <= text.utf8.size(); ++i) {
     while (next < text.unconverted.size() && text.unconverted[next].textOffset == i) {
-      line += "\\x" + hexByte(text.unconverted[next++].value);
+      appendEscapedByte(&line, text.unconverted[next++].value);
     }
     if (i == text.utf8.size()) break;
     const unsigned char byte = static_cast<unsigned char>(text.utf8[i]);
@@ -207,8 +203,7 @@ std::string escapedLine(const MessageText& text) {
       line += "\\\\";
     } else if (byte < 0x20 || byte == 0x7F) {
       line += "\\u00" + hexByte(byte);
-    } else if (byte == 0xC2 && i + 1 < text.utf8.size() &&
-               static_cast<unsigned char>(text.utf8[i + 1]) >= 0x80 &&
+    } else if (byte == 0xC2 && i + 1 < text.utf8.size() && static_cast<unsigned char>(text.utf8[i + 1]) >= 0x80 &&
                static_cast<unsigned char>(text.utf8[i + 1]) <= 0x9F) {
       line += "\\u00" + hexByte(static_cast<unsigned char>(text.utf8[++i]));  // C1 control, U+0080-U+009F
     } else {

@@ -4,16 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "text/hex_byte.h"
 #include "text/utf8.h"
 
 namespace {
-
-const char HEX_DIGITS[] = "0123456789ABCDEF";
-
-void appendHexByte(std::string* out, std::uint8_t value) {
-  *out += HEX_DIGITS[value >> 4];
-  *out += HEX_DIGITS[value & 15];
-}
 
 int hexValue(char digit) {
   if (digit >= '0' && digit <= '9') return digit - '0';
@@ -59,8 +53,7 @@ std::string jsonFileName(std::string_view name) {
   for (std::size_t at = 0; at < name.size();) {
     const std::size_t length = utf8SequenceLength(name, at);
     if (length == 0 || name[at] == '\\') {
-      value += "\\x";
-      appendHexByte(&value, static_cast<std::uint8_t>(name[at]));
+      appendEscapedByte(&value, static_cast<std::uint8_t>(name[at]));
       ++at;
     } else {
       value.append(name.substr(at, length));

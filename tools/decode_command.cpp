@@ -27,6 +27,7 @@
 #include "text/aim.h"
 #include "text/charset.h"
 #include "text/gs1.h"
+#include "text/hex_byte.h"
 #include "text/json_string.h"
 #include "text/reading_order.h"
 
@@ -215,12 +216,8 @@ std::vector<DecodedSymbol> decodeGrey(cv::Mat& grey) {
 }
 
 std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
-  static const char HEX[] = "0123456789abcdef";
   std::string hex;
-  for (const std::uint8_t b : bytes) {
-    hex += HEX[b >> 4];
-    hex += HEX[b & 15];
-  }
+  for (const std::uint8_t b : bytes) appendHexByte(&hex, b, HexDigits::Lower);
   return hex;
 }
 

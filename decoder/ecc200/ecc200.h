@@ -10,27 +10,12 @@
 #include <cstdint>
 #include <vector>
 
-// One ECC 200 symbol size. Sizes are given as the full symbol, finder and timing patterns included.
-struct Ecc200Symbol {
-  int columns;
-  int rows;
-  int regionColumns;   // data modules across one data region
-  int regionRows;      // data modules down one data region
-  int regionsAcross;
-  int regionsDown;
-  int dataCodewords;   // whole symbol
-  int eccCodewords;    // whole symbol, all blocks together
-  int blockCount;      // interleaved Reed-Solomon blocks
-};
-
-constexpr int ECC200_SYMBOL_COUNT = 30;
-constexpr int ECC200_MAX_CODEWORDS = 1558 + 620;  // 144 x 144
+#include "decoder/ecc200/symbol_table.h"
 
 // The 30 sizes: 24 squares from 10 x 10, then the 6 rectangles (columns x rows) 18x8 ... 48x16.
 const Ecc200Symbol& ecc200SymbolAt(int index);
 // The size of columns x rows, or null when no ECC 200 symbol has that size.
 const Ecc200Symbol* findEcc200Symbol(int columns, int rows);
-constexpr int ECC200_DMRE_SYMBOL_COUNT = 18;
 
 // The 18 rectangular extension sizes (columns x rows, 48x8 ... 64x26). Only reads that ask for them
 // (Ecc200ReadLimits::allowDmre) accept them; decodeEcc200 keeps to the 30 sizes.
@@ -73,8 +58,8 @@ bool decodeEcc200(const std::uint8_t* matrix, int columns, int rows, std::vector
 // What a read outside the two passes may accept. A guessed grid that is slightly off still decodes when
 // Reed-Solomon mends the stray modules; spending less of each block's capacity keeps wrong guesses out.
 struct Ecc200ReadLimits {
-  bool allowDmre = false;            // also accept the rectangular extension sizes
-  double maxCorrectionShare = 1.0;   // per block: corrections <= share * floor(eccLength / 2)
+  bool allowDmre = false;           // also accept the rectangular extension sizes
+  double maxCorrectionShare = 1.0;  // per block: corrections <= share * floor(eccLength / 2)
 };
 
 // What a successful read cost.

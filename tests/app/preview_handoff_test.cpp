@@ -38,7 +38,7 @@ TEST(LayoutPreview, PublishesTheClientAreaAndAnEmptyRectangleWhileMinimised) {
   };
   for (const Step& step : steps) {
     noteClientArea(layout, step.width, step.height, step.minimised);
-    EXPECT_EQ(layoutPreview(layout), 0);
+    layoutPreview(layout);
     EXPECT_TRUE(sameRect(layout.previewRect.load(), step.published)) << step.name;
   }
 }

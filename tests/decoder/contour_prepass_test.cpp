@@ -11,7 +11,7 @@
 
 #include "decoder/contour_prepass.h"
 #include "decoder/decoder.h"
-#include "decoder/locator.h"
+#include "decoder/contours.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
 

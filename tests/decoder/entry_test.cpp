@@ -1,4 +1,5 @@
 // decodeImage's contract: argument checks, flag handling, thresholds and the copy-out.
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstring>
@@ -9,7 +10,7 @@
 
 #include "decoder/decoder.h"
 #include "decoder/decoder_internal.h"
-#include "decoder/locator.h"
+#include "decoder/binarize.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
 
@@ -98,6 +99,30 @@ TEST(DecodeImage, UniformImagePerMode) {
   // Every pixel equals its block mean, so the adaptive image is all foreground: no candidate.
   EXPECT_EQ(decodeImage(&ipl, results, &count, 15, DECODE_ADAPTIVE_THRESHOLD), 0);
   EXPECT_EQ(count, 0);
+  EXPECT_EQ(ipl.roi, nullptr);
+}
+
+// A pass the image library ends with an error (a one-level image has no contour at all) hands nothing out
+// through any entry, and leaves the caller's image without a region of interest.
+TEST(DecodeImage, LibraryErrorHandsNothingOut) {
+  cv::Mat grey = uniformImage(64, 48, 128);
+  IplImage ipl = cvIplImage(grey);
+  DecodeResult results[DECODE_MAX_RESULTS];
+  std::memset(results, 0x5A, sizeof(results));
+  int count = 77;
+  ASSERT_EQ(decodeImage(&ipl, results, &count, AUTO_LEVEL, DECODE_GLOBAL_THRESHOLD | DECODE_CROP), -1);
+  EXPECT_EQ(count, 77);
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(results);
+  EXPECT_TRUE(std::all_of(bytes, bytes + sizeof(results), [](unsigned char b) { return b == 0x5A; }));
+
+  std::vector<DecodedSymbol> symbols(1);
+  EXPECT_EQ(decodeImageMessages(&ipl, AUTO_LEVEL, DECODE_GLOBAL_THRESHOLD, &symbols), -1);
+  EXPECT_EQ(symbols.size(), 1u);
+
+  PassLeftovers leftovers;
+  EXPECT_EQ(runDecoder(&ipl, AUTO_LEVEL, DECODE_GLOBAL_THRESHOLD, nullptr, nullptr, nullptr, nullptr, &leftovers), -1);
+  EXPECT_EQ(leftovers.binary, nullptr);
+  EXPECT_EQ(leftovers.storage, nullptr);
   EXPECT_EQ(ipl.roi, nullptr);
 }
 

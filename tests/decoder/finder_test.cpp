@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include "decoder/locator.h"
+#include "decoder/finder.h"
 
 namespace {
 

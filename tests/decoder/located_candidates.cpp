@@ -9,7 +9,7 @@
 #include <opencv2/imgproc/imgproc_c.h>
 
 #include "decoder/decoder_internal.h"
-#include "decoder/locator.h"
+#include "decoder/finder.h"
 
 LocatedPass locatePass(const cv::Mat& grey, int threshold, int flags) {
   LocatedPass pass;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "decoder/runs.h"
+#include "decoder/symbol_size.h"
 
 namespace {
 

@@ -374,4 +374,39 @@ std::string sizeName(const testing::TestParamInfo<int>& info) {
 
 INSTANTIATE_TEST_SUITE_P(AllEcc200Sizes, SamplingOnRenderedSymbols, testing::Range(0, 30), sizeName);
 
+// The inspection entry takes the decoder entry's checks: what decodeImage refuses, or ends with an image
+// library error, it refuses too, and the caller's list stays as it was.
+TEST(SampleImage, RefusesWhatDecodeImageRefuses) {
+  cv::Mat grey(48, 64, CV_8UC1, cv::Scalar(128));  // one level: the global pass finds no contour and fails
+  cv::Mat colour(48, 64, CV_8UC3, cv::Scalar(1, 2, 3));
+  IplImage greyIpl = cvIplImage(grey), colourIpl = cvIplImage(colour);
+  IplImage emptyIpl = greyIpl;
+  emptyIpl.imageData = nullptr;
+  struct Case {
+    const char* name;
+    IplImage* image;
+    int threshold, flags;
+  } cases[] = {
+      {"null image", nullptr, -1, DECODE_GLOBAL_THRESHOLD},
+      {"three channels", &colourIpl, -1, DECODE_GLOBAL_THRESHOLD},
+      {"no pixels", &emptyIpl, -1, DECODE_GLOBAL_THRESHOLD},
+      {"no threshold flag", &greyIpl, -1, DECODE_CROP},
+      {"even block size", &greyIpl, 14, DECODE_ADAPTIVE_THRESHOLD},
+      {"block size beyond the image", &greyIpl, 131, DECODE_ADAPTIVE_THRESHOLD},  // 64 x 48 takes up to 129
+      {"image-library error", &greyIpl, -1, DECODE_GLOBAL_THRESHOLD},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DecodeResult results[DECODE_MAX_RESULTS];
+    int count = 0;
+    ASSERT_EQ(decodeImage(c.image, results, &count, c.threshold, c.flags), -1);
+    std::vector<SampledSymbol> sampled(1);
+    sampled[0].status = 42;
+    EXPECT_EQ(sampleImage(c.image, c.threshold, c.flags, &sampled), -1);
+    ASSERT_EQ(sampled.size(), 1u);
+    EXPECT_EQ(sampled[0].status, 42);
+  }
+  EXPECT_EQ(sampleImage(&greyIpl, -1, DECODE_GLOBAL_THRESHOLD, nullptr), -1);
+}
+
 }  // namespace
