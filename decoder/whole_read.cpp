@@ -10,6 +10,10 @@
 
 namespace {
 
+constexpr int PASS_COUNT = 2;
+constexpr ScanPass PASSES[PASS_COUNT] = {SCAN_GLOBAL_PASS, SCAN_ADAPTIVE_PASS};
+constexpr ScanStep PASS_STEPS[PASS_COUNT] = {SCAN_READ_BY_GLOBAL_PASS, SCAN_READ_BY_ADAPTIVE_PASS};
+
 struct WholeRead {
   DecodeResult results[DECODE_MAX_RESULTS];
   int count = 0;
@@ -42,6 +46,14 @@ void copyResultMeanings(const WholeRead& read, Ecc200Meaning* meanings) {
   }
 }
 
+// Runs pass p over the image: its symbols into *messages, its results into read->results and *count,
+// what it made into *leftovers. False when the pass could not run.
+bool runPass(IplImage* grey, int p, bool readEveryCandidate, WholeRead* read, std::vector<DecodedSymbol>* messages,
+             int* count, PassLeftovers* leftovers) {
+  return runDecoder(grey, PASSES[p].threshold, PASSES[p].flags, nullptr, messages, read->results, count, leftovers,
+                    readEveryCandidate) == 0;
+}
+
 CvPoint2D32f centreOf(const DecodedSymbol& symbol) {
   CvPoint2D32f centre = {0.0f, 0.0f};
   for (const CvPoint& corner : symbol.corners) {
@@ -55,23 +67,17 @@ CvPoint2D32f centreOf(const DecodedSymbol& symbol) {
 // runs through every candidate, and each adds the symbols that lie outside those already read (the same
 // symbol is often read by both passes, or from two outlines in one). Returns -1 when neither pass ran.
 int readEveryStep(IplImage* grey, WholeRead* read) {
-  constexpr int PASS_COUNT = 2;
-  const ScanPass passes[PASS_COUNT] = {SCAN_GLOBAL_PASS, SCAN_ADAPTIVE_PASS};
-  const ScanStep steps[PASS_COUNT] = {SCAN_READ_BY_GLOBAL_PASS, SCAN_READ_BY_ADAPTIVE_PASS};
   PassLeftovers leftovers[PASS_COUNT];
   bool anyPassRan = false;
   for (int p = 0; p < PASS_COUNT; ++p) {
     std::vector<DecodedSymbol> messages;
     int count = 0;
-    if (runDecoder(grey, passes[p].threshold, passes[p].flags, nullptr, &messages, read->results, &count,
-                   &leftovers[p], true) != 0) {
-      continue;
-    }
+    if (!runPass(grey, p, true, read, &messages, &count, &leftovers[p])) continue;
     anyPassRan = true;
     for (DecodedSymbol& symbol : messages) {
       if (read->messages.size() >= static_cast<size_t>(DECODE_MAX_CANDIDATES)) break;
       if (liesInRead(centreOf(symbol), read->messages)) continue;
-      if (read->readBy == SCAN_NOTHING_READ) read->readBy = steps[p];
+      if (read->readBy == SCAN_NOTHING_READ) read->readBy = PASS_STEPS[p];
       read->messages.push_back(std::move(symbol));
     }
   }
@@ -97,23 +103,17 @@ enum class ReadScope { Results, Messages, EveryMessage };
 int runWholeRead(IplImage* grey, ReadScope scope, WholeRead* read) {
   if (scope == ReadScope::EveryMessage) return readEveryStep(grey, read);
   const bool countsMessages = scope != ReadScope::Results;
-  constexpr int PASS_COUNT = 2;
-  const ScanPass passes[PASS_COUNT] = {SCAN_GLOBAL_PASS, SCAN_ADAPTIVE_PASS};
-  const ScanStep steps[PASS_COUNT] = {SCAN_READ_BY_GLOBAL_PASS, SCAN_READ_BY_ADAPTIVE_PASS};
   PassLeftovers leftovers[PASS_COUNT];
   bool anyPassRan = false;
   for (int p = 0; p < PASS_COUNT; ++p) {
     std::vector<DecodedSymbol> messages;
     int count = 0;
-    if (runDecoder(grey, passes[p].threshold, passes[p].flags, nullptr, &messages, read->results, &count,
-                   &leftovers[p]) != 0) {
-      continue;
-    }
+    if (!runPass(grey, p, false, read, &messages, &count, &leftovers[p])) continue;
     anyPassRan = true;
     read->count = count;
     read->messages = std::move(messages);
     if (countsMessages ? !read->messages.empty() : count > 0) {
-      read->readBy = steps[p];
+      read->readBy = PASS_STEPS[p];
       return 0;
     }
   }
