@@ -24,30 +24,11 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr int BATCH_SIZE = 10020;  // 334 per size
 
-struct BaseSymbol {
-  int rows;
-  int cols;
-  const Ecc200Symbol* symbol;
-  Bytes message;
-  testsupport::SymbolMatrix encoded;
-  std::vector<int> modules;
-};
-
-// Zint symbols filled about half with random printable text.
-BaseSymbol makeBase(int sizeIndex, std::mt19937& random) {
-  const auto [rows, cols] = testsupport::ecc200Sizes()[static_cast<size_t>(sizeIndex)];
-  BaseSymbol base{rows, cols, findEcc200Symbol(cols, rows), {}, {}, {}};
-  base.message.resize(static_cast<size_t>(std::max(1, base.symbol->dataCodewords / 2)));
-  for (std::uint8_t& byte : base.message) byte = static_cast<std::uint8_t>(' ' + random() % 95);
-  const auto encoded = testsupport::encodeSymbol(base.message, rows, cols, testsupport::EncodeScheme::Auto,
-                                                 testsupport::EncoderLib::Zint);
-  if (encoded) base.encoded = *encoded;
-  base.modules = ecc200CodewordModules(*base.symbol);
-  return base;
-}
+using ecc200test::HalfFullSymbol;
+using ecc200test::makeHalfFullSymbol;
 
 // The whole symbol again from a decoder-form module matrix: the timing row and column as encoded.
-testsupport::SymbolMatrix withTimingEdges(const BaseSymbol& base, const Bytes& matrix) {
+testsupport::SymbolMatrix withTimingEdges(const HalfFullSymbol& base, const Bytes& matrix) {
   testsupport::SymbolMatrix symbol = base.encoded;
   for (int r = 1; r < base.rows; ++r) {
     for (int c = 0; c + 1 < base.cols; ++c) {
@@ -67,10 +48,10 @@ class BeyondCapacity : public ::testing::TestWithParam<int> {};
 TEST_P(BeyondCapacity, WholeReadNeverGivesAWrongText) {
   const int shard = GetParam();
   std::mt19937 baseRandom(2024);
-  std::vector<BaseSymbol> bases;
+  std::vector<HalfFullSymbol> bases;
   for (int copy = 0; copy < 2; ++copy) {
     for (int size = 0; size < ECC200_SYMBOL_COUNT; ++size) {
-      bases.push_back(makeBase(size, baseRandom));
+      bases.push_back(makeHalfFullSymbol(size, baseRandom));
       ASSERT_FALSE(bases.back().encoded.modules.empty());
     }
   }
@@ -79,20 +60,9 @@ TEST_P(BeyondCapacity, WholeReadNeverGivesAWrongText) {
   for (int trial = shard; trial < BATCH_SIZE; trial += SHARD_COUNT) {
     ++pictures;
     std::mt19937 random(static_cast<std::uint32_t>(2024 + trial));
-    const BaseSymbol& base = bases[static_cast<size_t>(trial) % bases.size()];
-    const int capacity = ecc200BlockEccLength(*base.symbol) / 2;
-    const int failing = static_cast<int>(random() % static_cast<unsigned>(base.symbol->blockCount));
-    Bytes matrix = ecc200test::moduleMatrixOf(base.encoded);
-    for (int b = 0; b < base.symbol->blockCount; ++b) {
-      const int errors = b == failing ? capacity + 1 + static_cast<int>(random() % 3)
-                                      : static_cast<int>(random() % static_cast<unsigned>(capacity + 1));
-      std::vector<int> positions = ecc200test::blockPositions(*base.symbol, b);
-      std::shuffle(positions.begin(), positions.end(), random);
-      for (int k = 0; k < errors && k < static_cast<int>(positions.size()); ++k) {
-        ecc200test::corruptCodeword(&matrix, base.modules, positions[static_cast<size_t>(k)],
-                                    static_cast<std::uint8_t>(1 + random() % 255));
-      }
-    }
+    const HalfFullSymbol& base = bases[static_cast<size_t>(trial) % bases.size()];
+    Bytes matrix = base.matrix;
+    ecc200test::damageBeyondCapacity(base, &matrix, random);
 
     // Module sizes of 3 to 8.5 pixels, in a square frame just large enough for the symbol and its quiet
     // zone at any angle: rendering, not reading, is what takes the time here.

@@ -2,9 +2,11 @@
 #ifndef QUARNEL_TESTS_SUPPORT_ECC200_MATRIX_H_
 #define QUARNEL_TESTS_SUPPORT_ECC200_MATRIX_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "decoder/ecc200/ecc200.h"
@@ -57,6 +59,56 @@ inline std::vector<int> blockPositions(const Ecc200Symbol& symbol, int block) {
   std::vector<int> positions;
   for (int k = block; k < symbol.dataCodewords + symbol.eccCodewords; k += symbol.blockCount) positions.push_back(k);
   return positions;
+}
+
+// A zint symbol (zint follows the standard's 144 x 144 interleaving) of one of the 30 sizes, filled about
+// half with random printable text, with the decoder-form matrix and the codeword module map beside it.
+struct HalfFullSymbol {
+  int rows = 0;
+  int cols = 0;
+  const Ecc200Symbol* symbol = nullptr;
+  std::vector<std::uint8_t> message;
+  testsupport::SymbolMatrix encoded;  // empty modules when the encoder refused
+  std::vector<std::uint8_t> matrix;   // moduleMatrixOf(encoded)
+  std::vector<int> modules;
+};
+
+inline HalfFullSymbol makeHalfFullSymbol(int sizeIndex, std::mt19937& random) {
+  HalfFullSymbol base;
+  std::tie(base.rows, base.cols) = testsupport::ecc200Sizes()[static_cast<size_t>(sizeIndex)];
+  base.symbol = findEcc200Symbol(base.cols, base.rows);
+  base.message.resize(static_cast<size_t>(std::max(1, base.symbol->dataCodewords / 2)));
+  for (std::uint8_t& byte : base.message) byte = static_cast<std::uint8_t>(' ' + random() % 95);
+  const auto encoded = testsupport::encodeSymbol(base.message, base.rows, base.cols, testsupport::EncodeScheme::Auto,
+                                                 testsupport::EncoderLib::Zint);
+  if (encoded) {
+    base.encoded = *encoded;
+    base.matrix = moduleMatrixOf(base.encoded);
+  }
+  base.modules = ecc200CodewordModules(*base.symbol);
+  return base;
+}
+
+// Corrupts `count` distinct codewords of one block with random nonzero patterns.
+inline void corruptBlock(const HalfFullSymbol& base, int block, int count, std::vector<std::uint8_t>* matrix,
+                         std::mt19937& random) {
+  std::vector<int> positions = blockPositions(*base.symbol, block);
+  std::shuffle(positions.begin(), positions.end(), random);
+  for (int k = 0; k < count && k < static_cast<int>(positions.size()); ++k) {
+    corruptCodeword(matrix, base.modules, positions[static_cast<size_t>(k)],
+                    static_cast<std::uint8_t>(1 + random() % 255));
+  }
+}
+
+// One block past capacity (1 to 3 errors more than it can mend), every other block within capacity.
+inline void damageBeyondCapacity(const HalfFullSymbol& base, std::vector<std::uint8_t>* matrix, std::mt19937& random) {
+  const int capacity = ecc200BlockEccLength(*base.symbol) / 2;
+  const int failing = static_cast<int>(random() % static_cast<unsigned>(base.symbol->blockCount));
+  for (int b = 0; b < base.symbol->blockCount; ++b) {
+    const int errors = b == failing ? capacity + 1 + static_cast<int>(random() % 3)
+                                    : static_cast<int>(random() % static_cast<unsigned>(capacity + 1));
+    corruptBlock(base, b, errors, matrix, random);
+  }
 }
 
 }  // namespace ecc200test

@@ -11,49 +11,21 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct BaseSymbol {
-  int rows;
-  int cols;
-  const Ecc200Symbol* symbol;
-  Bytes message;
-  Bytes matrix;
-  std::vector<int> modules;
-};
-
-// Zint symbols (it follows the standard's 144 x 144 interleaving) with a random message filling
-// about half the size.
-BaseSymbol makeBase(int sizeIndex, std::mt19937& random) {
-  const auto [rows, cols] = testsupport::ecc200Sizes()[static_cast<size_t>(sizeIndex)];
-  BaseSymbol base{rows, cols, findEcc200Symbol(cols, rows), {}, {}, {}};
-  base.message.resize(static_cast<size_t>(std::max(1, base.symbol->dataCodewords / 2)));
-  for (std::uint8_t& byte : base.message) byte = static_cast<std::uint8_t>(' ' + random() % 95);
-  const auto encoded = testsupport::encodeSymbol(base.message, rows, cols, testsupport::EncodeScheme::Auto,
-                                                 testsupport::EncoderLib::Zint);
-  if (encoded) base.matrix = ecc200test::moduleMatrixOf(*encoded);
-  base.modules = ecc200CodewordModules(*base.symbol);
-  return base;
-}
-
-// Corrupts `count` distinct codewords of one block with random nonzero patterns.
-void corruptBlock(const BaseSymbol& base, int block, int count, Bytes* matrix, std::mt19937& random) {
-  std::vector<int> positions = ecc200test::blockPositions(*base.symbol, block);
-  std::shuffle(positions.begin(), positions.end(), random);
-  for (int k = 0; k < count && k < static_cast<int>(positions.size()); ++k) {
-    ecc200test::corruptCodeword(matrix, base.modules, positions[static_cast<size_t>(k)],
-                                static_cast<std::uint8_t>(1 + random() % 255));
-  }
-}
+using ecc200test::HalfFullSymbol;
+using ecc200test::makeHalfFullSymbol;
 
 class ErrorsBySize : public ::testing::TestWithParam<int> {};
 
 TEST_P(ErrorsBySize, MendsFullCapacityInEveryBlock) {
   std::mt19937 random(static_cast<std::uint32_t>(100 + GetParam()));
-  const BaseSymbol base = makeBase(GetParam(), random);
+  const HalfFullSymbol base = makeHalfFullSymbol(GetParam(), random);
   ASSERT_FALSE(base.matrix.empty());
   const int capacity = ecc200BlockEccLength(*base.symbol) / 2;
   for (int trial = 0; trial < 3; ++trial) {
     Bytes matrix = base.matrix;
-    for (int b = 0; b < base.symbol->blockCount; ++b) corruptBlock(base, b, capacity, &matrix, random);
+    for (int b = 0; b < base.symbol->blockCount; ++b) {
+      ecc200test::corruptBlock(base, b, capacity, &matrix, random);
+    }
     Bytes decoded;
     ASSERT_TRUE(decodeEcc200(matrix.data(), base.cols, base.rows, &decoded)) << "trial " << trial;
     EXPECT_EQ(decoded, base.message);
@@ -83,10 +55,10 @@ INSTANTIATE_TEST_SUITE_P(AllSizes, ErrorsBySize, ::testing::Range(0, 30), sizeNa
 // the symbol must be refused, never read as some other text.
 TEST(ErrorsBeyondCapacity, NeverYieldAWrongText) {
   std::mt19937 random(2024);
-  std::vector<BaseSymbol> bases;
+  std::vector<HalfFullSymbol> bases;
   for (int copy = 0; copy < 2; ++copy) {
     for (int size = 0; size < ECC200_SYMBOL_COUNT; ++size) {
-      bases.push_back(makeBase(size, random));
+      bases.push_back(makeHalfFullSymbol(size, random));
       ASSERT_FALSE(bases.back().matrix.empty());
     }
   }
@@ -95,15 +67,9 @@ TEST(ErrorsBeyondCapacity, NeverYieldAWrongText) {
   int original = 0;
   int wrong = 0;
   for (int trial = 0; trial < trials; ++trial) {
-    const BaseSymbol& base = bases[static_cast<size_t>(trial) % bases.size()];
-    const int capacity = ecc200BlockEccLength(*base.symbol) / 2;
-    const int failing = static_cast<int>(random() % static_cast<unsigned>(base.symbol->blockCount));
+    const HalfFullSymbol& base = bases[static_cast<size_t>(trial) % bases.size()];
     Bytes matrix = base.matrix;
-    for (int b = 0; b < base.symbol->blockCount; ++b) {
-      const int errors = b == failing ? capacity + 1 + static_cast<int>(random() % 3)
-                                      : static_cast<int>(random() % static_cast<unsigned>(capacity + 1));
-      corruptBlock(base, b, errors, &matrix, random);
-    }
+    ecc200test::damageBeyondCapacity(base, &matrix, random);
     Bytes decoded;
     if (!decodeEcc200(matrix.data(), base.cols, base.rows, &decoded)) {
       ++refused;
