@@ -173,6 +173,16 @@ testsupport::RenderOptions cameraLook(std::mt19937& random, const SymbolMatrix& 
   return look;
 }
 
+// A symbol of up to 52 rows with a random text, as a camera sees it at 3 to 7 px per module; false
+// when the size is larger or the encoder or the renderer refused.
+bool renderSmallCameraSymbol(std::mt19937& random, const std::pair<int, int>& size, SymbolMatrix* symbol,
+                             std::string* text, testsupport::RenderedSymbol* rendered) {
+  if (size.first > 52) return false;
+  if (!makeSymbol(random, size.first, size.second, symbol, text)) return false;
+  *rendered = testsupport::renderSymbol(*symbol, cameraLook(random, *symbol, uniform(random, 3.0, 7.0)));
+  return !rendered->grey.empty();
+}
+
 void flipBeyond(std::mt19937& random, cv::Mat& grey, const SymbolMatrix& matrix,
                 const testsupport::SymbolCorners& corners, double share) {
   const int inner = (matrix.rows - 2) * (matrix.cols - 2);
@@ -241,12 +251,10 @@ int main(int argc, char** argv) {
   Tally damaged;
   for (int k = 0; k < perSize * 60; ++k) {
     const auto& size = sizes[random() % sizes.size()];
-    if (size.first > 52) continue;
     SymbolMatrix symbol;
     std::string text;
-    if (!makeSymbol(random, size.first, size.second, &symbol, &text)) continue;
-    auto rendered = testsupport::renderSymbol(symbol, cameraLook(random, symbol, uniform(random, 3.0, 7.0)));
-    if (rendered.grey.empty()) continue;
+    testsupport::RenderedSymbol rendered;
+    if (!renderSmallCameraSymbol(random, size, &symbol, &text, &rendered)) continue;
     switch (k % 3) {
       case 0: flipBeyond(random, rendered.grey, symbol, rendered.corners, uniform(random, 0.03, 0.3)); break;
       case 1: {
@@ -270,12 +278,10 @@ int main(int argc, char** argv) {
   Tally mendable;
   for (int k = 0; k < perSize * 60; ++k) {
     const auto& size = sizes[random() % sizes.size()];
-    if (size.first > 52) continue;
     SymbolMatrix symbol;
     std::string text;
-    if (!makeSymbol(random, size.first, size.second, &symbol, &text)) continue;
-    auto rendered = testsupport::renderSymbol(symbol, cameraLook(random, symbol, uniform(random, 3.0, 7.0)));
-    if (rendered.grey.empty()) continue;
+    testsupport::RenderedSymbol rendered;
+    if (!renderSmallCameraSymbol(random, size, &symbol, &text, &rendered)) continue;
     const Ecc200Symbol* table = findEcc200Symbol(size.second, size.first);
     const int capacity = table->eccCodewords / 2;
     const int flips = 1 + static_cast<int>(random() % static_cast<unsigned>(capacity));
