@@ -95,6 +95,20 @@ struct ScriptedDecoder {
 
 cv::Mat uniformFrame(int width, int height, cv::Scalar bgr) { return cv::Mat(height, width, CV_8UC3, bgr); }
 
+// A symbol at 10 px per module, clean, in the renderer's default frame.
+testsupport::RenderedSymbol renderLarge(const testsupport::SymbolMatrix& symbol) {
+  testsupport::RenderOptions options;
+  options.moduleSize = 10.0;
+  return testsupport::renderSymbol(symbol, options);
+}
+
+// The camera's picture of it: the grey rendering as a BGR frame.
+cv::Mat colourFrameOf(const testsupport::RenderedSymbol& rendered) {
+  cv::Mat frame;
+  cv::cvtColor(rendered.grey, frame, cv::COLOR_GRAY2BGR);
+  return frame;
+}
+
 class ScannerCycle : public ::testing::Test {
  protected:
   void start(int width = 640, int height = 480) {
@@ -616,11 +630,8 @@ TEST_F(ScannerWithDecoder, SymbolIsReadByPassOneOutlinedAndTyped) {
   const std::string message = "QUARNEL 0042";
   const auto symbol = testsupport::encodeSymbol(message, 0, 0);
   ASSERT_TRUE(symbol.has_value());
-  testsupport::RenderOptions options;
-  options.moduleSize = 10.0;
-  const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(*symbol, options);
-  cv::Mat frame;
-  cv::cvtColor(rendered.grey, frame, cv::COLOR_GRAY2BGR);
+  const testsupport::RenderedSymbol rendered = renderLarge(*symbol);
+  const cv::Mat frame = colourFrameOf(rendered);
 
   startRecordingRealDecoder();
   camera->deliverFrame(frame);
@@ -650,11 +661,7 @@ TEST_F(ScannerWithDecoder, Utf8SymbolIsTypedAsItsCharacters) {
   const std::string message = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC";  // "Grüße €"
   const auto symbol = testsupport::encodeZintSymbol({message.begin(), message.end()}, 0, 0, features);
   ASSERT_TRUE(symbol.has_value());
-  testsupport::RenderOptions options;
-  options.moduleSize = 10.0;
-  const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(*symbol, options);
-  cv::Mat frame;
-  cv::cvtColor(rendered.grey, frame, cv::COLOR_GRAY2BGR);
+  const cv::Mat frame = colourFrameOf(renderLarge(*symbol));
 
   startRecordingRealDecoder();
   std::vector<std::uint32_t> keysOf;  // key code - 1: the keysym it was looked up for
