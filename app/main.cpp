@@ -25,9 +25,11 @@ ScannerSettings chosenSettings;
 ReadLogPort chosenLog;
 
 // Runs on the user-interface thread once the window exists; the worker runs until the process ends.
+// The keyboard and the sound device are opened on the worker's thread: opening the audio driver takes
+// tens of milliseconds, which would otherwise hold the window back from showing.
 void startScannerThread(const PreviewPort& preview) {
-  AppPorts ports{openKeyboard(), openSdlSound(), monotonicClock(), preview, chosenLog};
-  std::thread([ports, settings = chosenSettings] {
+  std::thread([preview, settings = chosenSettings, log = chosenLog] {
+    const AppPorts ports{openKeyboard(), openSdlSound(), monotonicClock(), preview, log};
     const std::unique_ptr<CaptureBackend> backend = makeV4l2Backend();
     runScannerWorker(*backend, ports, -1, settings);
   }).detach();

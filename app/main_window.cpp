@@ -24,9 +24,10 @@ constexpr SDL_Color PREVIEW_FACE = {240, 240, 240, 255};
 constexpr SDL_Color PREVIEW_EDGE_SHADOW = {160, 160, 160, 255};
 constexpr SDL_Color PREVIEW_EDGE_LIGHT = {255, 255, 255, 255};
 constexpr int PREVIEW_EDGE_WIDTH = 1;
-// The message loop sleeps until an event comes or the worker hands a bitmap over; this bounds the sleep
-// should a wake-up ever be lost.
-constexpr int MESSAGE_WAIT_MS = 50;
+// The message loop sleeps until an event comes or the worker hands a bitmap over (its wake-up event
+// ends the wait at once); this only bounds the sleep should a wake-up ever be lost. Every wait that
+// ends empty costs a round of X event polling, so it is kept long.
+constexpr int MESSAGE_WAIT_MS = 1000;
 
 // Everything the user-interface thread and the worker share. It is made once and never freed: the
 // worker may use it until the very end of the process.
@@ -241,7 +242,9 @@ int runMainWindow(const WorkerStart& startWorker) {
         }
       } while (SDL_PollEvent(&event));
     }
-    if (takeHandedBitmap(main->handOff, main->shown)) paintPreview(*main);
+    // Without a camera the worker hands the same notice every cycle; painting it again shows nothing new.
+    bool pictureChanged = false;
+    if (takeHandedBitmap(main->handOff, main->shown, &pictureChanged) && pictureChanged) paintPreview(*main);
   }
 }
 

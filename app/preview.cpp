@@ -110,10 +110,17 @@ void handOverBitmap(BitmapHandOff& handOff, std::unique_ptr<PreviewBitmap> bitma
   handOff.takenSignal.wait(lock, [&] { return handOff.takenCount >= ticket; });
 }
 
-bool takeHandedBitmap(BitmapHandOff& handOff, std::unique_ptr<PreviewBitmap>& shown) {
+bool samePicture(const PreviewBitmap* first, const PreviewBitmap* second) {
+  if (first == nullptr || second == nullptr) return first == second;
+  return first->header.biWidth == second->header.biWidth && first->header.biHeight == second->header.biHeight &&
+         first->bits == second->bits;
+}
+
+bool takeHandedBitmap(BitmapHandOff& handOff, std::unique_ptr<PreviewBitmap>& shown, bool* pictureChanged) {
   {
     std::lock_guard<std::mutex> lock(handOff.lock);
     if (!handOff.waiting) return false;
+    if (pictureChanged != nullptr) *pictureChanged = !samePicture(shown.get(), handOff.bitmap.get());
     // The bitmap shown until now is released as the new one is set, before the worker goes on.
     shown = std::move(handOff.bitmap);
     handOff.waiting = false;

@@ -89,9 +89,14 @@ struct BitmapHandOff {
 // Callers from several threads are served one at a time.
 void handOverBitmap(BitmapHandOff& handOff, std::unique_ptr<PreviewBitmap> bitmap);
 
+// True when both are null, or both hold the same size and the same pixels.
+bool samePicture(const PreviewBitmap* first, const PreviewBitmap* second);
+
 // User-interface side: true when a bitmap was waiting; it is moved into `shown` and the bitmap shown
-// before is released; then the waiting worker goes on.
-bool takeHandedBitmap(BitmapHandOff& handOff, std::unique_ptr<PreviewBitmap>& shown);
+// before is released; then the waiting worker goes on. When pictureChanged is given it tells whether
+// the new bitmap differs from the one shown before, so an unchanged picture need not be painted again.
+bool takeHandedBitmap(BitmapHandOff& handOff, std::unique_ptr<PreviewBitmap>& shown,
+                      bool* pictureChanged = nullptr);
 
 // The worker's view of the preview: the published rectangle, and showPreview, which builds the
 // frame's bitmap, hands it over, waits until the user-interface thread has taken it and lays the

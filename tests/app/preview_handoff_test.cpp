@@ -140,3 +140,40 @@ TEST(PreviewHandOff, EveryFrameIsShownInOrderAndReplacesThePreviousOne) {
 }
 
 }  // namespace
+
+// The window repaints only when a taken picture differs from the one it shows: the same notice handed
+// every cycle is not painted again, but any change of size or pixel, or a cleared preview, is.
+TEST(PreviewHandOff, TellsWhetherTheTakenPictureDiffersFromTheShownOne) {
+  auto bitmapOf = [](int width, int height, int value) {
+    ImagePtr image(cvCreateImage(cvSize(width, height), IPL_DEPTH_8U, 3));
+    std::memset(image->imageData, value, static_cast<std::size_t>(image->imageSize));
+    return makePreviewBitmap(image.get());
+  };
+  auto withOnePixelChanged = [&] {
+    std::unique_ptr<PreviewBitmap> bitmap = bitmapOf(16, 12, 7);
+    bitmap->bits.back() ^= 1;
+    return bitmap;
+  };
+  struct Case {
+    const char* name;
+    std::unique_ptr<PreviewBitmap> shown;
+    std::unique_ptr<PreviewBitmap> handed;
+    bool changed;
+  } cases[] = {
+      {"the same picture again", bitmapOf(16, 12, 7), bitmapOf(16, 12, 7), false},
+      {"the first picture", nullptr, bitmapOf(16, 12, 7), true},
+      {"one byte differs", bitmapOf(16, 12, 7), withOnePixelChanged(), true},
+      {"same bytes, other shape", bitmapOf(16, 12, 7), bitmapOf(12, 16, 7), true},
+      {"the preview cleared", bitmapOf(16, 12, 7), nullptr, true},
+      {"still cleared", nullptr, nullptr, false},
+  };
+  for (Case& c : cases) {
+    BitmapHandOff handOff;
+    std::unique_ptr<PreviewBitmap> shown = std::move(c.shown);
+    std::thread worker([&] { handOverBitmap(handOff, std::move(c.handed)); });
+    bool changed = !c.changed;
+    while (!takeHandedBitmap(handOff, shown, &changed)) std::this_thread::yield();
+    worker.join();
+    EXPECT_EQ(changed, c.changed) << c.name;
+  }
+}
