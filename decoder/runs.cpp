@@ -34,9 +34,9 @@ inline long long stepPixelOffset(const RunWalk& walk, long long position, int ro
 }
 
 // Walks in direction dir (+1 or -1) along the x axis (StepsX) or the y axis. Positions rise (or fall)
-// with the step, and the cross coordinate is a monotone function of the
-// position, so the steps that read a pixel form one unbroken stretch: the walk skips to its first step,
-// then reads until the first step that reads nothing, which ends it.
+// with the step, and the cross coordinate is a monotone function of the position, so the steps that
+// read a pixel form one unbroken stretch: the walk skips to its first step, finds the stretch's last step
+// by bisection, and reads the steps between with no tests at all.
 //
 // With GiveUp the walk also keeps the sums of the runs that are sure to be scored (every finished run but
 // a leading light one) and returns -1 as soon as they prove that the scored runs' variance cannot come
@@ -53,13 +53,30 @@ int walkRuns(const RunWalk& walk, double firstStep, const IplImage* image, RunTr
 
   double offset = dir * firstStep;  // dir * step, a whole number held exactly
   long long pixelOffset = -1;
+  long long firstPosition = 0;
   for (;; offset += dir) {
     const double positionValue = walk.from + offset + 0.5;
     if (dir > 0 ? positionValue >= stepEnd : positionValue <= stepEnd) return 0;  // past the image
-    const long long position = static_cast<long long>(positionValue);           // truncates toward zero
-    if ((position - walk.endPosition) * dir >= 0) return 0;
-    pixelOffset = stepPixelOffset<StepsX>(walk, position, rowStep);
+    firstPosition = static_cast<long long>(positionValue);                      // truncates toward zero
+    if ((firstPosition - walk.endPosition) * dir >= 0) return 0;
+    pixelOffset = stepPixelOffset<StepsX>(walk, firstPosition, rowStep);
     if (pixelOffset >= 0) break;
+  }
+
+  // Whether the step `steps` after the first one still reads a pixel.
+  const auto reads = [&](long long steps) {
+    const long long position = static_cast<long long>(walk.from + (offset + dir * static_cast<double>(steps)) + 0.5);
+    if (dir > 0 ? position >= lastBound : position <= lastBound) return false;
+    return stepPixelOffset<StepsX>(walk, position, rowStep) >= 0;
+  };
+  // Each step moves the position by about one (the position 0, which truncation reaches twice, aside):
+  // a few steps past the distance to the bound are past the walk, and the doubling only guards that.
+  long long lastStep = 0;
+  long long pastStep = (lastBound - firstPosition) * dir + 3;
+  while (reads(pastStep)) pastStep *= 2;
+  while (pastStep - lastStep > 1) {
+    const long long middle = lastStep + (pastStep - lastStep) / 2;
+    (reads(middle) ? lastStep : pastStep) = middle;
   }
 
   // The open run is kept in locals and stored when it ends: the table is written once per run.
@@ -71,12 +88,12 @@ int walkRuns(const RunWalk& walk, double firstStep, const IplImage* image, RunTr
   colours[0] = openColour;
   const int leadingLight = openColour == 1 ? 1 : 0;
   long long scoredCount = 0, scoredSum = 0, scoredSquares = 0;
-  for (;;) {
+  for (long long steps = 1; steps <= lastStep; ++steps) {
     offset += dir;
     const long long position = static_cast<long long>(walk.from + offset + 0.5);
-    if (dir > 0 ? position >= lastBound : position <= lastBound) break;
-    pixelOffset = stepPixelOffset<StepsX>(walk, position, rowStep);
-    if (pixelOffset < 0) break;
+    const int cross =
+        static_cast<int>(static_cast<double>(walk.slope * static_cast<float>(position) + walk.intercept) + 0.5);
+    pixelOffset = StepsX ? static_cast<long long>(cross) * rowStep + position : position * rowStep + cross;
     const std::uint8_t colour = pixels[pixelOffset] == 0 ? 1 : 0;
     if (colour == openColour) {
       ++openLength;
@@ -88,11 +105,10 @@ int walkRuns(const RunWalk& walk, double firstStep, const IplImage* image, RunTr
       scoredSum += openLength;
       scoredSquares += static_cast<long long>(openLength) * openLength;
       // At most this many runs can be scored: those so far, the one opening now, one per step left.
-      const long long maxScored = scoredCount + 2 + (lastBound - position) * dir;
+      const long long maxScored = scoredCount + 1 + (lastStep - steps);
       // scoredCount * (sum of squared deviations) against the limit's share, in whole numbers. The margin
       // of one keeps the floating-point variance of the full trace clear of the limit.
-      if (scoredCount * scoredSquares - scoredSum * scoredSum >=
-          (varianceLimit + 1LL) * scoredCount * maxScored) {
+      if (scoredCount * scoredSquares - scoredSum * scoredSum >= (varianceLimit + 1LL) * scoredCount * maxScored) {
         return -1;
       }
     }
