@@ -210,8 +210,10 @@ bool sweepEndsBeforeScoring(const SweepState& state) {
 }
 
 bool scoreSweepStep(SweepState* state, const RunTrace& trace, int step, double edgeLength) {
-  if (sweepEndsBeforeScoring(*state)) return false;
-  if (state->stopCounter > 0 && !state->wholeRange) ++state->stopCounter;
+  if (state->stopCounter > 0 && !state->wholeRange) {
+    ++state->stopCounter;
+    if (state->stopCounter >= state->stopAt) return false;  // traced, not scored
+  }
   if (trace.runCount == 0) return true;
   const int leadingLight = trace.runColours[0] == 1 ? 1 : 0;
   if (trace.runCount <= (leadingLight ? 7 : 6)) return true;
@@ -277,7 +279,7 @@ EdgeLine refineTimingEdge(RunTrace* trace, const IplImage* workImage, const Edge
   const float length = static_cast<float>(edgeLength);
   SweepState state = startSweep(stepsPerSide, wholeRange);
   for (int step = 0; step <= 2 * stepsPerSide; ++step) {
-    if (sweepEndsBeforeScoring(state)) break;  // this step's trace would never be read
+    if (sweepEndsBeforeScoring(state)) break;  // scoreSweepStep would end the sweep without reading the trace
     const EdgeLine trial = sweepLine(line, step, stepsPerSide, startAngle, pivot);
     // A segment of the edge's length from the pivot, along the trial line, towards the far corner.
     const float reach = length / std::sqrt(1.0f + trial.slope * trial.slope);

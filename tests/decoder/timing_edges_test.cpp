@@ -199,6 +199,24 @@ TEST(SweepScoring, EndsTheSweepWhenTheStopCountReachesAThirdOfTheSteps) {
   EXPECT_EQ(scored, 11);  // stopAt - 2 further angles, then one traced and not scored
 }
 
+// The sweep skips the trace of a step exactly when scoring that step would end the sweep unread.
+TEST(SweepScoring, KnowsBeforeTracingWhichStepEndsTheSweep) {
+  for (const int steps : {SWEEP_STEPS, SWEEP_STEPS_ADAPTIVE}) {
+    for (const bool wholeRange : {false, true}) {
+      SweepState state = startSweep(steps, wholeRange);
+      setRuns(0, REGULAR);
+      for (int step = 0; step <= 2 * steps; ++step) {
+        SCOPED_TRACE(testing::Message() << steps << " steps, whole range " << wholeRange << ", step " << step);
+        SweepState scored = state;
+        RunTrace empty = {};
+        const bool ends = !scoreSweepStep(&scored, empty, step, EDGE_LENGTH);
+        ASSERT_EQ(sweepEndsBeforeScoring(state), ends);
+        if (!scoreSweepStep(&state, runTrace, step, EDGE_LENGTH)) break;
+      }
+    }
+  }
+}
+
 // 200 x 50 light image with vertical 2-pixel stripes over x = 12 ... 29 only.
 struct StripedImage {
   IplImage* image = cvCreateImage(cvSize(200, 50), IPL_DEPTH_8U, 1);
