@@ -46,8 +46,8 @@ template <bool StepsX, int dir, bool GiveUp>
 int walkRuns(const RunWalk& walk, double firstStep, const IplImage* image, RunTrace* trace, int varianceLimit) {
   const double stepEnd = dir > 0 ? walk.stepSize : -1.0;
   // A step is past the walk once its position reaches this bound (the end position or the image edge).
-  const long long lastBound = dir > 0 ? std::min<long long>(walk.endPosition, walk.stepSize)
-                                      : std::max<long long>(walk.endPosition, -1);
+  const long long lastBound =
+      dir > 0 ? std::min<long long>(walk.endPosition, walk.stepSize) : std::max<long long>(walk.endPosition, -1);
   const int rowStep = image->widthStep;
   const unsigned char* pixels = reinterpret_cast<const unsigned char*>(image->imageData);
 
@@ -57,7 +57,7 @@ int walkRuns(const RunWalk& walk, double firstStep, const IplImage* image, RunTr
   for (;; offset += dir) {
     const double positionValue = walk.from + offset + 0.5;
     if (dir > 0 ? positionValue >= stepEnd : positionValue <= stepEnd) return 0;  // past the image
-    firstPosition = static_cast<long long>(positionValue);                      // truncates toward zero
+    firstPosition = static_cast<long long>(positionValue);                        // truncates toward zero
     if ((firstPosition - walk.endPosition) * dir >= 0) return 0;
     pixelOffset = stepPixelOffset<StepsX>(walk, firstPosition, rowStep);
     if (pixelOffset >= 0) break;
@@ -128,8 +128,8 @@ namespace {
 
 // Sets up the walk of traceRuns and runs it; returns the run count, or -1 when GiveUp gave up.
 template <bool GiveUp>
-int traceLine(RunTrace* trace, const IplImage* image, double x0, double y0, double x1, double y1,
-              const EdgeLine& line, int varianceLimit) {
+int traceLine(RunTrace* trace, const IplImage* image, double x0, double y0, double x1, double y1, const EdgeLine& line,
+              int varianceLimit) {
   trace->runCount = 0;
   if (image == nullptr || (line.kind != LINE_Y_FROM_X && line.kind != LINE_X_FROM_Y)) return 0;
   const bool stepsX = line.kind == LINE_Y_FROM_X;
@@ -151,8 +151,7 @@ int traceLine(RunTrace* trace, const IplImage* image, double x0, double y0, doub
 
   // Step k starts at -1, one pixel before the start point. Steps that lie wholly before the image are
   // skipped: they read nothing, and the positions (trunc of start + dir*k + 0.5) stay exactly the same.
-  double firstStep =
-      walk.dir > 0 ? std::floor(-1.5 - from) - 1.0 : std::floor(from + 0.5 - walk.stepSize) - 1.0;
+  double firstStep = walk.dir > 0 ? std::floor(-1.5 - from) - 1.0 : std::floor(from + 0.5 - walk.stepSize) - 1.0;
   firstStep = std::max(firstStep, -1.0);
 
   if (stepsX) {

@@ -94,8 +94,7 @@ TEST(TraceRuns, DegenerateLinesStayInsideTheImage) {
 
 // The pixel walk written step by step, every step testing every rule: the walker must give the very
 // same runs however it skips the steps that read nothing.
-RunTrace referenceTraceRuns(const IplImage* image, double x0, double y0, double x1, double y1,
-                            const EdgeLine& line) {
+RunTrace referenceTraceRuns(const IplImage* image, double x0, double y0, double x1, double y1, const EdgeLine& line) {
   RunTrace trace;
   trace.runCount = 0;
   const bool stepsX = line.kind == LINE_Y_FROM_X;
@@ -105,8 +104,7 @@ RunTrace referenceTraceRuns(const IplImage* image, double x0, double y0, double 
   const int dir = from <= to ? 1 : -1;
   const int stepSize = stepsX ? image->width : image->height;
   const int crossSize = stepsX ? image->height : image->width;
-  const long long endPosition =
-      static_cast<long long>(std::min(std::max(to + dir + 0.5, -4.0), stepSize + 4.0));
+  const long long endPosition = static_cast<long long>(std::min(std::max(to + dir + 0.5, -4.0), stepSize + 4.0));
   for (double step = -1.0;; step += 1.0) {
     const double positionValue = from + dir * step + 0.5;
     if (dir > 0 ? positionValue >= stepSize : positionValue <= -1.0) break;
@@ -173,19 +171,16 @@ TEST(TraceRuns, MatchesTheStepByStepWalkOnRandomLines) {
           case 2:  // single-precision ends, as the sweep passes them
             for (double& end : ends) end = static_cast<float>(end);
             break;
-          default:
-            break;
+          default: break;
         }
-        SCOPED_TRACE(testing::Message() << size[0] << "x" << size[1] << " kind " << line.kind << " slope "
-                                        << line.slope << " intercept " << line.intercept << " from " << ends[0]
-                                        << "," << ends[1] << " to " << ends[2] << "," << ends[3]);
+        SCOPED_TRACE(testing::Message() << size[0] << "x" << size[1] << " kind " << line.kind << " slope " << line.slope
+                                        << " intercept " << line.intercept << " from " << ends[0] << "," << ends[1]
+                                        << " to " << ends[2] << "," << ends[3]);
         const RunTrace expected = referenceTraceRuns(bin.image, ends[0], ends[1], ends[2], ends[3], line);
         traceRuns(&runTrace, bin.image, ends[0], ends[1], ends[2], ends[3], line);
         ASSERT_EQ(runTrace.runCount, expected.runCount);
-        ASSERT_EQ(tracedLengths(),
-                  std::vector<int>(expected.runLengths, expected.runLengths + expected.runCount));
-        ASSERT_EQ(tracedColours(),
-                  std::vector<int>(expected.runColours, expected.runColours + expected.runCount));
+        ASSERT_EQ(tracedLengths(), std::vector<int>(expected.runLengths, expected.runLengths + expected.runCount));
+        ASSERT_EQ(tracedColours(), std::vector<int>(expected.runColours, expected.runColours + expected.runCount));
 
         // The sweep's trace gives up only on runs whose scored part cannot pass the variance limit.
         if (traceRegularRuns(&runTrace, bin.image, ends[0], ends[1], ends[2], ends[3], line, 15)) {
@@ -312,8 +307,11 @@ TEST(MeasureSymbolSize, AcceptsOnlyTheTableSizesWithColumnsCountedFirst) {
   struct Case {
     int columns, rows, status;
   };
-  const Case cases[] = {{18, 8, MEASURE_STATUS_OK}, {8, 18, MEASURE_STATUS_BAD_SIZE}, {10, 10, MEASURE_STATUS_OK},
-                        {12, 10, MEASURE_STATUS_BAD_SIZE}, {144, 144, MEASURE_STATUS_OK}};
+  const Case cases[] = {{18, 8, MEASURE_STATUS_OK},
+                        {8, 18, MEASURE_STATUS_BAD_SIZE},
+                        {10, 10, MEASURE_STATUS_OK},
+                        {12, 10, MEASURE_STATUS_BAD_SIZE},
+                        {144, 144, MEASURE_STATUS_OK}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.columns) + "x" + std::to_string(c.rows));
     TimingFixture fixture(c.columns, c.rows);

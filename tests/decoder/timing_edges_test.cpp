@@ -16,9 +16,8 @@ TEST(DirectionAngle, CoversEachQuadrantAndAxis) {
     float dx, dy, expected;
   };
   const Case cases[] = {
-      {1, 0, 0.0f},          {1, 1, 0.78539816f},  {0, 1, 1.5707964f},  {-1, 1, 2.3561945f},
-      {-1, 0, 3.1415927f},   {-1, -1, 3.9269908f}, {0, -1, 4.712389f},  {1, -1, 5.497787f},
-      {0, 0, 0.0f},          {2, 1, 0.4636476f},
+      {1, 0, 0.0f},         {1, 1, 0.78539816f}, {0, 1, 1.5707964f}, {-1, 1, 2.3561945f}, {-1, 0, 3.1415927f},
+      {-1, -1, 3.9269908f}, {0, -1, 4.712389f},  {1, -1, 5.497787f}, {0, 0, 0.0f},        {2, 1, 0.4636476f},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "(" << c.dx << ", " << c.dy << ")");
@@ -117,8 +116,8 @@ TEST(ResultCorner, RoundsHalfToEvenThenHalvesTowardZeroInCropMode) {
     CvPoint expected;
   };
   const Case cases[] = {
-      {10.5f, 11.5f, 0, {10, 12}}, {7.0f, 9.0f, 1, {103, 54}},   {7.5f, 6.5f, 1, {104, 53}},
-      {-3.0f, -0.5f, 1, {99, 50}}, {2.5f, -2.5f, 0, {2, -2}},    {3e12f, -3e12f, 0, {1000000000, -1000000000}},
+      {10.5f, 11.5f, 0, {10, 12}}, {7.0f, 9.0f, 1, {103, 54}}, {7.5f, 6.5f, 1, {104, 53}},
+      {-3.0f, -0.5f, 1, {99, 50}}, {2.5f, -2.5f, 0, {2, -2}},  {3e12f, -3e12f, 0, {1000000000, -1000000000}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.x << ", " << c.y << " crop " << c.cropMode);
@@ -244,7 +243,8 @@ TEST(RefineTimingEdge, NotFoundWithoutLowVarianceAndUnchangedWhenOnlyTheLengthTe
   EXPECT_EQ(kept.intercept, edge.intercept);
 
   StripedImage longStripes(200);  // stripes all along: some angle is accepted
-  EXPECT_NE(refineTimingEdge(&runTrace, longStripes.image, edge, SWEEP_STEPS, pivot, far, SWEEP_RANGE).kind, LINE_NOT_FOUND);
+  EXPECT_NE(refineTimingEdge(&runTrace, longStripes.image, edge, SWEEP_STEPS, pivot, far, SWEEP_RANGE).kind,
+            LINE_NOT_FOUND);
 }
 
 // Candidates no locator would hand over must still come back with a status, touching nothing outside
@@ -253,12 +253,9 @@ TEST(RefineCandidate, DegenerateCandidatesFailCleanly) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   const CvPoint2D32f cornerSets[][4] = {
-      {{50, 50}, {50, 50}, {50, 50}, {50, 50}},
-      {{-1e6f, -1e6f}, {1e6f, -1e6f}, {1e6f, 1e6f}, {-1e6f, 1e6f}},
-      {{nan, 10}, {20, nan}, {30, 30}, {10, 30}},
-      {{inf, 0}, {0, inf}, {-inf, 0}, {0, -inf}},
-      {{10, 10}, {90, 12}, {12, 90}, {5000, 5000}},
-      {{-50, -50}, {-10, -50}, {-50, -10}, {-10, -10}},
+      {{50, 50}, {50, 50}, {50, 50}, {50, 50}},     {{-1e6f, -1e6f}, {1e6f, -1e6f}, {1e6f, 1e6f}, {-1e6f, 1e6f}},
+      {{nan, 10}, {20, nan}, {30, 30}, {10, 30}},   {{inf, 0}, {0, inf}, {-inf, 0}, {0, -inf}},
+      {{10, 10}, {90, 12}, {12, 90}, {5000, 5000}}, {{-50, -50}, {-10, -50}, {-50, -10}, {-10, -10}},
   };
   IplImage* binary = cvCreateImage(cvSize(100, 100), IPL_DEPTH_8U, 1);
   cvSet(binary, cvScalar(255));
