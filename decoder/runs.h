@@ -24,6 +24,12 @@ struct RunModel {
 void traceRuns(RunTrace* trace, const IplImage* image, double x0, double y0, double x1, double y1,
                const EdgeLine& line);
 
+// traceRuns for a trace that is only of use if the runs a sweep scores (all but a leading light run and
+// the last run) have a variance below varianceLimit. Returns false, with an empty table, once the runs
+// met so far prove that they cannot; otherwise fills the table exactly as traceRuns does.
+bool traceRegularRuns(RunTrace* trace, const IplImage* image, double x0, double y0, double x1, double y1,
+                      const EdgeLine& line, int varianceLimit);
+
 // (1/n) * sum of (lengths[i] - mean)^2 over i < n.
 double runVariance(int n, double mean, const std::int32_t* lengths);
 

@@ -12,6 +12,10 @@
 
 namespace {
 
+// The whole-number variance above which a sweep trace is given up: at or above SWEEP_MAX_VARIANCE.
+constexpr int SWEEP_VARIANCE_TRACE_LIMIT = static_cast<int>(SWEEP_MAX_VARIANCE + 0.999);
+static_assert(SWEEP_VARIANCE_TRACE_LIMIT >= SWEEP_MAX_VARIANCE, "a given-up trace must fail the variance test");
+
 // Corners further out than this cannot come from an image; such a candidate is not refined.
 constexpr float CORNER_COORDINATE_LIMIT = 1e7f;
 
@@ -201,6 +205,10 @@ SweepState startSweep(int stepsPerSide, bool wholeRange) {
   return state;
 }
 
+bool sweepEndsBeforeScoring(const SweepState& state) {
+  return !state.wholeRange && state.stopCounter > 0 && state.stopCounter + 1 >= state.stopAt;
+}
+
 bool scoreSweepStep(SweepState* state, const RunTrace& trace, int step, double edgeLength) {
   if (state->stopCounter > 0 && !state->wholeRange) {
     ++state->stopCounter;
@@ -271,6 +279,7 @@ EdgeLine refineTimingEdge(RunTrace* trace, const IplImage* workImage, const Edge
   const float length = static_cast<float>(edgeLength);
   SweepState state = startSweep(stepsPerSide, wholeRange);
   for (int step = 0; step <= 2 * stepsPerSide; ++step) {
+    if (sweepEndsBeforeScoring(state)) break;  // scoreSweepStep would end the sweep without reading the trace
     const EdgeLine trial = sweepLine(line, step, stepsPerSide, startAngle, pivot);
     // A segment of the edge's length from the pivot, along the trial line, towards the far corner.
     const float reach = length / std::sqrt(1.0f + trial.slope * trial.slope);
@@ -286,7 +295,9 @@ EdgeLine refineTimingEdge(RunTrace* trace, const IplImage* workImage, const Edge
       y1 = pivot.y < far.y ? pivot.y + reach : pivot.y - reach;
       x1 = trial.slope * y1 + trial.intercept;
     }
-    traceRuns(trace, workImage, x0, y0, x1, y1, trial);
+    // A trace whose runs can no longer pass the variance test stops early and leaves an empty table,
+    // which scores as a failed step just as the full trace would.
+    traceRegularRuns(trace, workImage, x0, y0, x1, y1, trial, SWEEP_VARIANCE_TRACE_LIMIT);
     if (!scoreSweepStep(&state, *trace, step, edgeLength)) break;
   }
   if (state.varianceSeen > SWEEP_MAX_VARIANCE) return EdgeLine{LINE_NOT_FOUND, 0.0f, 0.0f};

@@ -76,6 +76,9 @@ struct SweepState {
 
 SweepState startSweep(int stepsPerSide, bool wholeRange = false);
 
+// True when the next step of the sweep ends it before its trace is scored.
+bool sweepEndsBeforeScoring(const SweepState& state);
+
 // Scores the trace now in `trace` as sweep step `step` along an edge of length edgeLength. Returns
 // false when the sweep ends at this step.
 bool scoreSweepStep(SweepState* state, const RunTrace& trace, int step, double edgeLength);

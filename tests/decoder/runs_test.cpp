@@ -1,6 +1,8 @@
 // Run tracing, module counting, run models and the symbol-size check.
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -90,6 +92,139 @@ TEST(TraceRuns, DegenerateLinesStayInsideTheImage) {
   }
 }
 
+// The pixel walk written step by step, every step testing every rule: the walker must give the very
+// same runs however it skips the steps that read nothing.
+RunTrace referenceTraceRuns(const IplImage* image, double x0, double y0, double x1, double y1, const EdgeLine& line) {
+  RunTrace trace;
+  trace.runCount = 0;
+  const bool stepsX = line.kind == LINE_Y_FROM_X;
+  const double from = stepsX ? x0 : y0;
+  const double to = stepsX ? x1 : y1;
+  if (!(std::fabs(from) < 1e12 && std::fabs(to) < 1e12)) return trace;
+  const int dir = from <= to ? 1 : -1;
+  const int stepSize = stepsX ? image->width : image->height;
+  const int crossSize = stepsX ? image->height : image->width;
+  const long long endPosition = static_cast<long long>(std::min(std::max(to + dir + 0.5, -4.0), stepSize + 4.0));
+  for (double step = -1.0;; step += 1.0) {
+    const double positionValue = from + dir * step + 0.5;
+    if (dir > 0 ? positionValue >= stepSize : positionValue <= -1.0) break;
+    const long long position = static_cast<long long>(positionValue);
+    if ((position - endPosition) * dir >= 0) break;
+    if (position < 0 || position >= stepSize) continue;
+    const double crossValue = static_cast<double>(line.slope * static_cast<float>(position) + line.intercept) + 0.5;
+    if (!(crossValue > -1.0 && crossValue < crossSize)) continue;
+    const int cross = static_cast<int>(crossValue);
+    const int x = stepsX ? static_cast<int>(position) : cross;
+    const int y = stepsX ? cross : static_cast<int>(position);
+    const std::uint8_t colour = image->imageData[y * image->widthStep + x] == 0 ? 1 : 0;
+    if (trace.runCount > 0 && trace.runColours[trace.runCount - 1] == colour) {
+      ++trace.runLengths[trace.runCount - 1];
+      continue;
+    }
+    trace.runColours[trace.runCount] = colour;
+    trace.runLengths[trace.runCount] = 1;
+    if (++trace.runCount >= RUN_TRACE_CAPACITY) break;
+  }
+  return trace;
+}
+
+// Variance of the runs a sweep scores: all but a leading light run and the last run.
+double scoredVariance(const RunTrace& trace) {
+  const int first = trace.runCount > 0 && trace.runColours[0] == 1 ? 1 : 0;
+  const int count = trace.runCount - first - 1;
+  if (count <= 0) return 0.0;
+  double sum = 0.0;
+  for (int i = 0; i < count; ++i) sum += trace.runLengths[first + i];
+  return runVariance(count, sum / count, trace.runLengths + first);
+}
+
+// Random lines of both kinds and directions over noise of several densities: steep and flat slopes,
+// ends inside and far outside the image, half-pixel coordinates, lines that graze a corner.
+TEST(TraceRuns, MatchesTheStepByStepWalkOnRandomLines) {
+  std::mt19937 random(13);
+  const int sizes[][2] = {{1, 1}, {2, 7}, {37, 23}, {160, 120}};
+  for (const auto& size : sizes) {
+    Binary bin(size[0], size[1]);
+    for (const double density : {0.02, 0.5, 0.97}) {
+      std::bernoulli_distribution dark(density);
+      for (int y = 0; y < size[1]; ++y) {
+        for (int x = 0; x < size[0]; ++x) {
+          bin.image->imageData[y * bin.image->widthStep + x] = dark(random) ? static_cast<char>(255) : 0;
+        }
+      }
+      const double reach = 1.5 * std::max(size[0], size[1]) + 4;
+      std::uniform_real_distribution<double> coordinate(-reach, reach);
+      std::uniform_real_distribution<float> slope(-3.0f, 3.0f);
+      std::uniform_int_distribution<int> pick(0, 5);
+      for (int i = 0; i < 3000; ++i) {
+        EdgeLine line{pick(random) % 2 == 0 ? LINE_Y_FROM_X : LINE_X_FROM_Y, slope(random),
+                      static_cast<float>(coordinate(random))};
+        double ends[4] = {coordinate(random), coordinate(random), coordinate(random), coordinate(random)};
+        switch (pick(random)) {
+          case 0:  // whole and half pixels, where the rounding of positions turns
+            for (double& end : ends) end = std::round(end * 2.0) / 2.0;
+            line.intercept = std::round(line.intercept * 2.0f) / 2.0f;
+            break;
+          case 1:  // level and upright lines
+            line.slope = 0.0f;
+            break;
+          case 2:  // single-precision ends, as the sweep passes them
+            for (double& end : ends) end = static_cast<float>(end);
+            break;
+          default: break;
+        }
+        SCOPED_TRACE(testing::Message() << size[0] << "x" << size[1] << " kind " << line.kind << " slope " << line.slope
+                                        << " intercept " << line.intercept << " from " << ends[0] << "," << ends[1]
+                                        << " to " << ends[2] << "," << ends[3]);
+        const RunTrace expected = referenceTraceRuns(bin.image, ends[0], ends[1], ends[2], ends[3], line);
+        traceRuns(&runTrace, bin.image, ends[0], ends[1], ends[2], ends[3], line);
+        ASSERT_EQ(runTrace.runCount, expected.runCount);
+        ASSERT_EQ(tracedLengths(), std::vector<int>(expected.runLengths, expected.runLengths + expected.runCount));
+        ASSERT_EQ(tracedColours(), std::vector<int>(expected.runColours, expected.runColours + expected.runCount));
+
+        // The sweep's trace gives up only on runs whose scored part cannot pass the variance limit.
+        if (traceRegularRuns(&runTrace, bin.image, ends[0], ends[1], ends[2], ends[3], line, 15)) {
+          ASSERT_EQ(tracedLengths(), std::vector<int>(expected.runLengths, expected.runLengths + expected.runCount));
+        } else {
+          ASSERT_EQ(runTrace.runCount, 0);
+          ASSERT_GE(scoredVariance(expected), 15.0);
+        }
+      }
+    }
+  }
+}
+
+// One row of runs: a long dark run among even ones spoils the variance at once, an even row never does,
+// and a long run at the very end is the unscored last run.
+TEST(TraceRegularRuns, GivesUpOnlyWhenTheScoredRunsCannotBeEven) {
+  struct Case {
+    const char* name;
+    std::vector<int> runs;  // alternating dark, light, ... from x = 0
+    bool kept;
+  };
+  const Case cases[] = {
+      {"even runs", {6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6}, true},
+      {"one long run early", {6, 6, 90, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6}, false},
+      {"long last run", {6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 90}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Binary bin(400, 1);
+    int x = 0;
+    for (size_t i = 0; i < c.runs.size(); ++i) {
+      for (int j = 0; j < c.runs[i]; ++j, ++x) {
+        if (i % 2 == 0) bin.setDark(x, 0);
+      }
+    }
+    const EdgeLine row = {LINE_Y_FROM_X, 0.0f, 0.0f};
+    traceRuns(&runTrace, bin.image, 1, 0, x - 1, 0, row);
+    const std::vector<int> full = tracedLengths();
+    EXPECT_EQ(full, c.runs);
+    EXPECT_EQ(traceRegularRuns(&runTrace, bin.image, 1, 0, x - 1, 0, row, 15), c.kept);
+    EXPECT_EQ(tracedLengths(), c.kept ? full : std::vector<int>());
+  }
+}
+
 TEST(CountTimingModules, DropsALeadingAndATrailingLightRun) {
   struct Case {
     const char* pattern;  // one character per pixel of row 0: '#' dark, '.' light
@@ -172,8 +307,11 @@ TEST(MeasureSymbolSize, AcceptsOnlyTheTableSizesWithColumnsCountedFirst) {
   struct Case {
     int columns, rows, status;
   };
-  const Case cases[] = {{18, 8, MEASURE_STATUS_OK}, {8, 18, MEASURE_STATUS_BAD_SIZE}, {10, 10, MEASURE_STATUS_OK},
-                        {12, 10, MEASURE_STATUS_BAD_SIZE}, {144, 144, MEASURE_STATUS_OK}};
+  const Case cases[] = {{18, 8, MEASURE_STATUS_OK},
+                        {8, 18, MEASURE_STATUS_BAD_SIZE},
+                        {10, 10, MEASURE_STATUS_OK},
+                        {12, 10, MEASURE_STATUS_BAD_SIZE},
+                        {144, 144, MEASURE_STATUS_OK}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.columns) + "x" + std::to_string(c.rows));
     TimingFixture fixture(c.columns, c.rows);

@@ -16,9 +16,8 @@ TEST(DirectionAngle, CoversEachQuadrantAndAxis) {
     float dx, dy, expected;
   };
   const Case cases[] = {
-      {1, 0, 0.0f},          {1, 1, 0.78539816f},  {0, 1, 1.5707964f},  {-1, 1, 2.3561945f},
-      {-1, 0, 3.1415927f},   {-1, -1, 3.9269908f}, {0, -1, 4.712389f},  {1, -1, 5.497787f},
-      {0, 0, 0.0f},          {2, 1, 0.4636476f},
+      {1, 0, 0.0f},         {1, 1, 0.78539816f}, {0, 1, 1.5707964f}, {-1, 1, 2.3561945f}, {-1, 0, 3.1415927f},
+      {-1, -1, 3.9269908f}, {0, -1, 4.712389f},  {1, -1, 5.497787f}, {0, 0, 0.0f},        {2, 1, 0.4636476f},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "(" << c.dx << ", " << c.dy << ")");
@@ -117,8 +116,8 @@ TEST(ResultCorner, RoundsHalfToEvenThenHalvesTowardZeroInCropMode) {
     CvPoint expected;
   };
   const Case cases[] = {
-      {10.5f, 11.5f, 0, {10, 12}}, {7.0f, 9.0f, 1, {103, 54}},   {7.5f, 6.5f, 1, {104, 53}},
-      {-3.0f, -0.5f, 1, {99, 50}}, {2.5f, -2.5f, 0, {2, -2}},    {3e12f, -3e12f, 0, {1000000000, -1000000000}},
+      {10.5f, 11.5f, 0, {10, 12}}, {7.0f, 9.0f, 1, {103, 54}}, {7.5f, 6.5f, 1, {104, 53}},
+      {-3.0f, -0.5f, 1, {99, 50}}, {2.5f, -2.5f, 0, {2, -2}},  {3e12f, -3e12f, 0, {1000000000, -1000000000}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.x << ", " << c.y << " crop " << c.cropMode);
@@ -199,6 +198,24 @@ TEST(SweepScoring, EndsTheSweepWhenTheStopCountReachesAThirdOfTheSteps) {
   EXPECT_EQ(scored, 11);  // stopAt - 2 further angles, then one traced and not scored
 }
 
+// The sweep skips the trace of a step exactly when scoring that step would end the sweep unread.
+TEST(SweepScoring, KnowsBeforeTracingWhichStepEndsTheSweep) {
+  for (const int steps : {SWEEP_STEPS, SWEEP_STEPS_ADAPTIVE}) {
+    for (const bool wholeRange : {false, true}) {
+      SweepState state = startSweep(steps, wholeRange);
+      setRuns(0, REGULAR);
+      for (int step = 0; step <= 2 * steps; ++step) {
+        SCOPED_TRACE(testing::Message() << steps << " steps, whole range " << wholeRange << ", step " << step);
+        SweepState scored = state;
+        RunTrace empty = {};
+        const bool ends = !scoreSweepStep(&scored, empty, step, EDGE_LENGTH);
+        ASSERT_EQ(sweepEndsBeforeScoring(state), ends);
+        if (!scoreSweepStep(&state, runTrace, step, EDGE_LENGTH)) break;
+      }
+    }
+  }
+}
+
 // 200 x 50 light image with vertical 2-pixel stripes over x = 12 ... 29 only.
 struct StripedImage {
   IplImage* image = cvCreateImage(cvSize(200, 50), IPL_DEPTH_8U, 1);
@@ -226,7 +243,8 @@ TEST(RefineTimingEdge, NotFoundWithoutLowVarianceAndUnchangedWhenOnlyTheLengthTe
   EXPECT_EQ(kept.intercept, edge.intercept);
 
   StripedImage longStripes(200);  // stripes all along: some angle is accepted
-  EXPECT_NE(refineTimingEdge(&runTrace, longStripes.image, edge, SWEEP_STEPS, pivot, far, SWEEP_RANGE).kind, LINE_NOT_FOUND);
+  EXPECT_NE(refineTimingEdge(&runTrace, longStripes.image, edge, SWEEP_STEPS, pivot, far, SWEEP_RANGE).kind,
+            LINE_NOT_FOUND);
 }
 
 // Candidates no locator would hand over must still come back with a status, touching nothing outside
@@ -235,12 +253,9 @@ TEST(RefineCandidate, DegenerateCandidatesFailCleanly) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   const CvPoint2D32f cornerSets[][4] = {
-      {{50, 50}, {50, 50}, {50, 50}, {50, 50}},
-      {{-1e6f, -1e6f}, {1e6f, -1e6f}, {1e6f, 1e6f}, {-1e6f, 1e6f}},
-      {{nan, 10}, {20, nan}, {30, 30}, {10, 30}},
-      {{inf, 0}, {0, inf}, {-inf, 0}, {0, -inf}},
-      {{10, 10}, {90, 12}, {12, 90}, {5000, 5000}},
-      {{-50, -50}, {-10, -50}, {-50, -10}, {-10, -10}},
+      {{50, 50}, {50, 50}, {50, 50}, {50, 50}},     {{-1e6f, -1e6f}, {1e6f, -1e6f}, {1e6f, 1e6f}, {-1e6f, 1e6f}},
+      {{nan, 10}, {20, nan}, {30, 30}, {10, 30}},   {{inf, 0}, {0, inf}, {-inf, 0}, {0, -inf}},
+      {{10, 10}, {90, 12}, {12, 90}, {5000, 5000}}, {{-50, -50}, {-10, -50}, {-50, -10}, {-10, -10}},
   };
   IplImage* binary = cvCreateImage(cvSize(100, 100), IPL_DEPTH_8U, 1);
   cvSet(binary, cvScalar(255));
