@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "decoder/ecc200/ecc200_message.h"
@@ -624,4 +625,15 @@ bool readByPerspective(const IplImage* grey, const IplImage* binary, const Locat
     return true;
   }
   return false;
+}
+
+double finderFrameShift(const LocatedCandidate& first, const LocatedCandidate& second) {
+  FinderFrame a, b;
+  if (first.polygon.size() < 4 || second.polygon.size() < 4 || !buildFinderFrame(first, &a) ||
+      !buildFinderFrame(second, &b)) {
+    return std::numeric_limits<double>::infinity();
+  }
+  return std::max({distance(a.vertex, b.vertex), distance(a.verticalEnd, b.verticalEnd),
+                   distance(a.horizontalEnd, b.horizontalEnd), distance(a.polygonFourth, b.polygonFourth),
+                   distance(a.edgeCorner, b.edgeCorner)});
 }

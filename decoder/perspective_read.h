@@ -23,4 +23,9 @@ struct LocatedCandidate {
 bool readByPerspective(const IplImage* grey, const IplImage* binary, const LocatedCandidate& candidate,
                        DecodedSymbol* symbol);
 
+// How far the finder frame that readByPerspective builds from `second` (its L vertex, leg ends and the
+// two seeds of the timing corner) lies from the one it builds from `first`: the largest shift of any of
+// them, in pixels; infinite when either candidate gives no frame.
+double finderFrameShift(const LocatedCandidate& first, const LocatedCandidate& second);
+
 #endif  // QUARNEL_DECODER_PERSPECTIVE_READ_H_

@@ -12,6 +12,9 @@
 
 namespace {
 
+// A finer outline's frame must move by this much before the perspective recovery tries it again.
+constexpr double FINER_MIN_FRAME_SHIFT = 1.0;  // pixels
+
 // Twice the signed area of the triangle (a, b, p): which side of a -> b the point p lies on.
 double sideOf(CvPoint a, CvPoint b, CvPoint2D32f p) {
   return (static_cast<double>(b.x) - a.x) * (p.y - a.y) - (static_cast<double>(b.y) - a.y) * (p.x - a.x);
@@ -41,23 +44,61 @@ LocatedCandidate toLocated(const SymbolCandidate& candidate) {
   return located;
 }
 
+// Which of lead 1 and lead 2 a candidate is still worth.
+struct LeadsToTry {
+  bool retry = true;
+  bool perspective = true;
+};
+
 // Lead 1, then lead 2 on one candidate. Returns the step that read it, or SCAN_NOTHING_READ.
 ScanStep readCandidate(const IplImage* grey, const PassLeftovers& pass, const SymbolCandidate& candidate,
-                       ScanStep retryStep, DecodedSymbol* symbol) {
-  if (retryCandidate(pass, candidate, symbol)) return retryStep;
-  if (readByPerspective(grey, pass.binary, toLocated(candidate), symbol)) return SCAN_READ_BY_PERSPECTIVE;
+                       ScanStep retryStep, LeadsToTry leads, DecodedSymbol* symbol) {
+  if (leads.retry && retryCandidate(pass, candidate, symbol)) return retryStep;
+  if (leads.perspective && readByPerspective(grey, pass.binary, toLocated(candidate), symbol)) {
+    return SCAN_READ_BY_PERSPECTIVE;
+  }
   return SCAN_NOTHING_READ;
 }
 
+bool sameLine(const EdgeLine& a, const EdgeLine& b) {
+  return a.kind == b.kind && a.slope == b.slope && a.intercept == b.intercept;
+}
+
+bool samePoint(CvPoint2D32f a, CvPoint2D32f b) { return a.x == b.x && a.y == b.y; }
+
+// The retry starts from a candidate's L alone: its vertex, leg ends and leg lines.
+bool sameFinderL(const SymbolCandidate& a, const SymbolCandidate& b) {
+  return samePoint(a.corners[0], b.corners[0]) && samePoint(a.corners[1], b.corners[1]) &&
+         samePoint(a.corners[2], b.corners[2]) && sameLine(a.legA, b.legA) && sameLine(a.legB, b.legB);
+}
+
+// What a finer outline still offers over the located candidates, every one of which both leads have
+// tried on this pass already (those that read keep their finer outlines out through liesInRead). Most
+// finer outlines, of decoys above all, find the very same L: the retry would repeat its answer, and the
+// perspective recovery too unless the finer polygon moves its frame's corners and seeds by a pixel or more.
+LeadsToTry leadsLeftForFinerOutline(const SymbolCandidate& finer, const PassLeftovers& pass) {
+  LeadsToTry leads;
+  for (const SymbolCandidate& located : pass.located) {
+    if (!sameFinderL(finer, located)) continue;
+    leads.retry = false;
+    leads.perspective = finderFrameShift(toLocated(located), toLocated(finer)) >= FINER_MIN_FRAME_SHIFT;
+    if (!leads.perspective) break;
+  }
+  return leads;
+}
+
 // Tries each candidate not inside a read symbol; keeps what reads. Returns false once the results are full.
+// A finer outline is tried only with the leads it can still change.
 bool readCandidates(const IplImage* grey, const PassLeftovers& pass, const std::vector<SymbolCandidate>& candidates,
                     ScanStep retryStep, std::size_t maxSymbols, std::vector<DecodedSymbol>* symbols,
-                    ScanStep* firstStep) {
+                    ScanStep* firstStep, bool finerOutlines = false) {
   for (const SymbolCandidate& candidate : candidates) {
     if (symbols->size() >= maxSymbols) return false;
     if (liesInRead(centreOf(candidate), *symbols)) continue;
+    const LeadsToTry leads = finerOutlines ? leadsLeftForFinerOutline(candidate, pass) : LeadsToTry{};
+    if (!leads.retry && !leads.perspective) continue;
     DecodedSymbol symbol;
-    const ScanStep step = readCandidate(grey, pass, candidate, retryStep, &symbol);
+    const ScanStep step = readCandidate(grey, pass, candidate, retryStep, leads, &symbol);
     if (step == SCAN_NOTHING_READ) continue;
     if (*firstStep == SCAN_NOTHING_READ) *firstStep = step;
     symbols->push_back(std::move(symbol));
@@ -160,7 +201,9 @@ ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, 
   for (int p = 0; p < passCount; ++p) {
     if (passes[p].binary == nullptr) continue;
     const std::vector<SymbolCandidate> finer = refineLocatedOutlines(&passes[p]);
-    if (!readCandidates(grey, passes[p], finer, SCAN_READ_BY_RETRY, maxSymbols, symbols, &firstStep)) return firstStep;
+    if (!readCandidates(grey, passes[p], finer, SCAN_READ_BY_RETRY, maxSymbols, symbols, &firstStep, true)) {
+      return firstStep;
+    }
   }
   for (int p = 0; p < passCount; ++p) {
     if (passes[p].binary == nullptr) continue;

@@ -485,3 +485,44 @@ TEST(HomographySampling, GreySamplesInterpolateAndStopAtTheImageEdge) {
 }
 
 }  // namespace
+
+// The second look skips a finer outline whose frame lies where the failed try's frame lay, so the shift
+// must be zero for outlines that only add vertices along the L and the timing sides, and must grow with
+// a moved timing corner.
+TEST(FinderFrameShift, MeasuresHowFarAFinerOutlineMovesTheFrame) {
+  // An upright 100-pixel L: vertex bottom-left, leg ends stepped one pixel in as the locator leaves them.
+  auto candidateWith = [](std::vector<CvPoint> polygon) {
+    LocatedCandidate candidate;
+    candidate.corners[0] = cvPoint2D32f(10, 110);
+    candidate.corners[1] = cvPoint2D32f(10, 11);
+    candidate.corners[2] = cvPoint2D32f(109, 110);
+    candidate.corners[3] = cvPoint2D32f(109, 11);
+    candidate.polygon = std::move(polygon);
+    return candidate;
+  };
+  const LocatedCandidate coarse = candidateWith({{10, 10}, {10, 110}, {110, 110}, {110, 10}});
+  const double infinite = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* name;
+    LocatedCandidate finer;
+    double least;
+    double most;
+  } cases[] = {
+      {"the same outline", coarse, 0.0, 0.0},
+      {"vertices added along the L", candidateWith({{10, 10}, {10, 60}, {10, 110}, {60, 110}, {110, 110}, {110, 10}}),
+       0.0, 0.0},
+      {"vertices added inside the timing sides",
+       candidateWith({{10, 10}, {10, 110}, {110, 110}, {108, 60}, {110, 10}, {60, 12}}), 0.0, 0.0},
+      {"the timing corner three pixels further out", candidateWith({{10, 10}, {10, 110}, {110, 110}, {113, 7}}),
+       3.0, 20.0},
+      {"too few vertices for a frame", candidateWith({{10, 10}, {10, 110}, {110, 110}}), infinite, infinite},
+  };
+  for (const Case& c : cases) {
+    const double shift = finderFrameShift(coarse, c.finer);
+    EXPECT_GE(shift, c.least) << c.name;
+    EXPECT_LE(shift, c.most) << c.name;
+  }
+  LocatedCandidate flat = coarse;
+  flat.corners[2] = cvPoint2D32f(10, 60);  // both legs along one line: no L
+  EXPECT_EQ(finderFrameShift(coarse, flat), infinite) << "a candidate without an L";
+}
