@@ -43,6 +43,28 @@ bool looksThin(CvSeq* contour, CvSeq* polygon, CvBox2D* box) {
   return std::min(box->size.width, box->size.height) >= THIN_MIN_SHORT_SIDE;
 }
 
+// Under tilt the outline is a quadrilateral, not a rectangle: each corner of the enclosing rectangle
+// moves to the outline's point nearest it, which is the symbol's own corner.
+void snapToOutline(CvSeq* contour, CvPoint2D32f corners[4]) {
+  CvPoint2D32f nearest[4];
+  double nearestDistance[4] = {1e30, 1e30, 1e30, 1e30};
+  CvSeqReader reader;
+  cvStartReadSeq(contour, &reader, 0);
+  for (int i = 0; i < contour->total; ++i) {
+    CvPoint point;
+    CV_READ_SEQ_ELEM(point, reader);
+    const CvPoint2D32f p = cvPoint2D32f(static_cast<float>(point.x), static_cast<float>(point.y));
+    for (int c = 0; c < 4; ++c) {
+      const double d = pointDistance(p, corners[c]);
+      if (d < nearestDistance[c]) {
+        nearestDistance[c] = d;
+        nearest[c] = p;
+      }
+    }
+  }
+  for (int c = 0; c < 4; ++c) corners[c] = nearest[c];
+}
+
 // Dark share of the pixels just inside the side from -> to of a rectangle around centre.
 double darkShareInside(const IplImage* binary, CvPoint2D32f from, CvPoint2D32f to, CvPoint2D32f centre, double inset) {
   const double length = pointDistance(from, to);
@@ -112,10 +134,15 @@ std::vector<SymbolCandidate> findThinSymbolCandidates(PassLeftovers* pass) {
        contour = contour->h_next, polygon = polygon->h_next) {
     CvBox2D box;
     if (!looksThin(contour, polygon, &box)) continue;
-    CvPoint2D32f corners[4];
-    cvBoxPoints(box, corners);
+    CvPoint2D32f boxCorners[4], corners[4];
+    cvBoxPoints(box, boxCorners);
+    std::copy(boxCorners, boxCorners + 4, corners);
+    snapToOutline(contour, corners);
     const double inset = std::max(1.0, THIN_SIDE_INSET * std::min(box.size.width, box.size.height));
-    const int vertex = finderVertexOf(binary, corners, box.center, inset);
+    // The outline's corners fit a tilted symbol; but where the timing corner's module is light, that
+    // corner snaps a module off and skews two sides, which the rectangle's own corners do not.
+    int vertex = finderVertexOf(binary, corners, box.center, inset);
+    if (vertex < 0) vertex = finderVertexOf(binary, boxCorners, box.center, inset);
     if (vertex < 0) continue;
     SymbolCandidate candidate;
     if (!candidateFromCorners(corners[vertex], corners[(vertex + 3) % 4], corners[(vertex + 1) % 4], binary->width,
