@@ -6,6 +6,7 @@
 // and the finder L is told from the timing edges by sampling just inside each side.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include <opencv2/imgproc/imgproc_c.h>
 
