@@ -67,6 +67,7 @@ enum ScanStep {
   SCAN_READ_BY_RETRY = 3,         // second look: a rejected candidate tried again with finer edge steps
   SCAN_READ_BY_PERSPECTIVE = 4,   // second look: a candidate read through its perspective
   SCAN_READ_BY_SMALL_SYMBOL = 5,  // second look: a small outline approximated more finely
+  SCAN_READ_BY_THIN_SYMBOL = 6,   // second look: a thin outline cornered by its enclosing rectangle
 };
 
 // The scanner's whole read of one grey image: the global pass; the adaptive pass only when the global

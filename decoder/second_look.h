@@ -62,4 +62,9 @@ std::vector<SymbolCandidate> refineLocatedOutlines(PassLeftovers* pass);
 // finder test. New polygons live in pass.storage.
 std::vector<SymbolCandidate> findSmallSymbolCandidates(PassLeftovers* pass);
 
+// Thin symbols (8 to 16 rows): candidates from long, narrow outlines whose corners the finder test could
+// not place, cornered by their smallest enclosing rectangle, the finder L told by the sides' dark share.
+// New polygons live in pass.storage.
+std::vector<SymbolCandidate> findThinSymbolCandidates(PassLeftovers* pass);
+
 #endif  // QUARNEL_DECODER_SECOND_LOOK_H_
