@@ -156,6 +156,23 @@ TEST(SecondLook, ReadsEncoderPicturesBothPassesMiss) {
   }
 }
 
+// A small symbol turned off the axes whose data leaves its finder L nearly bare: its outline fills little of
+// its bounding box, and the more so the more it is turned. Clean frames, no blur, no noise.
+TEST(SecondLook, ReadsTurnedSmallSymbolsWhoseOutlineIsLittleMoreThanTheL) {
+  const std::string text = "CORNERS";
+  const double angles[] = {30.0, 45.0, 55.0, 60.0, 65.0, 210.0, 235.0};
+  for (const double angle : angles) {
+    testsupport::RenderOptions options;
+    options.moduleSize = 6.0;
+    options.rotationDeg = angle;
+    cv::Mat grey = renderText(text, 14, 14, options);
+    ASSERT_FALSE(grey.empty()) << angle;
+    const ScanOutput whole = scan(grey);
+    ASSERT_EQ(whole.count, 1) << angle << " degrees";
+    EXPECT_EQ(std::string(whole.results[0].text), text) << angle << " degrees";
+  }
+}
+
 // Camera pictures of large symbols: the passes step the leg ends in by a pixel per hundred pixels of leg,
 // which at 3 to 4 pixels per module skips a whole module; the retry steps in by half the finder bar.
 TEST(SecondLook, ReadsLargeSymbolsAtFewPixelsPerModule) {
