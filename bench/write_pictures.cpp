@@ -16,11 +16,13 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   const int count = std::atoi(argv[2]);
-  // Half the recipes hold a symbol, half clutter alone; enough of them that no picture repeats.
+  // Enough recipes that no picture repeats.
   const int framesPerSize = (count + 59) / 60;
   const std::vector<benchframes::FrameRecipe> recipes = benchframes::makeRecipes(framesPerSize);
   for (int i = 0; i < count; ++i) {
-    // Symbol and clutter frames alternate, as the two halves of the recipe list are interleaved.
+    // Pictures take turns from the two halves of the recipe list, each half in its own order, so a
+    // batch mixes the sets from the front of the list (camera-like symbols, clutter alone) with those
+    // from its middle (pixel-exact symbols first); bench/frame_set.h lists the sets in order.
     const size_t half = recipes.size() / 2;
     const benchframes::FrameRecipe& recipe = recipes[(i % 2) * half + (i / 2) % half];
     const benchframes::Frame frame = benchframes::renderFrame(recipe, benchframes::FRAME_SIZES[0]);

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
-#include <optional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -168,7 +168,7 @@ TEST(WorkerSoak, HundredThousandCyclesKeepMemoryFlatAndTypeEveryReadOncePerHoldO
   {
     // The capture component reports every open and close on standard output, where the test's own
     // failures go too: it is silenced around the worker's steps only.
-    std::optional<testsupport::StdoutSilencer> silence(std::in_place);
+    auto silence = std::make_unique<testsupport::StdoutSilencer>();
     FakeCamera camera(SOAK_FRAME_WIDTH, SOAK_FRAME_HEIGHT);
     camera.setFrameTime(reliability::FRAME_TIME_15_FPS);
     const AppPorts ports = host.ports();
@@ -184,7 +184,7 @@ TEST(WorkerSoak, HundredThousandCyclesKeepMemoryFlatAndTypeEveryReadOncePerHoldO
         ASSERT_TRUE(camera.deliver(sample->data(), static_cast<std::int32_t>(sample->size()))) << "cycle " << cycle;
       }
       host.cycle = cycle;
-      silence.emplace();
+      silence = std::make_unique<testsupport::StdoutSilencer>();
       runScannerCycle(worker, capture, ports);
       silence.reset();
       if (worker.count > 0) reads[static_cast<std::size_t>(cycle)] = worker.results[0].text;
@@ -193,7 +193,7 @@ TEST(WorkerSoak, HundredThousandCyclesKeepMemoryFlatAndTypeEveryReadOncePerHoldO
       }
     }
     reconnects = camera.graphsStarted() - 1;
-    silence.emplace();  // for the close at the end of this scope
+    silence = std::make_unique<testsupport::StdoutSilencer>();  // for the close at the end of this scope
   }
 
   std::printf("%10s %12s %12s\n", "cycles", "live heap MB", "resident MB");
