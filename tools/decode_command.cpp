@@ -1,6 +1,5 @@
 #include "tools/decode_command.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +23,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "decoder/decoder.h"
+#include "tools/codec_guard.h"
 #include "text/aim.h"
 #include "text/charset.h"
 #include "text/gs1.h"
@@ -81,87 +81,12 @@ constexpr const char* USAGE =
 
 enum class OutputMode { Text, Utf8, Json, Raw };
 
-// The image codecs run one at a time: while they run, the process's standard error is muted and the
-// default image allocator is swapped, and both belong to the whole process. The command's own messages
-// to standard error are written under the same lock, so none falls into a muted moment.
-std::mutex codecMutex;
-
 struct FileReport {
   std::string path;
   std::string error;  // empty when the image was read
   int width = 0;      // of the picture read
   int height = 0;
   std::vector<DecodedSymbol> symbols;  // in reading order
-};
-
-// The image codecs write their own complaints to standard error; the command reports failures itself,
-// so the codecs' stream is muted while they run.
-class StderrMute {
- public:
-  StderrMute() : saved_(dup(STDERR_FILENO)) {
-    std::fflush(stderr);
-    const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ >= 0 && devNull >= 0) dup2(devNull, STDERR_FILENO);
-    if (devNull >= 0) close(devNull);
-  }
-  ~StderrMute() {
-    std::fflush(stderr);
-    if (saved_ >= 0) {
-      dup2(saved_, STDERR_FILENO);
-      close(saved_);
-    }
-  }
-  StderrMute(const StderrMute&) = delete;
-  StderrMute& operator=(const StderrMute&) = delete;
-
- private:
-  int saved_;
-};
-
-// The codecs allocate the whole picture as soon as they have read its header, so a file of a few hundred
-// bytes can claim a picture of gigabytes. While they run, this allocator refuses any buffer larger than
-// the biggest picture accepted, so such a file is refused before the memory is taken, not after; every
-// other request goes on to the allocator it stands in front of. Not thread-safe: it is the process-wide
-// default allocator while installed.
-class CappedImageAllocator : public cv::MatAllocator {
- public:
-  CappedImageAllocator(double maxBytes, const cv::MatAllocator* next) : maxBytes_(maxBytes), next_(next) {}
-
-  cv::UMatData* allocate(int dims, const int* sizes, int type, void* data, size_t* step, cv::AccessFlag flags,
-                         cv::UMatUsageFlags usage) const override {
-    double bytes = CV_ELEM_SIZE(type);
-    for (int d = 0; d < dims; ++d) bytes *= sizes[d];
-    if (data == nullptr && bytes > maxBytes_) {
-      refused = true;
-      throw std::bad_alloc();
-    }
-    // What the next allocator hands out records it as its owner, so it is freed there even after this
-    // one is gone.
-    return next_->allocate(dims, sizes, type, data, step, flags, usage);
-  }
-  bool allocate(cv::UMatData* u, cv::AccessFlag access, cv::UMatUsageFlags usage) const override {
-    return next_->allocate(u, access, usage);
-  }
-  void deallocate(cv::UMatData* u) const override { next_->deallocate(u); }
-
-  mutable bool refused = false;
-
- private:
-  double maxBytes_;
-  const cv::MatAllocator* next_;
-};
-
-class InstalledAllocator {
- public:
-  explicit InstalledAllocator(cv::MatAllocator* allocator) : previous_(cv::Mat::getDefaultAllocator()) {
-    cv::Mat::setDefaultAllocator(allocator);
-  }
-  ~InstalledAllocator() { cv::Mat::setDefaultAllocator(previous_); }
-  InstalledAllocator(const InstalledAllocator&) = delete;
-  InstalledAllocator& operator=(const InstalledAllocator&) = delete;
-
- private:
-  cv::MatAllocator* previous_;
 };
 
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error) {
@@ -394,19 +319,20 @@ int usageError(std::ostream& err, const std::string& message) {
 }  // namespace
 
 cv::Mat decodeGreyImage(const std::vector<std::uint8_t>& bytes, std::string* error) {
-  const std::lock_guard<std::mutex> codecsOnlyHere(codecMutex);
-  cv::Mat colour;
+  bool refused = false;
   // Three bytes a pixel: the colour picture the codecs are asked for.
-  CappedImageAllocator capped(MAX_IMAGE_PIXELS * 3, cv::Mat::getDefaultAllocator());
-  try {
-    StderrMute mute;
-    InstalledAllocator installed(&capped);
-    const cv::Mat encoded(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<std::uint8_t*>(bytes.data()));
-    colour = cv::imdecode(encoded, cv::IMREAD_COLOR);
-  } catch (const std::exception&) {
-    colour.release();
-  }
-  if (capped.refused) {
+  const cv::Mat colour = runGuardedCodec(
+      MAX_IMAGE_PIXELS * 3,
+      [&] {
+        try {
+          const cv::Mat encoded(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<std::uint8_t*>(bytes.data()));
+          return cv::imdecode(encoded, cv::IMREAD_COLOR);
+        } catch (const std::exception&) {
+          return cv::Mat();
+        }
+      },
+      &refused);
+  if (refused) {
     *error = IMAGE_TOO_LARGE;
     return cv::Mat();
   }
@@ -540,8 +466,7 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
   bool anyUnreadable = false, anyEmpty = !emptyDirectories.empty();
   readFilesInOrder(paths, jobs, [&](FileReport report) {
     const std::string& path = report.path;
-    {
-      const std::lock_guard<std::mutex> codecsQuiet(codecMutex);
+    writeWhileCodecsQuiet([&] {
       if (!report.error.empty()) {
         anyUnreadable = true;
         err << PROGRAM << ": " << path << ": " << report.error << "\n";
@@ -550,7 +475,7 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
         if (mode != OutputMode::Json) err << PROGRAM << ": " << path << ": no symbol found\n";
       }
       err.flush();
-    }
+    });
     if (mode == OutputMode::Text || mode == OutputMode::Utf8) {
       for (const DecodedSymbol& symbol : report.symbols) out << path << ": " << symbolLine(symbol, mode) << "\n";
     }
