@@ -171,17 +171,20 @@ TEST(ThinSymbolRead, OutlinesTheFinderTestDropsAreReadByTheThinStep) {
 // 640 x 480, quiet zone of two modules, 3 px per module.
 TEST(ThinSymbolRead, ShortLegBesideADarkDataColumnStillGivesTheColumnCount) {
   struct TurnedCase {
+    int cols;
     std::string text;
     double rotationDeg;
   };
   const TurnedCase CASES[] = {
-      {"Hello", 39.0}, {"Hello", 123.0}, {"Hello", 135.0}, {"Hello", 225.0}, {"Hello", 315.0},
-      {"1234567890", 27.0}, {"1234567890", 138.0}, {"1234567890", 207.0}, {"1234567890", 330.0},
+      {64, "Hello", 39.0},      {64, "Hello", 123.0},      {64, "Hello", 135.0},      {64, "Hello", 225.0},
+      {64, "Hello", 315.0},     {64, "1234567890", 27.0},  {64, "1234567890", 138.0}, {64, "1234567890", 207.0},
+      {64, "1234567890", 330.0}, {80, "Hello", 12.0},     {80, "1234567890", 81.0},  {96, "Hello", 3.0},
+      {96, "Hello", 93.0},      {96, "1234567890", 159.0},
   };
-  const ThinSize size = {8, 64, EncoderLib::Zint, true};
   for (const TurnedCase& turned : CASES) {
+    const ThinSize size = {8, turned.cols, EncoderLib::Zint, true};
     const std::optional<SymbolMatrix> symbol = encodeAt(turned.text, size);
-    ASSERT_TRUE(symbol && symbol->rows == 8 && symbol->cols == 64) << turned.text;
+    ASSERT_TRUE(symbol && symbol->rows == 8 && symbol->cols == turned.cols) << turned.text;
     testsupport::RenderOptions options;
     options.imageWidth = 640;
     options.imageHeight = 480;
@@ -191,7 +194,8 @@ TEST(ThinSymbolRead, ShortLegBesideADarkDataColumnStillGivesTheColumnCount) {
     const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(*symbol, options);
     ASSERT_FALSE(rendered.grey.empty());
     const WholeRead read = readWhole(rendered.grey);
-    EXPECT_EQ(read.texts, std::vector<std::string>{turned.text}) << turned.text << " at " << turned.rotationDeg;
+    EXPECT_EQ(read.texts, std::vector<std::string>{turned.text})
+        << sizeName(size) << " " << turned.text << " at " << turned.rotationDeg;
   }
 }
 
