@@ -35,6 +35,8 @@ constexpr size_t MAX_SIZES_DECODED = 3;     // sizes refined, sampled and handed
 // A placed size whose timing edges alternate this little (mean contrast step over both edges, at most
 // 1) is not worth refining; the timing guard below would refuse it anyway.
 constexpr double MIN_PLACED_SCORE = 0.25;
+// Finder bars whose thicknesses differ by more than this are taken to hold a doubled one (see below).
+constexpr double MAX_BAR_THICKNESS_RATIO = 1.6;
 constexpr double MIN_CONTRAST = 24.0;       // grey levels between finder and quiet zone
 constexpr double MIN_LEG_LENGTH = 8.0;      // pixels
 constexpr double MIN_MODULE_PIXELS = 1.5;   // finer grids cannot be sampled on the grey image
@@ -540,14 +542,26 @@ bool decodeFit(const IplImage* grey, const SizeFit& fit, Ecc200Message* message)
   return report.mostCorrections <= correctionAllowance(*fit.symbol);
 }
 
-// Sizes whose module counts lie within the tolerance of the bar-thickness estimate, or close to the
-// counts of the timing runs: the 30 sizes and the extensions.
-std::vector<const Ecc200Symbol*> plausibleSizes(double columns, double rows, int countedColumns, int countedRows) {
+// Module counts of the two legs, from their lengths over a module's width and height.
+struct ModuleCountEstimate {
+  double columns = 0.0, rows = 0.0;
+};
+
+bool fitsEstimate(const Ecc200Symbol& size, const ModuleCountEstimate& estimate) {
+  return std::fabs(size.columns - estimate.columns) <= SIZE_TOLERANCE * estimate.columns &&
+         std::fabs(size.rows - estimate.rows) <= SIZE_TOLERANCE * estimate.rows;
+}
+
+// Sizes whose module counts lie within the tolerance of the bar-thickness estimate or of the square-module
+// one when there is one (its counts are zero otherwise), or close to the counts of the timing runs: the
+// 30 sizes and the extensions.
+std::vector<const Ecc200Symbol*> plausibleSizes(const ModuleCountEstimate& fromBars,
+                                                const ModuleCountEstimate& fromSquareModules, int countedColumns,
+                                                int countedRows) {
   std::vector<const Ecc200Symbol*> sizes;
   auto near = [](int size, int counted) { return std::abs(size - counted) <= std::max(2, counted / 10); };
   auto fits = [&](const Ecc200Symbol& s) {
-    return (std::fabs(s.columns - columns) <= SIZE_TOLERANCE * columns &&
-            std::fabs(s.rows - rows) <= SIZE_TOLERANCE * rows) ||
+    return fitsEstimate(s, fromBars) || (fromSquareModules.columns > 0.0 && fitsEstimate(s, fromSquareModules)) ||
            (near(s.columns, countedColumns) && near(s.rows, countedRows));
   };
   for (int i = 0; i < ECC200_SYMBOL_COUNT; ++i) {
@@ -596,8 +610,15 @@ bool readByPerspective(const IplImage* grey, const IplImage* binary, const Locat
                                                unit(sub(frame.vertex, frame.verticalEnd)), 0.5 * moduleScale);
   const int countedRows = 2 * countDarkRuns(binary, frame.horizontalEnd, frame.edgeCorner,
                                             unit(sub(frame.vertex, frame.horizontalEnd)), 0.5 * moduleScale);
-  for (const Ecc200Symbol* size : plausibleSizes(horizontalLength / columnWidth, verticalLength / rowHeight,
-                                                 countedColumns, countedRows)) {
+  const ModuleCountEstimate fromBars = {horizontalLength / columnWidth, verticalLength / rowHeight};
+  // A bar measures two modules thick where the data module beside it is dark along most of the bar, as
+  // happens on the six inner modules of an 8-row symbol's short leg. When one bar is far thicker than the
+  // other, the thinner one's module gives counts too, as if the modules were square.
+  ModuleCountEstimate fromSquareModules;
+  if (std::max(columnWidth, rowHeight) > MAX_BAR_THICKNESS_RATIO * moduleScale) {
+    fromSquareModules = {horizontalLength / moduleScale, verticalLength / moduleScale};
+  }
+  for (const Ecc200Symbol* size : plausibleSizes(fromBars, fromSquareModules, countedColumns, countedRows)) {
     if (horizontalLength / size->columns < MIN_MODULE_PIXELS || verticalLength / size->rows < MIN_MODULE_PIXELS) {
       continue;
     }

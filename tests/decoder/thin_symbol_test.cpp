@@ -165,6 +165,40 @@ TEST(ThinSymbolRead, OutlinesTheFinderTestDropsAreReadByTheThinStep) {
   }
 }
 
+// On an 8-row symbol the vertical finder bar has six modules clear of the corners; where the data
+// module beside most of them is dark, the bar measures two modules thick and halves the column count the
+// perspective read expects, so the true size was never tried. Frames as the rotation sweep draws them:
+// 640 x 480, quiet zone of two modules, 3 px per module.
+TEST(ThinSymbolRead, ShortLegBesideADarkDataColumnStillGivesTheColumnCount) {
+  struct TurnedCase {
+    int cols;
+    std::string text;
+    double rotationDeg;
+  };
+  const TurnedCase CASES[] = {
+      {64, "Hello", 39.0},      {64, "Hello", 123.0},      {64, "Hello", 135.0},      {64, "Hello", 225.0},
+      {64, "Hello", 315.0},     {64, "1234567890", 27.0},  {64, "1234567890", 138.0}, {64, "1234567890", 207.0},
+      {64, "1234567890", 330.0}, {80, "Hello", 12.0},     {80, "1234567890", 81.0},  {96, "Hello", 3.0},
+      {96, "Hello", 93.0},      {96, "1234567890", 159.0},
+  };
+  for (const TurnedCase& turned : CASES) {
+    const ThinSize size = {8, turned.cols, EncoderLib::Zint, true};
+    const std::optional<SymbolMatrix> symbol = encodeAt(turned.text, size);
+    ASSERT_TRUE(symbol && symbol->rows == 8 && symbol->cols == turned.cols) << turned.text;
+    testsupport::RenderOptions options;
+    options.imageWidth = 640;
+    options.imageHeight = 480;
+    options.moduleSize = 3.0;
+    options.quietZone = 2;
+    options.rotationDeg = turned.rotationDeg;
+    const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(*symbol, options);
+    ASSERT_FALSE(rendered.grey.empty());
+    const WholeRead read = readWhole(rendered.grey);
+    EXPECT_EQ(read.texts, std::vector<std::string>{turned.text})
+        << sizeName(size) << " " << turned.text << " at " << turned.rotationDeg;
+  }
+}
+
 // The candidate's corners are the symbol's: the L vertex at the finder's corner, the leg ends (before the
 // locator's inward step) at the finder's far corners.
 TEST(ThinSymbolCandidates, CornersLieOnTheSymbolsOuterCorners) {
