@@ -1,10 +1,29 @@
+#include <malloc.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "tools/decode_command.h"
 
+namespace {
+
+// Every picture's buffers are large blocks that the allocator would otherwise map and unmap from the
+// system for each file; with several jobs in one process each unmapping stalls the other threads (the
+// address space is shared), which cost about a tenth of `-j 2`'s time. Kept in the heap, they are reused
+// from file to file. Larger pictures than this still get blocks of their own.
+constexpr int MAPPED_BLOCK_MIN_BYTES = 32 * 1024 * 1024;
+constexpr int HEAP_TRIM_MIN_BYTES = 64 * 1024 * 1024;
+
+void keepPictureBuffersInTheHeap() {
+  mallopt(M_MMAP_THRESHOLD, MAPPED_BLOCK_MIN_BYTES);
+  mallopt(M_TRIM_THRESHOLD, HEAP_TRIM_MIN_BYTES);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  keepPictureBuffersInTheHeap();
   std::vector<std::string> args(argv + 1, argv + argc);
   const int status = runDecodeCommand(args, std::cout, std::cerr);
   std::cout.flush();
