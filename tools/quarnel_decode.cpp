@@ -11,7 +11,7 @@ namespace {
 // Every picture's buffers are large blocks that the allocator would otherwise map and unmap from the
 // system for each file; with several jobs in one process each unmapping stalls the other threads (the
 // address space is shared), which cost about a tenth of `-j 2`'s time. Kept in the heap, they are reused
-// from file to file. Larger pictures than this still get blocks of their own.
+// from file to file. Blocks larger than this (a colour picture of over ten megapixels) are still mapped.
 constexpr int MAPPED_BLOCK_MIN_BYTES = 32 * 1024 * 1024;
 constexpr int HEAP_TRIM_MIN_BYTES = 64 * 1024 * 1024;
 
