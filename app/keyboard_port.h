@@ -41,8 +41,8 @@ struct KeyboardPort {
 // test extension every call is a no-op and one line on standard error says so; *opened tells which.
 KeyboardPort openX11Keyboard(bool* opened = nullptr);
 
-// The keyboard the program types with: the uinput virtual keyboard (keyboard_uinput.h) in a Wayland
-// session, the X display otherwise, as keyboard_choice.h decides. One line on standard error says
+// The keyboard the program types with: the uinput virtual keyboard (uinput/keyboard_uinput.h) in a Wayland
+// session, the X display otherwise, as linux/keyboard_choice.h decides. One line on standard error says
 // which, or why nothing can type.
 KeyboardPort openKeyboard();
 

@@ -16,7 +16,7 @@
 #include "app/scanner_worker.h"
 #include "app/sound_port.h"
 #include "capture/camera_listing.h"
-#include "capture/v4l2_backend.h"
+#include "capture/v4l2/v4l2_backend.h"
 
 namespace {
 

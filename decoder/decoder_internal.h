@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "decoder/pass_leftovers.h"
+#include "decoder/second_look/pass_leftovers.h"
 #include "decoder/symbol_decoder.h"
 
 // Lets tests look at a call's context between the locator and the grid stage.

@@ -40,6 +40,9 @@ endif()
 
 # Documents: the README, the licence in Debian's copyright format, and the change log.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUARNEL_DOC_DIR})
+# The README links the developers' documents; they go beside it so that the links hold.
+file(GLOB QUARNEL_DEVELOPER_DOCS ${PROJECT_SOURCE_DIR}/docs/*.md)
+install(FILES ${QUARNEL_DEVELOPER_DOCS} DESTINATION ${QUARNEL_DOC_DIR}/docs)
 install(FILES ${QUARNEL_PACKAGING_DIR}/copyright DESTINATION ${QUARNEL_DOC_DIR})
 set(QUARNEL_CHANGELOG ${CMAKE_BINARY_DIR}/changelog.gz)
 add_custom_command(

@@ -25,7 +25,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "capture/capture_manager.h"
-#include "capture/v4l2_backend.h"
+#include "capture/v4l2/v4l2_backend.h"
 #include "tests/fakecam/fake_camera.h"
 #include "tests/support/standard_output.h"
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture/pixel_conversion.h"
+#include "capture/v4l2/pixel_conversion.h"
 #include "tests/fuzz/fuzz_input.h"
 
 namespace {

@@ -1,7 +1,8 @@
 // The decoder's outputs (status, count, corners and texts of both scanner passes) on the benchmark's
-// 640 x 480 frames must stay exactly as recorded in decoder_outputs.txt. The benchmark writes that file
-// (--write-fixture) and checks all three frame sizes (--check-fixture); this test regenerates the frames
-// and checks the smallest size, which covers every symbol size and every kind of frame.
+// frames must stay exactly as recorded in decoder_outputs.txt. The benchmark writes that file
+// (--write-fixture) and checks it too (--check-fixture); this test regenerates the frames and checks every
+// size: the smallest, which covers every symbol size and every kind of frame, in every build, and the two
+// larger ones as a study.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -115,19 +116,33 @@ TEST_F(DecoderOutputs, PixelExactFramesHoldWholeModulesOfTwoLevels) {
   EXPECT_GT(exactFrames, 0);
 }
 
-TEST_F(DecoderOutputs, BothPassesOnEverySmallFrameMatchTheFixture) {
-  const benchframes::FrameSize& size = benchframes::FRAME_SIZES[0];
-  for (const benchframes::FrameRecipe& recipe : recipes()) {
+// Both passes on every frame of one size against its recorded blocks.
+void expectFramesOfSizeMatchTheFixture(const benchframes::FrameSize& size,
+                                       const std::vector<benchframes::FrameRecipe>& recipes,
+                                       const std::map<std::string, std::string>& blocks) {
+  for (const benchframes::FrameRecipe& recipe : recipes) {
     const benchframes::Frame frame = benchframes::renderFrame(recipe, size);
-    ASSERT_FALSE(frame.grey.empty()) << recipe.name;
+    ASSERT_FALSE(frame.grey.empty()) << size.name << " " << recipe.name;
     const std::string actual = passoutputs::describePasses(size.name, recipe.name, frame.grey);
-    const auto found = blocks().find(std::string(size.name) + " " + recipe.name);
-    const std::string expected = found == blocks().end() ? "(not recorded)\n" : found->second;
+    const auto found = blocks.find(std::string(size.name) + " " + recipe.name);
+    const std::string expected = found == blocks.end() ? "(not recorded)\n" : found->second;
     // The first line is the frame's pixel digest: when it differs, the frames moved under the fixture.
-    EXPECT_EQ(expected, actual) << recipe.name
+    EXPECT_EQ(expected, actual) << size.name << " " << recipe.name
                                 << (firstLine(expected) == firstLine(actual)
                                         ? ""
                                         : ": the frame itself changed (encoder or renderer), not the decoder");
+  }
+}
+
+TEST_F(DecoderOutputs, BothPassesOnEverySmallFrameMatchTheFixture) {
+  expectFramesOfSizeMatchTheFixture(benchframes::FRAME_SIZES[0], recipes(), blocks());
+}
+
+// The larger sizes take the decoder through longer contours and wider crops; they are a study, run by the
+// test command in its optimized build.
+TEST_F(DecoderOutputs, BothPassesOnEveryLargerFrameMatchTheFixture) {
+  for (int s = 1; s < benchframes::FRAME_SIZE_COUNT; ++s) {
+    expectFramesOfSizeMatchTheFixture(benchframes::FRAME_SIZES[s], recipes(), blocks());
   }
 }
 

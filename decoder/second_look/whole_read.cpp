@@ -1,0 +1,171 @@
+// The scanner's whole read: the global pass, the adaptive pass when the global one read nothing, and the
+// second look when neither did.
+#include <cstring>
+#include <vector>
+
+#include "decoder/append.h"
+#include "decoder/decoder.h"
+#include "decoder/decoder_internal.h"
+#include "decoder/second_look/second_look.h"
+
+namespace {
+
+constexpr int PASS_COUNT = 2;
+constexpr ScanPass PASSES[PASS_COUNT] = {SCAN_GLOBAL_PASS, SCAN_ADAPTIVE_PASS};
+constexpr ScanStep PASS_STEPS[PASS_COUNT] = {SCAN_READ_BY_GLOBAL_PASS, SCAN_READ_BY_ADAPTIVE_PASS};
+
+struct WholeRead {
+  DecodeResult results[DECODE_MAX_RESULTS];
+  int count = 0;
+  std::vector<DecodedSymbol> messages;
+  ScanStep readBy = SCAN_NOTHING_READ;
+};
+
+// Puts the second look's reads into result form: a message that cannot stand whole as text is left
+// out of the results, as the passes do.
+void takeSecondLookReads(std::vector<DecodedSymbol> symbols, WholeRead* read) {
+  std::memset(read->results, 0, sizeof(read->results));
+  read->count = 0;
+  for (const DecodedSymbol& symbol : symbols) {
+    if (read->count >= DECODE_MAX_RESULTS || !fitsTextField(symbol.message)) continue;
+    DecodeResult& slot = read->results[read->count++];
+    std::memcpy(slot.corners, symbol.corners, sizeof(slot.corners));
+    if (!symbol.message.empty()) std::memcpy(slot.text, symbol.message.data(), symbol.message.size());
+    slot.text[symbol.message.size()] = '\0';
+  }
+  read->messages = std::move(symbols);
+}
+
+// The results are the read messages that stand whole as text, in the same order (the passes and
+// takeSecondLookReads both keep that rule), so the k-th such message carries the meaning of results[k].
+void copyResultMeanings(const WholeRead& read, Ecc200Meaning* meanings) {
+  int k = 0;
+  for (const DecodedSymbol& symbol : read.messages) {
+    if (k >= read.count) break;
+    if (fitsTextField(symbol.message)) meanings[k++] = symbol.meaning;
+  }
+}
+
+// Runs pass p over the image: its symbols into *messages, its results into read->results and *count,
+// what it made into *leftovers. False when the pass could not run.
+bool runPass(IplImage* grey, int p, bool readEveryCandidate, WholeRead* read, std::vector<DecodedSymbol>* messages,
+             int* count, PassLeftovers* leftovers) {
+  return runDecoder(grey, PASSES[p].threshold, PASSES[p].flags, nullptr, messages, read->results, count, leftovers,
+                    readEveryCandidate) == 0;
+}
+
+CvPoint2D32f centreOf(const DecodedSymbol& symbol) {
+  CvPoint2D32f centre = {0.0f, 0.0f};
+  for (const CvPoint& corner : symbol.corners) {
+    centre.x += 0.25f * static_cast<float>(corner.x);
+    centre.y += 0.25f * static_cast<float>(corner.y);
+  }
+  return centre;
+}
+
+// A file's whole read: a picture may hold many labels that no single step reads all of, so every step
+// runs through every candidate, and each adds the symbols that lie outside those already read (the same
+// symbol is often read by both passes, or from two outlines in one). Returns -1 when neither pass ran.
+int readEveryStep(IplImage* grey, WholeRead* read) {
+  PassLeftovers leftovers[PASS_COUNT];
+  bool anyPassRan = false;
+  for (int p = 0; p < PASS_COUNT; ++p) {
+    std::vector<DecodedSymbol> messages;
+    int count = 0;
+    if (!runPass(grey, p, true, read, &messages, &count, &leftovers[p])) continue;
+    anyPassRan = true;
+    for (DecodedSymbol& symbol : messages) {
+      if (read->messages.size() >= static_cast<size_t>(DECODE_MAX_CANDIDATES)) break;
+      if (liesInRead(centreOf(symbol), read->messages)) continue;
+      if (read->readBy == SCAN_NOTHING_READ) read->readBy = PASS_STEPS[p];
+      read->messages.push_back(std::move(symbol));
+    }
+  }
+  read->count = 0;  // the result slots were only the passes' scratch
+  if (!anyPassRan) return -1;
+
+  std::vector<DecodedSymbol> withRescued = read->messages;  // the second look skips what lies in these
+  try {
+    const ScanStep step = secondLook(grey, leftovers, PASS_COUNT, &withRescued, DECODE_MAX_CANDIDATES);
+    if (read->readBy == SCAN_NOTHING_READ) read->readBy = step;
+    read->messages = std::move(withRescued);
+  } catch (...) {
+    // An image-library error inside the second look costs its reads, never those of the passes.
+  }
+  return 0;
+}
+
+// What a whole read is for: the scanner's results, or whole messages; files want every symbol.
+enum class ReadScope { Results, Messages, EveryMessage };
+
+// A step has read something when it gave a result with text (Results) or any symbol at all (the
+// message scopes). Returns -1 when neither pass could run.
+int runWholeRead(IplImage* grey, ReadScope scope, WholeRead* read) {
+  if (scope == ReadScope::EveryMessage) return readEveryStep(grey, read);
+  const bool countsMessages = scope != ReadScope::Results;
+  PassLeftovers leftovers[PASS_COUNT];
+  bool anyPassRan = false;
+  for (int p = 0; p < PASS_COUNT; ++p) {
+    std::vector<DecodedSymbol> messages;
+    int count = 0;
+    if (!runPass(grey, p, false, read, &messages, &count, &leftovers[p])) continue;
+    anyPassRan = true;
+    read->count = count;
+    read->messages = std::move(messages);
+    if (countsMessages ? !read->messages.empty() : count > 0) {
+      read->readBy = PASS_STEPS[p];
+      return 0;
+    }
+  }
+  if (!anyPassRan) return -1;
+
+  std::vector<DecodedSymbol> rescued;
+  ScanStep step = SCAN_NOTHING_READ;
+  try {
+    step = secondLook(grey, leftovers, PASS_COUNT, &rescued);
+  } catch (...) {
+    // An image-library error inside the second look costs its reads, never the frame.
+    rescued.clear();
+    step = SCAN_NOTHING_READ;
+  }
+  if (step != SCAN_NOTHING_READ) {
+    takeSecondLookReads(std::move(rescued), read);
+    read->readBy = step;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readBy, Ecc200Meaning* meanings) {
+  WholeRead read;
+  if (runWholeRead(grey, ReadScope::Results, &read) != 0) return -1;
+  if (results != nullptr && count != nullptr) {
+    std::memcpy(results, read.results, sizeof(read.results));
+    *count = read.count;
+  }
+  if (meanings != nullptr) copyResultMeanings(read, meanings);
+  if (readBy != nullptr) *readBy = read.count > 0 ? read.readBy : SCAN_NOTHING_READ;
+  return 0;
+}
+
+namespace {
+
+int readMessages(IplImage* grey, ReadScope scope, std::vector<DecodedSymbol>* symbols, ScanStep* readBy) {
+  if (symbols == nullptr) return -1;
+  WholeRead read;
+  if (runWholeRead(grey, scope, &read) != 0) return -1;
+  symbols->insert(symbols->end(), read.messages.begin(), read.messages.end());
+  if (readBy != nullptr) *readBy = read.messages.empty() ? SCAN_NOTHING_READ : read.readBy;
+  return 0;
+}
+
+}  // namespace
+
+int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy) {
+  return readMessages(grey, ReadScope::Messages, symbols, readBy);
+}
+
+int scanImageEveryMessage(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy) {
+  return readMessages(grey, ReadScope::EveryMessage, symbols, readBy);
+}
