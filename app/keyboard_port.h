@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // keysymScan's answer: the key code in the low byte and the modifier state in the high byte; 0xFF in
 // either byte (as in KEY_SCAN_NONE) means that no key of the active layout produces the keysym.
@@ -23,6 +24,13 @@ constexpr int KEY_ALTGR = 0x101;
 // keyEvent flag: release the key instead of pressing it.
 constexpr unsigned KEY_EVENT_UP = 2;
 
+// heldModifiers bits: modifier keys the user is holding down. Locks (Caps Lock, Num Lock) are not held.
+constexpr unsigned KEY_HELD_SHIFT = 1;
+constexpr unsigned KEY_HELD_CONTROL = 2;
+constexpr unsigned KEY_HELD_ALT = 4;
+constexpr unsigned KEY_HELD_SUPER = 8;
+constexpr unsigned KEY_HELD_ALTGR = 16;
+
 struct KeyboardPort {
   // The key and modifier state that produce the keysym (text_keysyms.h) on the active layout, or
   // KEY_SCAN_NONE.
@@ -33,6 +41,14 @@ struct KeyboardPort {
   std::function<void()> flushKeys;
   // Whether some window would receive typed keys now; unset: assumed so.
   std::function<bool()> hasFocusTarget;
+  // Makes the keysyms of one line typeable where the layer can, before the line's first keysymScan: the
+  // X11 layer binds spare key codes of its keymap to the keysyms no key gives, in one keymap change.
+  // Unset: the layout stays as it is.
+  std::function<void(const std::vector<std::uint32_t>& keysyms)> bindKeysyms;
+  // Undoes bindKeysyms once the line's keys are flushed. Unset: nothing to undo.
+  std::function<void()> releaseKeysyms;
+  // The modifier keys held down now (KEY_HELD_* bits). Unset: the layer cannot see them.
+  std::function<unsigned()> heldModifiers;
   // False when the keyboard could not be set up and every key is lost; the window says so.
   bool canType = true;
 };

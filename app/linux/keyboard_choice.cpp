@@ -90,7 +90,12 @@ int probeUinput() {
 
 // Reports that it cannot type, so the window can tell the user that reads are not typed.
 KeyboardPort silentKeyboard() {
-  return KeyboardPort{[](std::uint32_t) { return KEY_SCAN_NONE; }, [](int, unsigned) {}, [] {}, {}, false};
+  KeyboardPort port;
+  port.keysymScan = [](std::uint32_t) { return KEY_SCAN_NONE; };
+  port.keyEvent = [](int, unsigned) {};
+  port.flushKeys = [] {};
+  port.canType = false;
+  return port;
 }
 
 KeyboardPort openKeyboard() {

@@ -115,17 +115,16 @@ std::set<int> keysToDeclare(xkb_keymap* keymap) {
 
 KeyboardPort uinputKeyboardPort(std::shared_ptr<UinputKeyboard> keyboard) {
   keyboard->table = buildKeyLayoutTable(keyboard->keymap.get(), keyboard->locks);
-  return KeyboardPort{
-      [keyboard](std::uint32_t keysym) { return keysymScanUinput(*keyboard, keysym); },
-      [keyboard](int key, unsigned flags) { keyEventUinput(*keyboard, key, flags); },
-      // Writes reach the kernel at once; the lights are read again before the next line, so a Caps
-      // Lock switched meanwhile is seen.
-      [keyboard] { keyboard->locksStale = true; },
-      // A virtual keyboard cannot see which window has the focus; the compositor delivers the keys
-      // to whichever has it.
-      [] { return true; },
-      true,
-  };
+  KeyboardPort port;
+  port.keysymScan = [keyboard](std::uint32_t keysym) { return keysymScanUinput(*keyboard, keysym); };
+  port.keyEvent = [keyboard](int key, unsigned flags) { keyEventUinput(*keyboard, key, flags); };
+  // Writes reach the kernel at once; the lights are read again before the next line, so a Caps Lock
+  // switched meanwhile is seen.
+  port.flushKeys = [keyboard] { keyboard->locksStale = true; };
+  // A virtual keyboard cannot see which window has the focus; the compositor delivers the keys to
+  // whichever has it.
+  port.hasFocusTarget = [] { return true; };
+  return port;
 }
 
 std::optional<KeyboardPort> openUinputKeyboard(std::string& note) {

@@ -221,11 +221,10 @@ KeyboardPort openX11Keyboard(bool* opened) {
     return silentKeyboard();
   }
   if (opened != nullptr) *opened = true;
-  return KeyboardPort{
-      [keyboard](std::uint32_t keysym) { return keysymScanX11(*keyboard, keysym); },
-      [keyboard](int key, unsigned flags) { keyEventX11(*keyboard, key, flags); },
-      [keyboard] { flushKeysX11(*keyboard); },
-      [keyboard] { return hasFocusTargetX11(*keyboard); },
-      true,
-  };
+  KeyboardPort port;
+  port.keysymScan = [keyboard](std::uint32_t keysym) { return keysymScanX11(*keyboard, keysym); };
+  port.keyEvent = [keyboard](int key, unsigned flags) { keyEventX11(*keyboard, key, flags); };
+  port.flushKeys = [keyboard] { flushKeysX11(*keyboard); };
+  port.hasFocusTarget = [keyboard] { return hasFocusTargetX11(*keyboard); };
+  return port;
 }
