@@ -25,6 +25,9 @@ constexpr const char* HELP_TEXT =
     "                           default return\n"
     "      --hold-off=MS      pause after a typed read, 0 to 600000 milliseconds;\n"
     "                           default 5000\n"
+    "      --hold-off-scope=S what the pause holds back: any (every read, the default) or\n"
+    "                           same (only the text just typed; a different label is typed\n"
+    "                           at once)\n"
     "      --no-beep          confirm reads without the beep\n"
     "      --no-type          read, show and log, but type nothing\n"
     "      --gs=TEXT          type TEXT in place of each group separator (the field separator\n"
@@ -36,6 +39,7 @@ constexpr const char* HELP_TEXT =
     "      --log=FILE         append a line per typed read (per read with --no-type) to FILE:\n"
     "                           local time (ISO 8601 with the offset), a tab, and the text\n"
     "                           with bytes outside printable ASCII and the backslash as \\xHH;\n"
+    "                           a read that was not typed adds a tab, \"not typed: \" and why;\n"
     "                           the file is created with mode 0600\n"
     "      --help             show this help and exit\n"
     "      --version          show the version and exit\n"
@@ -57,7 +61,7 @@ struct OptionSpec {
 constexpr OptionSpec OPTION_SPECS[] = {
     {"--help", false},     {"--version", false},  {"--list-cameras", false}, {"--camera", true},
     {"--suffix", true},    {"--hold-off", true},  {"--no-beep", false},      {"--no-type", false},
-    {"--log", true},       {"--gs", true},        {"--aim", false},
+    {"--log", true},       {"--gs", true},        {"--aim", false},          {"--hold-off-scope", true},
 };
 
 const OptionSpec* findOption(const std::string& name) {
@@ -125,6 +129,14 @@ std::string applyOption(ProgramOptions& options, const std::string& name, const 
     const auto ms = parseBoundedNumber(value, SETTINGS_MAX_HOLD_OFF_MS);
     if (!ms) return "invalid hold-off '" + value + "' for '--hold-off': give 0 to 600000 milliseconds";
     settings.wedge.holdOffMs = static_cast<std::int32_t>(*ms);
+  } else if (name == "--hold-off-scope") {
+    if (value == "any") {
+      settings.wedge.holdOffScope = HoldOffScope::Any;
+    } else if (value == "same") {
+      settings.wedge.holdOffScope = HoldOffScope::Same;
+    } else {
+      return "invalid hold-off scope '" + value + "' for '--hold-off-scope': give any or same";
+    }
   } else if (name == "--aim") {
     settings.wedge.aimPrefix = true;
   } else if (name == "--gs") {

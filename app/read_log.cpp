@@ -47,8 +47,10 @@ std::string isoLocalTime(const std::tm& localTime, int milliseconds, long utcOff
   return text;
 }
 
-std::string readLogLine(const std::string& isoTime, const std::string& text) {
-  return isoTime + '\t' + escapeMessage(std::vector<std::uint8_t>(text.begin(), text.end())) + '\n';
+std::string readLogLine(const std::string& isoTime, const std::string& text, const std::string& notTypedReason) {
+  std::string line = isoTime + '\t' + escapeMessage(std::vector<std::uint8_t>(text.begin(), text.end()));
+  if (!notTypedReason.empty()) line += "\tnot typed: " + notTypedReason;
+  return line + '\n';
 }
 
 bool appendReadLogLine(const ReadLogFile& log, const std::string& line, std::string* error) {
@@ -70,17 +72,31 @@ bool appendReadLogLine(const ReadLogFile& log, const std::string& line, std::str
   return true;
 }
 
+namespace {
+
+// Stamps a read with the current local time and appends its line; a failed write is said on standard
+// error.
+void appendStamped(const ReadLogFile& log, const std::string& text, const std::string& notTypedReason) {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  const int milliseconds = static_cast<int>(sinceEpoch.count() % 1000);
+  const std::string line = readLogLine(isoLocalTime(local, milliseconds, local.tm_gmtoff), text, notTypedReason);
+  std::string error;
+  if (!appendReadLogLine(log, line, &error)) {
+    std::fprintf(stderr, "quarnel: cannot write to the log %s: %s\n", log.path.c_str(), error.c_str());
+  }
+}
+
+}  // namespace
+
 ReadLogPort makeReadLogPort(const ReadLogFile& log) {
-  return ReadLogPort{[&log](const std::string& text) {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    const int milliseconds = static_cast<int>(sinceEpoch.count() % 1000);
-    std::string error;
-    if (!appendReadLogLine(log, readLogLine(isoLocalTime(local, milliseconds, local.tm_gmtoff), text), &error)) {
-      std::fprintf(stderr, "quarnel: cannot write to the log %s: %s\n", log.path.c_str(), error.c_str());
-    }
-  }};
+  ReadLogPort port;
+  port.append = [&log](const std::string& text) { appendStamped(log, text, ""); };
+  port.appendNotTyped = [&log](const std::string& text, const std::string& reason) {
+    appendStamped(log, text, reason);
+  };
+  return port;
 }

@@ -1,6 +1,6 @@
 // The read log of --log: one line per typed read, appended to a file that is opened once at start.
 // A line is the local time in ISO 8601 with its offset, a tab, and the text escaped as quarnel-decode
-// prints it.
+// prints it. A read that was not typed adds a tab and "not typed: " with the reason.
 #ifndef QUARNEL_APP_READ_LOG_H_
 #define QUARNEL_APP_READ_LOG_H_
 
@@ -12,6 +12,8 @@
 struct ReadLogPort {
   // text holds the read's bytes, without a terminating NUL.
   std::function<void(const std::string& text)> append;
+  // A read that was not typed, and why.
+  std::function<void(const std::string& text, const std::string& reason)> appendNotTyped;
 };
 
 // The open log file. Owns its descriptor.
@@ -32,8 +34,8 @@ bool openReadLog(ReadLogFile& log, const std::string& path, std::string* error);
 // "2026-12-10T14:03:05.123+01:00": local time with milliseconds and the offset from UTC.
 std::string isoLocalTime(const std::tm& localTime, int milliseconds, long utcOffsetSeconds);
 
-// One line of the log, ending in a line feed.
-std::string readLogLine(const std::string& isoTime, const std::string& text);
+// One line of the log, ending in a line feed; with a reason, the line of a read that was not typed.
+std::string readLogLine(const std::string& isoTime, const std::string& text, const std::string& notTypedReason = "");
 
 // Writes line whole (retrying partial writes) and flushes it to the file; false with the system's
 // reason when it could not be written.

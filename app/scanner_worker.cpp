@@ -1,14 +1,18 @@
 // The scanner worker's start-up and frame cycle.
 #include "app/scanner_worker.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "app/preview_notice.h"
 #include "capture/camera_listing.h"
 #include "decoder/cv_handles.h"
+#include "text/charset.h"
+#include "text/utf8.h"
 
 #include <opencv2/imgproc/imgproc_c.h>
 #include <opencv2/core.hpp>
@@ -80,23 +84,35 @@ void acquireFrame(ScannerWorker& worker, CaptureManager& capture, const AppPorts
   }
 }
 
-void decodeFrame(ScannerWorker& worker) {
-  worker.count = 0;
-  // A scripted read may leave meanings alone: what it does not set is a plain message.
-  for (Ecc200Meaning& meaning : worker.meanings) meaning = Ecc200Meaning{};
-  worker.scan(worker.grey, worker.results, &worker.count, worker.meanings);
-  if (worker.count < 0) worker.count = 0;
-  if (worker.count > DECODE_MAX_RESULTS) worker.count = DECODE_MAX_RESULTS;
+// The label of a symbol: its message as UTF-8 (NUL bytes of a UTF-16 message are code units, not ends),
+// cut at a character boundary to fit the result record.
+void labelResult(const DecodedSymbol& symbol, DecodeResult* result) {
+  for (int c = 0; c < 4; ++c) result->corners[c] = symbol.corners[c];
+  const std::string text = messageText(symbol.message, symbol.meaning.ecis).utf8;
+  std::size_t length = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t step = std::max<std::size_t>(1, utf8SequenceLength(text, at));
+    if (at + step > static_cast<std::size_t>(DECODE_TEXT_SIZE - 1)) break;
+    at += step;
+    length = at;
+  }
+  std::memset(result->text, 0, sizeof result->text);
+  std::memcpy(result->text, text.data(), length);
 }
 
-// The band's warning for this cycle, or null: typing impossible, or a read recently not typed for want
-// of a focused window.
-const char* previewWarning(const ScannerWorker& worker, const AppPorts& ports) {
+void decodeFrame(ScannerWorker& worker) {
+  worker.symbols.clear();
+  worker.count = 0;
+  if (worker.scan(worker.grey, &worker.symbols) != 0) worker.symbols.clear();
+  if (worker.symbols.size() > static_cast<std::size_t>(DECODE_MAX_RESULTS)) worker.symbols.resize(DECODE_MAX_RESULTS);
+  worker.count = static_cast<int>(worker.symbols.size());
+  for (int i = 0; i < worker.count; ++i) labelResult(worker.symbols[static_cast<std::size_t>(i)], &worker.results[i]);
+}
+
+// The band's warning for this cycle, or empty: typing impossible, or why a recent read was not typed.
+std::string previewWarning(const ScannerWorker& worker, const AppPorts& ports) {
   if (!ports.keyboard.canType && worker.wedge.settings.typeReads) return WARNING_CANNOT_TYPE;
-  if (worker.wedge.unfocusedRead && ports.clock.tickCount() - worker.wedge.unfocusedTick < SCANNER_NO_FOCUS_NOTE_MS) {
-    return WARNING_NO_FOCUS;
-  }
-  return nullptr;
+  return wedgeBandText(worker.wedge, ports.clock.tickCount(), SCANNER_NO_FOCUS_NOTE_MS);
 }
 
 // The scaled frame, or, while there is none yet, a message saying why. The notices are drawn on the
@@ -116,7 +132,8 @@ void showPreview(const ScannerWorker& worker, const AppPorts& ports) {
       preview->origin = worker.colour->origin;
       cvResize(worker.colour, preview.get(), CV_INTER_AREA);
     }
-    if (const char* warning = previewWarning(worker, ports)) drawWarningBand(picture, warning);
+    const std::string warning = previewWarning(worker, ports);
+    if (!warning.empty()) drawWarningBand(picture, warning);
   } catch (const cv::Exception&) {
     return;  // a preview too large to allocate is skipped for this cycle like an empty one
   }
@@ -191,8 +208,10 @@ void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPo
   const std::uint32_t tickAfter = ports.clock.tickCount();
 
   for (int i = 0; i < worker.count; ++i) {
+    const DecodedSymbol& symbol = worker.symbols[static_cast<std::size_t>(i)];
     drawResult(worker.colour, i, worker.results[i]);
-    confirmRead(worker.wedge, ports, i, worker.results[i], worker.meanings[i]);
+    const std::string_view message(reinterpret_cast<const char*>(symbol.message.data()), symbol.message.size());
+    confirmRead(worker.wedge, ports, i, message, symbol.meaning);
   }
 
   showPreview(worker, ports);

@@ -29,10 +29,9 @@ constexpr float SCANNER_LABEL_WIDTH = 0.8f;
 constexpr float SCANNER_FONT_SCALE = 0.0008f;
 constexpr double SCANNER_LABEL_BASELINE = 0.03125;
 
-// The whole read of one frame (scanImage's form: results, count, 0 or -1, and meanings[i] the meaning of
-// results[i]).
-using ScanFunction =
-    std::function<int(IplImage* grey, DecodeResult* results, int* count, Ecc200Meaning* meanings)>;
+// The whole read of one frame in scanImageMessages' form: every symbol with its whole message, however
+// long, NUL bytes included; 0, or -1 when the image could not be read.
+using ScanFunction = std::function<int(IplImage* grey, std::vector<DecodedSymbol>* symbols)>;
 
 // The worker's state, private to its thread. Owns its images.
 struct ScannerWorker {
@@ -41,14 +40,16 @@ struct ScannerWorker {
   ScannerWorker(const ScannerWorker&) = delete;
   ScannerWorker& operator=(const ScannerWorker&) = delete;
 
-  ScanFunction scan = [](IplImage* grey, DecodeResult* results, int* count, Ecc200Meaning* meanings) {
-    return scanImage(grey, results, count, nullptr, meanings);
+  ScanFunction scan = [](IplImage* grey, std::vector<DecodedSymbol>* symbols) {
+    return scanImageMessages(grey, symbols);
   };  // tests may put a scripted read here
   IplImage* colour = nullptr;           // B, G, R, rows top-down, packed rows; null while the size is 0 x 0
   std::vector<std::uint8_t> colourPixels;
   IplImage* grey = nullptr;             // made at the first processed cycle
+  // The symbols of the last frame, at most DECODE_MAX_RESULTS: whole messages for the wedge, and each
+  // one's outline with its text as a label (the message as UTF-8, cut to the record's size).
+  std::vector<DecodedSymbol> symbols;
   DecodeResult results[DECODE_MAX_RESULTS]{};
-  Ecc200Meaning meanings[DECODE_MAX_RESULTS]{};  // of each result: its character sets, GS1 or not
   int count = 0;
   int missCount = 0;
   KeyboardWedge wedge;
@@ -57,7 +58,7 @@ struct ScannerWorker {
   bool frameArrived = false;     // a frame has been copied since the worker started
 };
 
-// How long the preview's band says that a read was not typed for want of a focused window.
+// How long the preview's band says that a read was not typed, and why.
 constexpr std::uint32_t SCANNER_NO_FOCUS_NOTE_MS = 3000;
 
 // The preview size for a client area: width a multiple of 16, height three quarters of it. 0 x 0 when

@@ -15,10 +15,15 @@ constexpr std::int32_t SETTINGS_MAX_HOLD_OFF_MS = 600000;
 // The key typed after each text.
 enum class TypedSuffix { Return, Tab, None };
 
+// Which reads the hold-off keeps from being typed: any read (the program's default), or only the text
+// that was just typed, so that a different label is typed at once.
+enum class HoldOffScope { Any, Same };
+
 // The wedge's part: how a read is confirmed.
 struct WedgeSettings {
   TypedSuffix suffix = TypedSuffix::Return;
   std::int32_t holdOffMs = SETTINGS_DEFAULT_HOLD_OFF_MS;  // pause after a typed read, 0 .. 600000
+  HoldOffScope holdOffScope = HoldOffScope::Any;
   bool beep = true;
   bool typeReads = true;  // false: reads are shown and logged, nothing is typed
   // Typed in place of each group separator (byte 29, the field separator of GS1 data), as UTF-8;

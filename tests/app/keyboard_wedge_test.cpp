@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -356,10 +357,22 @@ TEST(WedgeSettings, NoBeepStillTypesAndHoldsOff) {
 }
 
 // Records what the wedge hands to the log.
+// What a read that is not typed says on standard error, for a reason that contains `why`.
+bool saysNotTyped(const std::string& said, const std::string& why) {
+  return said.rfind("quarnel: read not typed (", 0) == 0 && said.find(why) != std::string::npos &&
+         said.find('\n') == said.size() - 1;
+}
+
 struct LogRecorder {
   std::vector<std::string> lines;
+  std::vector<std::string> notTyped;  // "text: reason"
   ReadLogPort port() {
-    return ReadLogPort{[this](const std::string& text) { lines.push_back(text); }};
+    ReadLogPort port;
+    port.append = [this](const std::string& text) { lines.push_back(text); };
+    port.appendNotTyped = [this](const std::string& text, const std::string& reason) {
+      notTyped.push_back(text + ": " + reason);
+    };
+    return port;
   }
 };
 
@@ -383,6 +396,7 @@ TEST(WedgeSettings, NoTypeTypesNothingButLogsBeepsAndHoldsOff) {
 
 TEST(WedgeSettings, EveryTypedReadIsLoggedWithItsWholeText) {
   FakeDesk desk;
+  desk.layout['\\'] = scan(51);  // the backslash: a read is typed only when every character has a key
   LogRecorder log;
   KeyboardWedge wedge;
   wedge.settings.holdOffMs = 0;
@@ -409,12 +423,18 @@ TEST(WedgeSettings, ReadWithoutAFocusedWindowIsNotTypedUntilOneHasTheFocus) {
   ports.readLog = log.port();
   ports.keyboard.hasFocusTarget = [&focused] { return focused; };
   desk.now = 500;
+  testing::internal::CaptureStderr();
   confirmRead(wedge, ports, 0, resultWithText("id"));
+  desk.now = 550;
+  confirmRead(wedge, ports, 0, resultWithText("id"));  // the same label still in view: said once
+  EXPECT_TRUE(saysNotTyped(testing::internal::GetCapturedStderr(), "no other window has the keyboard focus"));
   EXPECT_TRUE(desk.events.empty()) << "no keys, no beep";
   EXPECT_TRUE(log.lines.empty());
+  EXPECT_EQ(log.notTyped, (std::vector<std::string>{"id: no other window has the keyboard focus"}));
+  EXPECT_EQ(wedgeBandText(wedge, 600, 3000), "Not typed: no other window has the keyboard focus.");
   EXPECT_EQ(wedge.holdOff, 0);
   EXPECT_TRUE(wedge.unfocusedRead);
-  EXPECT_EQ(wedge.unfocusedTick, 500u);
+  EXPECT_EQ(wedge.unfocusedTick, 550u);
 
   focused = true;
   desk.now = 600;
@@ -445,7 +465,8 @@ std::vector<std::string> pressEvents(std::int16_t entry) {
 
 // Without --gs and --aim a symbol without ECI types, byte for byte, the key its Latin-1 keysym has on
 // the layout: every printable byte on a key of its own, Tab on the Tab key, no other control byte
-// (C0, DEL, C1) at all. A layout that lacks every fifth printable byte skips those.
+// (C0, DEL, C1) at all. A layout that lacks every fifth printable byte types nothing of such a read, not
+// even its Return, and says so.
 TEST(WedgeCharacters, WithoutOptionsEachByteTypesTheKeyOfItsLatin1Keysym) {
   std::map<std::uint32_t, std::int16_t> layout;
   const int states[] = {0, KEY_STATE_SHIFT, KEY_STATE_ALTGR, KEY_STATE_SHIFT | KEY_STATE_ALTGR};
@@ -467,15 +488,18 @@ TEST(WedgeCharacters, WithoutOptionsEachByteTypesTheKeyOfItsLatin1Keysym) {
 
     std::vector<std::string> expected;
     const bool control = byte < 0x20 || (byte >= 0x7F && byte < 0xA0);
+    const bool noKey = !control && layout.count(static_cast<std::uint32_t>(byte)) == 0;
     if (byte == '\t') {
       expected = pressEvents(layout[TEXT_KEYSYM_TAB]);
-    } else if (!control && layout.count(static_cast<std::uint32_t>(byte)) != 0) {
+    } else if (!control && !noKey) {
       expected = pressEvents(layout[static_cast<std::uint32_t>(byte)]);
     }
-    const bool typed = !expected.empty();
-    for (const char* tail : {"+36", "-36", "flush", "beep"}) expected.push_back(tail);
+    if (!noKey) {
+      for (const char* tail : {"+36", "-36", "flush", "beep"}) expected.push_back(tail);
+    }
     EXPECT_EQ(desk.events, expected) << "byte 0x" << std::hex << byte;
-    EXPECT_EQ(said.empty(), typed) << "byte 0x" << std::hex << byte << ": " << said;
+    EXPECT_EQ(said.empty(), !noKey) << "byte 0x" << std::hex << byte << ": " << said;
+    EXPECT_EQ(wedge.holdOff, noKey ? 0 : 5000) << "byte 0x" << std::hex << byte;
   }
 }
 
@@ -529,16 +553,9 @@ TypedRead typeRead(const std::vector<std::uint8_t>& bytes, const Ecc200Meaning& 
   return read;
 }
 
-// The standard error line for a read with skipped characters; nothing when none was skipped.
-std::string skippedLine(std::size_t noKey, std::size_t unconverted) {
-  if (noKey + unconverted == 0) return "";
-  return "quarnel: characters of the read not typed: " + std::to_string(noKey + unconverted) +
-         " (no key on the keyboard layout: " + std::to_string(noKey) +
-         ", bytes that are no character of their character set: " + std::to_string(unconverted) + ")\n";
-}
-
 // Zint converts each UTF-8 text to the character set of the ECI and writes the designator; the wedge
-// types the text as written wherever the layout has the keys, and says how many it had none for.
+// types the text as written where the layout has a key for every character, and otherwise nothing, and
+// says which character had none.
 TEST(WedgeCharacters, EciSymbolsTypeTheirCharacters) {
   const struct {
     int eci;
@@ -551,7 +568,7 @@ TEST(WedgeCharacters, EciSymbolsTypeTheirCharacters) {
       {4, "Ąa", "Ąa", 0},                            // ISO 8859-2, Ą by its named keysym
       {17, "€ œ", "€ œ", 0},                         // ISO 8859-15: 0xA4 is "€" there, not "¤"
       {7, "Жук", "Жук", 0},                          // ISO 8859-5; the layout has Unicode keysyms only
-      {26, "Жёлтый", "Ж", 5},                        // ё л т ы й on no key: skipped and counted
+      {26, "Жёлтый", "", 5},                         // ё л т ы й on no key: nothing typed
       {20, "テスト", "", 3},                          // Shift JIS, no key for any of them
       {23, "Grüße €", "Grüße €", 0},                 // Windows-1252: "€" is 0x80 there
       {26, "a\\b", "a\\b", 0},                       // a backslash stays single without --aim
@@ -564,13 +581,18 @@ TEST(WedgeCharacters, EciSymbolsTypeTheirCharacters) {
     const std::optional<Ecc200Message> message = zintMessage(c.input, features);
     ASSERT_TRUE(message.has_value());
     const TypedRead read = typeRead(message->bytes, message->meaning);
-    EXPECT_EQ(read.received, std::string(c.received) + "\n");
-    EXPECT_EQ(read.said, skippedLine(c.noKey, 0));
+    if (c.noKey == 0) {
+      EXPECT_EQ(read.received, std::string(c.received) + "\n");
+      EXPECT_EQ(read.said, "");
+    } else {
+      EXPECT_EQ(read.received, "");
+      EXPECT_TRUE(saysNotTyped(read.said, "has no key on the keyboard layout")) << read.said;
+    }
   }
 }
 
-// Bytes that are no character of their set are not typed as some other character; the rest of the
-// line is, and standard error counts them.
+// Bytes that are no character of their set are not typed as some other character, and the read is not
+// typed at all: standard error says why. Control bytes are left out of the line and the rest is typed.
 TEST(WedgeCharacters, BytesThatDoNotConvertAreSkippedAndCounted) {
   const struct {
     const char* name;
@@ -580,19 +602,24 @@ TEST(WedgeCharacters, BytesThatDoNotConvertAreSkippedAndCounted) {
     std::size_t noKey;
     std::size_t unconverted;
   } cases[] = {
-      {"broken UTF-8", {'a', 0xFF, 'b', 0xC3}, {{26, 0}}, "ab", 0, 2},
+      {"broken UTF-8", {'a', 0xFF, 'b', 0xC3}, {{26, 0}}, "", 0, 2},
       {"binary data", {'a', 'b'}, {{899, 0}}, "", 0, 2},
       {"ECI after plain Latin-1", {0xFC, 0xC3, 0xBC}, {{26, 1}}, "üü", 0, 0},
       {"a designator past the text is ignored", {0xFC}, {{26, 5}}, "ü", 0, 0},
-      {"control bytes count as characters without a key", {'a', 0x1D, 'b', '\r'}, {}, "ab", 2, 0},
+      {"control bytes are left out of the line", {'a', 0x1D, 'b', '\r'}, {}, "ab", 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Ecc200Meaning meaning;
     meaning.ecis = c.ecis;
     const TypedRead read = typeRead(c.bytes, meaning);
-    EXPECT_EQ(read.received, std::string(c.received) + "\n");
-    EXPECT_EQ(read.said, skippedLine(c.noKey, c.unconverted));
+    if (c.unconverted == 0) {
+      EXPECT_EQ(read.received, std::string(c.received) + "\n");
+      EXPECT_EQ(read.said, "");
+    } else {
+      EXPECT_EQ(read.received, "");
+      EXPECT_TRUE(saysNotTyped(read.said, "no character of its character set")) << read.said;
+    }
   }
 }
 
@@ -605,12 +632,12 @@ TEST(WedgeCharacters, GroupSeparatorsTypeTheGsText) {
     const char* received;
     std::size_t noKey;
   } cases[] = {
-      {std::nullopt, "0109501101530003" "10AB-123" "21XY", 1},
+      {std::nullopt, "0109501101530003" "10AB-123" "21XY", 0},  // left out, as every control character
       {std::string("\t"), "0109501101530003" "10AB-123\t" "21XY", 0},
       {std::string("<GS>"), "0109501101530003" "10AB-123<GS>" "21XY", 0},
       {std::string(""), "0109501101530003" "10AB-123" "21XY", 0},
       {std::string("€"), "0109501101530003" "10AB-123€" "21XY", 0},
-      {std::string("ё"), "0109501101530003" "10AB-123" "21XY", 1},  // no key: counted
+      {std::string("ё"), "", 1},  // no key: nothing of the read is typed
   };
   testsupport::ZintFeatures features;
   features.gs1 = true;
@@ -621,8 +648,13 @@ TEST(WedgeCharacters, GroupSeparatorsTypeTheGsText) {
     WedgeSettings settings;
     settings.groupSeparatorText = c.gs;
     const TypedRead read = typeRead(message->bytes, message->meaning, settings);
-    EXPECT_EQ(read.received, std::string(c.received) + "\n");
-    EXPECT_EQ(read.said, skippedLine(c.noKey, 0));
+    if (c.noKey == 0) {
+      EXPECT_EQ(read.received, std::string(c.received) + "\n");
+      EXPECT_EQ(read.said, "");
+    } else {
+      EXPECT_EQ(read.received, "");
+      EXPECT_TRUE(saysNotTyped(read.said, "has no key on the keyboard layout")) << read.said;
+    }
   }
 }
 
@@ -688,6 +720,229 @@ TEST(WedgeCharacters, LogKeepsTheBytesWhileTheKeysTypeCharacters) {
   confirmRead(wedge, ports, 0, resultWithBytes({'a', 0x1D, 0xC3, 0xBC}), meaning);
   EXPECT_EQ(desk.receivedUtf8(), "]d4\\000026a|ü\n");
   EXPECT_EQ(log.lines, (std::vector<std::string>{"a\x1D\xC3\xBC"}));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Exactly the symbol's text or nothing: characters the layer binds for the line, held modifiers, a
+// keyboard that cannot type, and what the hold-off keeps back.
+
+// The fake desk with a layer that binds the keysyms it is asked for to spare keys 150, 151, ... for the
+// length of a line, and records the binding calls among the key events.
+struct BindingDesk : FakeDesk {
+  int spareKeys = 8;
+  std::vector<std::uint32_t> boundKeysyms;
+
+  AppPorts bindingPorts() {
+    AppPorts p = ports();
+    p.keyboard.bindKeysyms = [this](const std::vector<std::uint32_t>& keysyms) {
+      events.push_back("bind " + std::to_string(keysyms.size()));
+      for (const std::uint32_t keysym : keysyms) {
+        if (layout.count(keysym) != 0 || static_cast<int>(boundKeysyms.size()) >= spareKeys) continue;
+        layout[keysym] = scan(150 + static_cast<int>(boundKeysyms.size()));
+        boundKeysyms.push_back(keysym);
+      }
+    };
+    p.keyboard.releaseKeysyms = [this] {
+      events.push_back("release");
+      for (const std::uint32_t keysym : boundKeysyms) layout.erase(keysym);
+      boundKeysyms.clear();
+    };
+    return p;
+  }
+};
+
+TEST(WedgeExactly, CharactersWithoutAKeyAreBoundForTheLineAndReleasedAfterIt) {
+  BindingDesk desk;
+  KeyboardWedge wedge;
+  AppPorts ports = desk.bindingPorts();
+  const std::string message = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xD0\x96 \xE6\xBC\xA2";  // "Grüße € Ж 漢"
+  Ecc200Meaning meaning;
+  meaning.ecis = {{26, 0}};
+  confirmRead(wedge, ports, 0, message, meaning);
+  // Received while bound; the events show one binding before the first key and its release after the
+  // flush.
+  ASSERT_FALSE(desk.events.empty());
+  EXPECT_EQ(desk.events.front(), "bind 5");  // ü ß € Ж 漢: nothing else lacks a key
+  const auto flush = std::find(desk.events.begin(), desk.events.end(), "flush");
+  ASSERT_NE(flush, desk.events.end());
+  EXPECT_EQ(*(flush + 1), "release");
+  EXPECT_EQ(desk.beeps, 1);
+  EXPECT_TRUE(desk.layout.count(0xFC) == 0) << "the binding outlives its line";
+}
+
+TEST(WedgeExactly, ALineThatCannotBeTypedWholeSendsNoKeyAndSaysWhichCharacter) {
+  const struct {
+    const char* name;
+    int spareKeys;
+    bool withBinding;
+    const char* said;
+    const char* band;
+  } cases[] = {
+      {"no layer binding", 0, false, "'\xE2\x98\x83' (U+2603) has no key", "Not typed: U+2603 has no key on the keyboard layout"},
+      {"too few spare keys", 1, true, "has no key on the keyboard layout", "has no key on the keyboard layout"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    BindingDesk desk;
+    desk.spareKeys = c.spareKeys;
+    LogRecorder log;
+    KeyboardWedge wedge;
+    AppPorts ports = c.withBinding ? desk.bindingPorts() : desk.ports();
+    ports.readLog = log.port();
+    Ecc200Meaning meaning;
+    meaning.ecis = {{26, 0}};
+    desk.now = 700;
+    testing::internal::CaptureStderr();
+    confirmRead(wedge, ports, 0, std::string("ab\xE2\x98\x83\xE2\x98\x82"), meaning);  // "ab☃☂"
+    const std::string said = testing::internal::GetCapturedStderr();
+    for (const std::string& e : desk.events) EXPECT_TRUE(e.rfind("bind", 0) == 0 || e == "release") << e;
+    EXPECT_EQ(desk.beeps, 0);
+    EXPECT_EQ(wedge.holdOff, 0);
+    EXPECT_TRUE(saysNotTyped(said, c.said)) << said;
+    EXPECT_TRUE(log.lines.empty());
+    ASSERT_EQ(log.notTyped.size(), 1u);
+    EXPECT_NE(log.notTyped[0].find("has no key on the keyboard layout"), std::string::npos);
+    EXPECT_NE(wedgeBandText(wedge, 800, 3000).find(c.band), std::string::npos) << wedgeBandText(wedge, 800, 3000);
+    EXPECT_EQ(wedgeBandText(wedge, 3700, 3000), "") << "the band says it for three seconds";
+  }
+}
+
+// A user holding Ctrl (or Alt, Super, AltGr, Shift) would turn typed keys into commands: the wedge waits
+// for the keys to be let go, up to a second, and types nothing while they are held.
+TEST(WedgeExactly, HeldModifiersAreWaitedForAndStillHeldStopTheRead) {
+  const struct {
+    const char* name;
+    int heldPolls;  // polls that still see the modifier held
+    unsigned held;
+    bool typed;
+    const char* reason;
+  } cases[] = {
+      {"none held", 0, KEY_HELD_CONTROL, true, ""},
+      {"Ctrl let go within the second", 10, KEY_HELD_CONTROL, true, ""},
+      {"Ctrl held on", 1000, KEY_HELD_CONTROL, false, "Ctrl is held down"},
+      {"Shift and Alt held on", 1000, KEY_HELD_SHIFT | KEY_HELD_ALT, false, "Shift+Alt is held down"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDesk desk;
+    LogRecorder log;
+    KeyboardWedge wedge;
+    AppPorts ports = desk.ports();
+    ports.readLog = log.port();
+    int polls = 0;
+    std::uint32_t slept = 0;
+    ports.keyboard.heldModifiers = [&polls, &c] { return polls++ < c.heldPolls ? c.held : 0u; };
+    ports.clock.sleepMs = [&slept, &desk](std::uint32_t ms) {
+      slept += ms;
+      desk.now += ms;
+    };
+    testing::internal::CaptureStderr();
+    confirmRead(wedge, ports, 0, resultWithText("Lot 9"));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(desk.received(), c.typed ? "Lot 9\n" : "");
+    EXPECT_EQ(desk.beeps, c.typed ? 1 : 0);
+    EXPECT_LE(slept, WEDGE_MODIFIER_WAIT_MS);
+    if (!c.typed) {
+      EXPECT_TRUE(saysNotTyped(said, c.reason)) << said;
+      EXPECT_EQ(log.notTyped, (std::vector<std::string>{std::string("Lot 9: ") + c.reason}));
+      EXPECT_EQ(wedge.holdOff, 0);
+    }
+  }
+}
+
+TEST(WedgeExactly, AKeyboardThatCannotTypeNeverReportsAReadAsTyped) {
+  FakeDesk desk;
+  LogRecorder log;
+  KeyboardWedge wedge;
+  AppPorts ports = desk.ports();
+  ports.readLog = log.port();
+  ports.keyboard.canType = false;
+  testing::internal::CaptureStderr();
+  confirmRead(wedge, ports, 0, resultWithText("Lot 7"));
+  EXPECT_TRUE(saysNotTyped(testing::internal::GetCapturedStderr(), "no keyboard can type"));
+  EXPECT_TRUE(desk.events.empty()) << "no keys, no beep";
+  EXPECT_EQ(wedge.holdOff, 0);
+  EXPECT_TRUE(log.lines.empty());
+  EXPECT_EQ(log.notTyped, (std::vector<std::string>{"Lot 7: no keyboard can type on this desktop"}));
+}
+
+// Messages of any length, NUL bytes in a multi-byte character set included, are typed whole.
+TEST(WedgeExactly, WholeMessagesAreTypedAsTheirCharacters) {
+  std::string utf16;  // "AB\u00FC" in UTF-16BE: every code unit holds a 0x00
+  for (const char16_t unit : {u'A', u'B', u'\u00FC'}) {
+    utf16 += static_cast<char>(unit >> 8);
+    utf16 += static_cast<char>(unit & 0xFF);
+  }
+  std::string longText;
+  for (int i = 0; i < 1700; ++i) longText += static_cast<char>('a' + i % 26);
+  const struct {
+    const char* name;
+    std::string message;
+    int eci;
+    std::string received;
+  } cases[] = {
+      {"UTF-16 (ECI 25)", utf16, 25, "AB\xC3\xBC\n"},
+      {"1,700 bytes", longText, -1, longText + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDesk desk;
+    desk.layout = richLayout();
+    LogRecorder log;
+    KeyboardWedge wedge;
+    AppPorts ports = desk.ports();
+    ports.readLog = log.port();
+    Ecc200Meaning meaning;
+    if (c.eci >= 0) meaning.ecis = {{c.eci, 0}};
+    confirmRead(wedge, ports, 0, c.message, meaning);
+    EXPECT_EQ(desk.receivedUtf8(), c.received);
+    EXPECT_EQ(log.lines, (std::vector<std::string>{c.message}));
+  }
+}
+
+// By default the hold-off keeps every read back, and says so for a different label; with the scope
+// "same" it keeps back only the text just typed.
+TEST(WedgeHoldOffScope, ADifferentLabelIsHeldOffVisiblyOrTypedAtOnce) {
+  const struct {
+    HoldOffScope scope;
+    const char* received;
+    int beeps;
+    std::vector<std::string> notTyped;
+  } cases[] = {
+      {HoldOffScope::Any, "first\n", 1, {"second: hold-off"}},
+      {HoldOffScope::Same, "first\nsecond\n", 2, {}},
+  };
+  for (const auto& c : cases) {
+    FakeDesk desk;
+    LogRecorder log;
+    KeyboardWedge wedge;
+    wedge.settings.holdOffScope = c.scope;
+    AppPorts ports = desk.ports();
+    ports.readLog = log.port();
+    desk.now = 1000;
+    confirmRead(wedge, ports, 0, resultWithText("first"));
+    desk.now = 2000;
+    confirmRead(wedge, ports, 0, resultWithText("first"));  // the same label: held off either way
+    testing::internal::CaptureStderr();
+    for (std::uint32_t at : {2600u, 2700u, 2800u}) {
+      desk.now = at;
+      confirmRead(wedge, ports, 0, resultWithText("second"));
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(desk.received(), c.received);
+    EXPECT_EQ(desk.beeps, c.beeps);
+    EXPECT_EQ(log.notTyped, c.notTyped) << "said once for the label in view";
+    if (c.scope == HoldOffScope::Any) {
+      EXPECT_TRUE(saysNotTyped(said, "hold-off")) << said;
+      // Typed at 1000: at 2800 there are 3.2 s of the 5000 ms left.
+      EXPECT_EQ(wedgeBandText(wedge, 2800, 3000), "Not typed: wait 3.2 s (hold-off)");
+    } else {
+      EXPECT_EQ(said, "");
+      desk.now = 3000;
+      confirmRead(wedge, ports, 0, resultWithText("second"));  // the label just typed stays held off
+      EXPECT_EQ(desk.beeps, 2);
+    }
+  }
 }
 
 }  // namespace

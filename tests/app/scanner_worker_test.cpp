@@ -75,19 +75,25 @@ DecodeResult makeResult(const char* text, std::vector<CvPoint> corners) {
 // scripted time. A read scripted to fail returns -1 and, like the decoder, leaves results and count alone.
 struct ScriptedDecoder {
   std::vector<DecodeResult> found;
+  std::vector<DecodedSymbol> wholeMessages;  // read after `found`: messages no result record can hold
   bool fails = false;
   std::uint32_t readMs = 0;
   int calls = 0;
   std::vector<cv::Mat> greys;
 
   ScanFunction function(FakeHost& host) {
-    return [this, &host](IplImage* grey, DecodeResult* results, int* count, Ecc200Meaning*) {
+    return [this, &host](IplImage* grey, std::vector<DecodedSymbol>* symbols) {
       ++calls;
       greys.push_back(cv::cvarrToMat(grey).clone());
       host.now += readMs;
       if (fails) return -1;
-      for (std::size_t r = 0; r < found.size(); ++r) results[r] = found[r];
-      *count = static_cast<int>(found.size());
+      for (const DecodeResult& result : found) {
+        DecodedSymbol symbol;
+        for (int c = 0; c < 4; ++c) symbol.corners[c] = result.corners[c];
+        symbol.message.assign(result.text, result.text + strnlen(result.text, DECODE_TEXT_SIZE));
+        symbols->push_back(symbol);
+      }
+      symbols->insert(symbols->end(), wholeMessages.begin(), wholeMessages.end());
       return 0;
     };
   }
@@ -201,6 +207,42 @@ TEST_F(ScannerCycle, ReadIsDrawnAndTyped) {
   EXPECT_EQ(host.typed, "SECOND\n");
   EXPECT_EQ(host.beeps, 1);
   EXPECT_EQ(colour().at<cv::Vec3b>(100, 30), cv::Vec3b(0, 0, 255));
+}
+
+// The wedge gets the whole message of a read, however long and with its NUL bytes; the label shows the
+// message as text, cut to what the result record holds.
+TEST_F(ScannerCycle, WholeMessagesAreTypedAndLabelled) {
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> message;
+    int eci;
+    std::string typed;
+    std::string label;
+  } cases[] = {
+      {"1,700 bytes", std::vector<std::uint8_t>(1700, 'k'), -1, std::string(1700, 'k') + "\n",
+       std::string(DECODE_TEXT_SIZE - 1, 'k')},
+      {"UTF-16, a NUL in every code unit", {0, 'I', 0, 'D', 0, '-', 0, '7'}, 25, "ID-7\n", "ID-7"},
+  };
+  worker.settings.wedge.holdOffMs = 0;  // each case is typed on the frame that shows it
+  start();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    host.typed.clear();
+    host.beeps = 0;
+    DecodedSymbol symbol;
+    const CvPoint corners[4] = {{10, 100}, {60, 100}, {60, 150}, {10, 150}};
+    std::copy(corners, corners + 4, symbol.corners);
+    symbol.message = c.message;
+    if (c.eci >= 0) symbol.meaning.ecis = {{c.eci, 0}};
+    decoder.wholeMessages = {symbol};
+    camera->deliverFrame(uniformFrame(640, 480, cv::Scalar(128, 128, 128)));
+    cycle();
+    EXPECT_EQ(host.typed, c.typed);
+    EXPECT_EQ(host.beeps, 1);
+    ASSERT_EQ(worker.count, 1);
+    EXPECT_EQ(std::string(worker.results[0].text), c.label);
+    EXPECT_EQ(colour().at<cv::Vec3b>(100, 30), cv::Vec3b(0, 0, 255));
+  }
 }
 
 // Result i's outline is drawn before band i + 1 and after band i - 1: an outline through a later band
@@ -486,8 +528,10 @@ TEST_F(ScannerCycle, BandWarnsWhileNothingCanBeTypedOrAReadFoundNoFocusedWindow)
     cycle();
     ASSERT_EQ(host.previews.size(), 1u) << c.name;
     EXPECT_EQ(hasWarningBand(host.previews[0]), c.warned) << c.name;
-    // A keyboard that cannot type loses the keys in the real program; this fake one records them.
-    EXPECT_EQ(host.typed, c.typeReads && c.focused ? "t\n" : "") << c.name;
+    // A keyboard that cannot type is sent no keys: the read is not taken as typed, and no beep says so.
+    const bool typed = c.typeReads && c.focused && c.canType;
+    EXPECT_EQ(host.typed, typed ? "t\n" : "") << c.name;
+    if (c.typeReads) EXPECT_EQ(host.beeps, typed ? 1 : 0) << c.name;
   }
   // The note about a read with no focused window goes after a while.
   host.now += SCANNER_NO_FOCUS_NOTE_MS + 1;
@@ -608,9 +652,9 @@ class ScannerWithDecoder : public ScannerCycle {
   ScanStep readBy = SCAN_NOTHING_READ;
   void startRecordingRealDecoder() {
     start();
-    worker.scan = [this](IplImage* grey, DecodeResult* results, int* count, Ecc200Meaning* meanings) {
+    worker.scan = [this](IplImage* grey, std::vector<DecodedSymbol>* symbols) {
       ++decoder.calls;
-      return scanImage(grey, results, count, &readBy, meanings);
+      return scanImageMessages(grey, symbols, &readBy);
     };
   }
 };

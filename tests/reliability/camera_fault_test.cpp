@@ -138,9 +138,9 @@ class CameraFaults : public ::testing::Test {
     }
     ports = host.ports();
     // Every picture handed to the decoder is checked against the frames of the camera's current size.
-    worker.scan = [this](IplImage* grey, DecodeResult* results, int* count, Ecc200Meaning* meanings) {
+    worker.scan = [this](IplImage* grey, std::vector<DecodedSymbol>* symbols) {
       checkWholeFrame(grey);
-      return scanImage(grey, results, count, nullptr, meanings);
+      return scanImageMessages(grey, symbols);
     };
   }
 
