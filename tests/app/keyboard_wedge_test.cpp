@@ -866,37 +866,38 @@ TEST(WedgeExactly, AKeyboardThatCannotTypeNeverReportsAReadAsTyped) {
   EXPECT_EQ(log.notTyped, (std::vector<std::string>{"Lot 7: no keyboard can type on this desktop"}));
 }
 
-// Messages of any length, NUL bytes in a multi-byte character set included, are typed whole.
+// Messages of any length, NUL bytes in a multi-byte character set included, are typed whole: Zint's
+// symbols, read back by the ECC 200 decoder, type Zint's input.
 TEST(WedgeExactly, WholeMessagesAreTypedAsTheirCharacters) {
-  std::string utf16;  // "AB\u00FC" in UTF-16BE: every code unit holds a 0x00
-  for (const char16_t unit : {u'A', u'B', u'\u00FC'}) {
-    utf16 += static_cast<char>(unit >> 8);
-    utf16 += static_cast<char>(unit & 0xFF);
-  }
   std::string longText;
-  for (int i = 0; i < 1700; ++i) longText += static_cast<char>('a' + i % 26);
+  for (int i = 0; i < 1700; ++i) longText += "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"[i % 36];
   const struct {
     const char* name;
-    std::string message;
+    std::string input;  // UTF-8
     int eci;
-    std::string received;
   } cases[] = {
-      {"UTF-16 (ECI 25)", utf16, 25, "AB\xC3\xBC\n"},
-      {"1,700 bytes", longText, -1, longText + "\n"},
+      {"UTF-16 (ECI 25): a NUL byte in every code unit", "AB\xC3\xBC 42", 25},
+      {"UTF-32 (ECI 34)", "Gr\xC3\xBC\xC3\x9F" "e", 34},
+      {"1,700 characters", longText, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    testsupport::ZintFeatures features;
+    features.eci = c.eci;
+    features.utf8Input = c.eci != 0;
+    const std::optional<Ecc200Message> message = zintMessage(c.input, features);
+    ASSERT_TRUE(message.has_value());
+    if (c.eci == 25) ASSERT_NE(std::count(message->bytes.begin(), message->bytes.end(), 0), 0);
     FakeDesk desk;
     desk.layout = richLayout();
     LogRecorder log;
     KeyboardWedge wedge;
     AppPorts ports = desk.ports();
     ports.readLog = log.port();
-    Ecc200Meaning meaning;
-    if (c.eci >= 0) meaning.ecis = {{c.eci, 0}};
-    confirmRead(wedge, ports, 0, c.message, meaning);
-    EXPECT_EQ(desk.receivedUtf8(), c.received);
-    EXPECT_EQ(log.lines, (std::vector<std::string>{c.message}));
+    const std::string bytes(message->bytes.begin(), message->bytes.end());
+    confirmRead(wedge, ports, 0, bytes, message->meaning);
+    EXPECT_EQ(desk.receivedUtf8(), c.input + "\n");
+    EXPECT_EQ(log.lines, (std::vector<std::string>{bytes}));
   }
 }
 
