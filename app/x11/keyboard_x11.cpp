@@ -286,46 +286,56 @@ void sendKeySyms(Display* display, XkbDescPtr keymap, KeyCode first, KeyCode las
   XkbChangeMap(display, keymap, &changes);
 }
 
-// The whole change happens under a server grab: no other client can bind a code between our reading
-// of the keymap and our change, nor change one back between our check and our restore.
+// The keysyms of a line that no key of the keymap, read afresh, gives now.
+std::vector<KeySym> keysymsWithoutKeyNow(X11Keyboard& keyboard, const std::vector<std::uint32_t>& keysyms) {
+  keyboard.keymapStale = true;
+  XkbStateRec state{};
+  if (!refreshKeymap(keyboard) || XkbGetState(keyboard.display, XkbUseCoreKbd, &state) != Success) return {};
+  return keysymsWithoutKey(keyboard, keysyms, state);
+}
+
+// Binds spare codes of the keymap read last to the missing keysyms, as many as there are codes, in one
+// request.
+void bindSpareCodes(X11Keyboard& keyboard, const std::vector<KeySym>& missing) {
+  XkbDescPtr keymap = keyboard.keymap;
+  const std::vector<KeyCode> spare = spareCodes(keymap);
+  const std::size_t count = std::min(missing.size(), spare.size());
+  if (count == 0) return;
+  // The closest run of spare codes keeps the request's range, and the entries resent in it, small.
+  std::size_t start = 0;
+  for (std::size_t s = 1; s + count <= spare.size(); ++s) {
+    if (spare[s + count - 1] - spare[s] < spare[start + count - 1] - spare[start]) start = s;
+  }
+  for (std::size_t b = 0; b < count; ++b) {
+    const KeyCode code = spare[start + b];
+    BoundKey bound{code, missing[b], keymap->map->key_sym_map[code]};
+    // Both levels of the alphabetic type carry the keysym: Shift and Caps Lock are consumed, so no
+    // application changes the character's case.
+    KeySym* syms = XkbResizeKeySyms(keymap, code, 2);
+    if (syms == nullptr) break;
+    syms[0] = syms[1] = bound.keysym;
+    XkbSymMapRec& entry = keymap->map->key_sym_map[code];
+    entry.kt_index[0] = XkbAlphabeticIndex;
+    entry.group_info = XkbSetGroupInfo(1, XkbWrapIntoRange, 0);
+    entry.width = 2;
+    keyboard.bound.push_back(bound);
+  }
+  if (!keyboard.bound.empty()) {
+    sendKeySyms(keyboard.display, keymap, keyboard.bound.front().code, keyboard.bound.back().code);
+  }
+}
+
+// A line that needs no binding is settled without holding the server. Otherwise the change happens
+// under a server grab: no other client can bind a code between our reading of the keymap and our
+// change, nor change one back between our check and our restore.
 void bindKeysymsX11(X11Keyboard& keyboard, const std::vector<std::uint32_t>& keysyms) {
   releaseKeysymsX11(keyboard);
   keyboard.typedSinceBind = false;
-  if (keysyms.empty()) return;
+  if (keysymsWithoutKeyNow(keyboard, keysyms).empty()) return;
   XErrorTrap trap(keyboard.display);
   XGrabServer(keyboard.display);
-  keyboard.keymapStale = true;
-  XkbStateRec state{};
-  if (refreshKeymap(keyboard) && XkbGetState(keyboard.display, XkbUseCoreKbd, &state) == Success) {
-    XkbDescPtr keymap = keyboard.keymap;
-    const std::vector<KeySym> missing = keysymsWithoutKey(keyboard, keysyms, state);
-    const std::vector<KeyCode> spare = spareCodes(keymap);
-    const std::size_t count = std::min(missing.size(), spare.size());
-    if (count > 0) {
-      // The closest run of spare codes keeps the request's range, and the entries resent in it, small.
-      std::size_t start = 0;
-      for (std::size_t s = 1; s + count <= spare.size(); ++s) {
-        if (spare[s + count - 1] - spare[s] < spare[start + count - 1] - spare[start]) start = s;
-      }
-      for (std::size_t b = 0; b < count; ++b) {
-        const KeyCode code = spare[start + b];
-        BoundKey bound{code, missing[b], keymap->map->key_sym_map[code]};
-        // Both levels of the alphabetic type carry the keysym: Shift and Caps Lock are consumed, so no
-        // application changes the character's case.
-        KeySym* syms = XkbResizeKeySyms(keymap, code, 2);
-        if (syms == nullptr) break;
-        syms[0] = syms[1] = bound.keysym;
-        XkbSymMapRec& entry = keymap->map->key_sym_map[code];
-        entry.kt_index[0] = XkbAlphabeticIndex;
-        entry.group_info = XkbSetGroupInfo(1, XkbWrapIntoRange, 0);
-        entry.width = 2;
-        keyboard.bound.push_back(bound);
-      }
-      if (!keyboard.bound.empty()) {
-        sendKeySyms(keyboard.display, keymap, keyboard.bound.front().code, keyboard.bound.back().code);
-      }
-    }
-  }
+  const std::vector<KeySym> missing = keysymsWithoutKeyNow(keyboard, keysyms);
+  if (!missing.empty()) bindSpareCodes(keyboard, missing);
   XUngrabServer(keyboard.display);
   if (trap.caught()) keyboard.bound.clear();
   keyboard.keymapStale = true;
