@@ -42,12 +42,12 @@ void releaseKeysymsX11(X11Keyboard& keyboard);
 struct X11Keyboard {
   Display* display = nullptr;
   XkbDescPtr keymap = nullptr;
-  bool keymapStale = true;   // re-read before the next lookup, so each line sees the layout in use
+  bool keymapStale = true;  // re-read before the next lookup, so each line sees the layout in use
   KeyCode shiftKey = 0;
   KeyCode altGrKey = 0;
-  unsigned altGrMask = 0;    // the real modifier that selects a key's third level
-  unsigned altMask = 0;      // the real modifiers of the Alt and Meta keys
-  unsigned superMask = 0;    // the real modifiers of the Super keys
+  unsigned altGrMask = 0;  // the real modifier that selects a key's third level
+  unsigned altMask = 0;    // the real modifiers of the Alt and Meta keys
+  unsigned superMask = 0;  // the real modifiers of the Super keys
   std::vector<BoundKey> bound;
   bool typedSinceBind = false;
   Atom wmPidAtom = None;
@@ -55,7 +55,7 @@ struct X11Keyboard {
   Atom activeWindowAtom = None;
 
   // A process killed between bindKeysyms and releaseKeysyms (a crash, SIGKILL) cannot restore the
-  // codes: they keep their keysyms until the keymap is next loaded (a layout switch, a new session).
+  // codes: they keep their keysyms until the keymap is next loaded (a layout switch, the next login).
   // They were spare, so no key of the layout changes; only a key that sends one of those codes, if the
   // keyboard has such a key, types the character bound to it.
   ~X11Keyboard() {
@@ -230,7 +230,8 @@ std::int16_t keysymScanX11(X11Keyboard& keyboard, std::uint32_t keysym) {
 
 // The keysyms of a line that no key gives, each once. A character has up to two keysyms (a named one
 // and its Unicode one): when a key gives either, the character needs no binding, and else only the first
-// of them in the line is bound.
+// of them in the line is bound. Keysyms of no character are left out: the server would give a code bound
+// to one such as Caps_Lock its action too.
 std::vector<KeySym> keysymsWithoutKey(const X11Keyboard& keyboard, const std::vector<std::uint32_t>& keysyms,
                                       const XkbStateRec& state) {
   std::vector<KeySym> missing;
