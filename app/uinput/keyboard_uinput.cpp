@@ -124,6 +124,8 @@ KeyboardPort uinputKeyboardPort(std::shared_ptr<UinputKeyboard> keyboard) {
   // A virtual keyboard cannot see which window has the focus; the compositor delivers the keys to
   // whichever has it.
   port.hasFocusTarget = [] { return true; };
+  // heldModifiers stays unset: the device sees none of the physical keyboard's keys. Only reading the
+  // keyboards' own event devices would, which takes the input group's rights.
   return port;
 }
 
