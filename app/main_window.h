@@ -36,6 +36,10 @@ int runMainWindow(const WorkerStart& startWorker);
 // text as a line on standard error instead.
 void showStartupError(const char* text);
 
+// The box alone, for an error already written on standard error: shows it until it is dismissed, and
+// returns false when none can be shown.
+bool showErrorBox(const char* text);
+
 // The program's 32 x 32 icon, 16 colours at most, with transparent corners; null when SDL cannot make
 // the surface. The caller frees it.
 SDL_Surface* makeProgramIcon();

@@ -189,9 +189,11 @@ SDL_Surface* makeProgramIcon() {
 }
 
 void showStartupError(const char* text) {
-  if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, MAIN_ERROR_TITLE, text, nullptr) != 0) {
-    std::fprintf(stderr, "%s\n", text);
-  }
+  if (!showErrorBox(text)) std::fprintf(stderr, "%s\n", text);
+}
+
+bool showErrorBox(const char* text) {
+  return SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, MAIN_ERROR_TITLE, text, nullptr) == 0;
 }
 
 int runMainWindow(const WorkerStart& startWorker) {

@@ -182,9 +182,24 @@ class ProgramLife : public ::testing::Test {
     // The server resets when its last client leaves and refuses connections for that moment.
     waitUntil([this] { return (display_ = XOpenDisplay(nullptr)) != nullptr; }, milliseconds(5000));
     ASSERT_NE(display_, nullptr);
+    // The programs inherit it: their camera locks stay away from other tests' and the user's own quarnel.
+    std::string pattern = (std::filesystem::temp_directory_path() / "quarnel-life-run-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    runtimeDir_ = pattern;
+    const char* userRuntimeDir = std::getenv("XDG_RUNTIME_DIR");
+    if (userRuntimeDir != nullptr) previousRuntimeDir_ = userRuntimeDir;
+    setenv("XDG_RUNTIME_DIR", runtimeDir_.c_str(), 1);
   }
   void TearDown() override {
     if (display_ != nullptr) XCloseDisplay(display_);
+    if (runtimeDir_.empty()) return;
+    if (previousRuntimeDir_) {
+      setenv("XDG_RUNTIME_DIR", previousRuntimeDir_->c_str(), 1);
+    } else {
+      unsetenv("XDG_RUNTIME_DIR");
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(runtimeDir_, ignored);
   }
 
   // The child's windows must be looked for with the child's pid; the program names itself "Quarnel".
@@ -204,6 +219,8 @@ class ProgramLife : public ::testing::Test {
   }
 
   Display* display_ = nullptr;
+  std::string runtimeDir_;
+  std::optional<std::string> previousRuntimeDir_;
 };
 
 std::string temporaryPath(const char* stem) {

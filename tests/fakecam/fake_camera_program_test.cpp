@@ -1,10 +1,16 @@
 // The real quarnel on the emulated camera (libquarnel_fakecam.so preloaded), under the test script's X
 // server: the camera shows a symbol made by the independent encoder, and a window of the test's own
-// that holds the focus must receive its text and Return once, then again only after the hold-off.
+// that holds the focus must receive its text and Return once, then again only after the hold-off. A
+// second quarnel on the same camera must leave it to the first.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +48,9 @@ class ProgramOnFakeCamera : public ::testing::Test {
     std::string pattern = (fs::temp_directory_path() / "quarnel-fakecam-program-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     scratch_ = pattern;
+    // The camera locks of the programs a test starts go here, away from other tests' and the user's own.
+    runtimeDir_ = scratch_ + "/run";
+    ASSERT_EQ(mkdir(runtimeDir_.c_str(), 0700), 0);
   }
   void TearDown() override {
     if (display_ != nullptr) XCloseDisplay(display_);
@@ -79,6 +88,7 @@ class ProgramOnFakeCamera : public ::testing::Test {
         {"QUARNEL_FAKECAM_SIZE", std::to_string(scenario.width) + "x" + std::to_string(scenario.height)},
         {"QUARNEL_FAKECAM_UNPLUG", std::nullopt},
         {"SDL_AUDIODRIVER", std::string("dummy")},
+        {"XDG_RUNTIME_DIR", runtimeDir_},
     };
     if (scenario.unplug[0] != '\0') env["QUARNEL_FAKECAM_UNPLUG"] = std::string(scenario.unplug);
     return env;
@@ -86,6 +96,7 @@ class ProgramOnFakeCamera : public ::testing::Test {
 
   Display* display_ = nullptr;
   std::string scratch_;
+  std::string runtimeDir_;
 };
 
 void expectTypedOnceThenAfterTheHoldOff(Display* display, const Scenario& scenario,
@@ -161,6 +172,7 @@ TEST_F(ProgramOnFakeCamera, ListsTheCaptureNodeAndSkipsTheMetadataNode) {
                         {"QUARNEL_FAKECAM_SIZE", std::string("640x480")},
                         {"QUARNEL_FAKECAM_SIZES", std::string("640x480,1280x720")},
                         {"QUARNEL_FAKECAM_UNPLUG", std::nullopt},
+                        {"XDG_RUNTIME_DIR", runtimeDir_},
                         {"DISPLAY", std::nullopt},
                         {"WAYLAND_DISPLAY", std::nullopt}});
   const std::optional<int> status = program.waitExit(milliseconds(10000));
@@ -172,6 +184,148 @@ TEST_F(ProgramOnFakeCamera, ListsTheCaptureNodeAndSkipsTheMetadataNode) {
             "   YUY2: 640x480 1280x720\n"
             "   MJPG: 640x480 1280x720\n");
   EXPECT_EQ(program.err(), "");
+}
+
+// ---------------------------------------------------------------------------------------------------
+// One quarnel per camera.
+
+using Environment = std::map<std::string, std::optional<std::string>>;
+
+const std::string ALREADY_RUNNING_ON_VIDEO0 = "Quarnel is already running for /dev/video0\n";
+
+Environment withoutDisplay(Environment env) {
+  env["DISPLAY"] = std::nullopt;
+  env["WAYLAND_DISPLAY"] = std::nullopt;
+  return env;
+}
+
+// Where the window stands among the root's children, bottom first; -1 when it is not one.
+int stackingPosition(Display* display, Window window) {
+  Window root = 0;
+  Window parent = 0;
+  Window* children = nullptr;
+  unsigned count = 0;
+  int position = -1;
+  if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) == 0) return -1;
+  for (unsigned i = 0; i < count; ++i) {
+    if (children[i] == window) position = static_cast<int>(i);
+  }
+  if (children != nullptr) XFree(children);
+  return position;
+}
+
+// The first quarnel reads the camera and types; a second one on the same camera, named by its index and
+// then by its node, does not open it: it says so on standard error (and, with a display, in the error
+// box, after bringing the first one's window to the front) and ends with status 1. The first goes on
+// typing each read once.
+TEST_F(ProgramOnFakeCamera, SecondStartOnTheSameCameraLeavesItToTheFirst) {
+  const Scenario scenario{"YUYV", 640, 480, ""};
+  const Environment env = cameraEnvironment(scenario);
+  ChildProcess first(QUARNEL_PROGRAM, {}, env);
+  const Window window = waitForWindow(display_, "Quarnel", first.pid(), milliseconds(20000));
+  ASSERT_NE(window, 0u) << first.err();
+  ASSERT_TRUE(waitUntil([&] { return first.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
+                        milliseconds(20000)))
+      << first.out();
+  KeyRecorder keys;
+  ASSERT_GT(stackingPosition(display_, keys.window()), stackingPosition(display_, window));
+
+  {
+    ChildProcess second(QUARNEL_PROGRAM, {"--camera=0"}, withoutDisplay(env));
+    const std::optional<int> status = second.waitExit(milliseconds(5000));
+    ASSERT_TRUE(status) << "the second start is still running\n" << second.out();
+    EXPECT_TRUE(exitedWith(status, 1)) << "status " << *status << "\n" << second.err();
+    EXPECT_EQ(second.err(), ALREADY_RUNNING_ON_VIDEO0);
+    EXPECT_EQ(second.out(), "") << "the camera was not opened";
+  }
+  ASSERT_TRUE(waitUntil([&] { return keys.lineCount() >= 1; }, milliseconds(30000)))
+      << "typed: " << keys.pending() << "\n"
+      << first.out();
+  EXPECT_EQ(keys.lines()[0].text, SYMBOL_TEXT + "\n");
+
+  {
+    // The box runs in a child process of SDL's own, which ends through exit; leaks of the libraries it
+    // loaded are not the program's.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    Environment boxEnv = env;
+    boxEnv["ASAN_OPTIONS"] = std::string(sanitizer != nullptr ? sanitizer : "") + ":detect_leaks=0";
+    ChildProcess second(QUARNEL_PROGRAM, {"--camera=/dev/video0"}, boxEnv);
+    const Window box = waitForWindow(display_, "Error", std::nullopt, milliseconds(10000));
+    ASSERT_NE(box, 0u) << second.err();
+    EXPECT_EQ(findWindow(display_, "Quarnel", second.pid()), 0u) << "no window of its own";
+    EXPECT_EQ(second.err(), ALREADY_RUNNING_ON_VIDEO0) << "written before the box shows";
+    EXPECT_GT(stackingPosition(display_, window), stackingPosition(display_, keys.window()))
+        << "the first one's window is brought to the front";
+    // As in a person's hands, a close request the box was not yet listening for is repeated.
+    std::optional<int> status;
+    for (int attempt = 0; attempt < 10 && !status; ++attempt) {
+      requestClose(display_, box);
+      status = second.waitExit(milliseconds(1000));
+    }
+    ASSERT_TRUE(status) << "still running after the box was dismissed";
+    EXPECT_TRUE(exitedWith(status, 1)) << "status " << *status;
+    EXPECT_EQ(second.err(), ALREADY_RUNNING_ON_VIDEO0) << "said once";
+    EXPECT_EQ(second.out(), "");
+  }
+
+  // The box may have taken the focus; the recorder takes it back for the next read.
+  XSetInputFocus(display_, keys.window(), RevertToParent, CurrentTime);
+  XSync(display_, False);
+  EXPECT_TRUE(first.running());
+  ASSERT_TRUE(waitUntil([&] { return keys.lineCount() >= 2; }, milliseconds(40000)))
+      << "typed: " << keys.pending() << "\n"
+      << first.out();
+  const std::vector<KeyRecorder::Line> lines = keys.lines();
+  EXPECT_EQ(lines[1].text, SYMBOL_TEXT + "\n");
+  EXPECT_GE(msSince(lines[0].at, lines[1].at), HOLD_OFF_MS) << "typed once per read";
+  EXPECT_TRUE(first.running());
+  requestClose(display_, window);
+  EXPECT_TRUE(first.waitExit(milliseconds(5000))) << "still running after the close request";
+}
+
+// A camera that is not there yet is locked by the choice as given: a second start with the same index
+// is refused, while one on another camera runs beside the first.
+TEST_F(ProgramOnFakeCamera, CameraNotThereYetIsLockedByItsIndexAndOtherCamerasStillStart) {
+  const Scenario scenario{"YUYV", 640, 480, ""};
+  const Environment env = cameraEnvironment(scenario);
+  ChildProcess first(QUARNEL_PROGRAM, {"--camera=3"}, env);
+  ASSERT_NE(waitForWindow(display_, "Quarnel", first.pid(), milliseconds(20000)), 0u) << first.err();
+
+  ChildProcess sameIndex(QUARNEL_PROGRAM, {"--camera=3"}, withoutDisplay(env));
+  const std::optional<int> status = sameIndex.waitExit(milliseconds(5000));
+  ASSERT_TRUE(status) << "the second start is still running";
+  EXPECT_TRUE(exitedWith(status, 1)) << "status " << *status;
+  EXPECT_EQ(sameIndex.err(), "Quarnel is already running for camera 3\n");
+
+  ChildProcess otherCamera(QUARNEL_PROGRAM, {"--camera=0"}, env);
+  const Window other = waitForWindow(display_, "Quarnel", otherCamera.pid(), milliseconds(20000));
+  ASSERT_NE(other, 0u) << otherCamera.err();
+  EXPECT_TRUE(waitUntil([&] { return otherCamera.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
+                        milliseconds(20000)))
+      << otherCamera.out();
+  EXPECT_TRUE(first.running());
+  EXPECT_EQ(otherCamera.err().find("already running"), std::string::npos) << otherCamera.err();
+}
+
+// A runtime folder no lock can be made in costs the user the check, not the scanner: the program says so
+// once and reads the camera.
+TEST_F(ProgramOnFakeCamera, RunsWithoutTheLockWhenTheRuntimeFolderIsUnusableAndSaysSoOnce) {
+  const Scenario scenario{"YUYV", 640, 480, ""};
+  Environment env = cameraEnvironment(scenario);
+  const std::string notAFolder = scratch_ + "/not-a-folder";
+  std::ofstream(notAFolder).put('\n');
+  env["XDG_RUNTIME_DIR"] = notAFolder;
+  ChildProcess program(QUARNEL_PROGRAM, {}, env);
+  ASSERT_NE(waitForWindow(display_, "Quarnel", program.pid(), milliseconds(20000)), 0u) << program.err();
+  EXPECT_TRUE(waitUntil([&] { return program.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
+                        milliseconds(20000)))
+      << program.out();
+  const std::string warning = "quarnel: cannot open the lock file " + notAFolder +
+                              "/quarnel-dev-video0.lock: Not a directory; running without the lock";
+  const std::string err = program.err();
+  const std::size_t at = err.find(warning);
+  EXPECT_NE(at, std::string::npos) << err;
+  EXPECT_EQ(err.find(warning, at + 1), std::string::npos) << "said once: " << err;
 }
 
 }  // namespace
