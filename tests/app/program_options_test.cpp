@@ -51,6 +51,7 @@ std::string probeValue(const ProgramOptions& options, const std::string& probe) 
     }
   }
   if (probe == "holdOff") return std::to_string(settings.wedge.holdOffMs);
+  if (probe == "holdOffScope") return settings.wedge.holdOffScope == HoldOffScope::Same ? "same" : "any";
   if (probe == "beep") return settings.wedge.beep ? "on" : "off";
   if (probe == "type") return settings.wedge.typeReads ? "on" : "off";
   if (probe == "log") return options.logPath;
@@ -76,6 +77,9 @@ TEST(ProgramOptions, AcceptedOptionsInBothSpellings) {
       {{"--hold-off=0"}, "holdOff", "0"},
       {{"--hold-off", "600000"}, "holdOff", "600000"},
       {{"--hold-off=0750"}, "holdOff", "750"},
+      {{}, "holdOffScope", "any"},
+      {{"--hold-off-scope=same"}, "holdOffScope", "same"},
+      {{"--hold-off-scope", "any"}, "holdOffScope", "any"},
       {{"--no-beep"}, "beep", "off"},
       {{"--no-type"}, "type", "off"},
       {{"--log=reads.log"}, "log", "reads.log"},
@@ -138,6 +142,8 @@ TEST(ProgramOptions, RefusedCommandLinesNameTheFault) {
       {{"--hold-off=-5"}, "invalid hold-off '-5' for '--hold-off'"},
       {{"--hold-off=5s"}, "invalid hold-off '5s' for '--hold-off'"},
       {{"--hold-off=1e3"}, "invalid hold-off '1e3' for '--hold-off'"},
+      {{"--hold-off-scope=all"}, "invalid hold-off scope 'all' for '--hold-off-scope'"},
+      {{"--hold-off-scope=Same"}, "invalid hold-off scope 'Same' for '--hold-off-scope'"},
       {{"--hold-off="}, "invalid hold-off '' for '--hold-off'"},
       {{"--hold-off=99999999999999999999"}, "invalid hold-off '99999999999999999999' for '--hold-off'"},
       {{"--no-beep=yes"}, "option '--no-beep' takes no value"},

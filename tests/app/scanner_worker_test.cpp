@@ -531,7 +531,9 @@ TEST_F(ScannerCycle, BandWarnsWhileNothingCanBeTypedOrAReadFoundNoFocusedWindow)
     // A keyboard that cannot type is sent no keys: the read is not taken as typed, and no beep says so.
     const bool typed = c.typeReads && c.focused && c.canType;
     EXPECT_EQ(host.typed, typed ? "t\n" : "") << c.name;
-    if (c.typeReads) EXPECT_EQ(host.beeps, typed ? 1 : 0) << c.name;
+    if (c.typeReads) {
+      EXPECT_EQ(host.beeps, typed ? 1 : 0) << c.name;
+    }
   }
   // The note about a read with no focused window goes after a while.
   host.now += SCANNER_NO_FOCUS_NOTE_MS + 1;

@@ -1,5 +1,6 @@
 // The X11 keyboard layer types into a window of the test's own that holds the focus and records the
 // characters it receives. Needs an X server with XTEST (the test script runs one).
+#include "app/clock_port.h"
 #include "app/keyboard_port.h"
 #include "app/keyboard_wedge.h"
 #include "app/text_keysyms.h"
@@ -536,6 +537,41 @@ TEST_F(X11Keyboard, HeldModifiersFollowTheModifierMap) {
 
 // The test plays the window manager: it sets the root's EWMH properties and moves the X focus. The
 // properties are removed afterwards, whatever the outcome.
+// The wedge on the real layer: a read with characters no key of the US layout gives arrives whole, and a
+// read while Control is held on is not typed at all, so no key of it turns into a command.
+TEST_F(X11Keyboard, TheWedgeTypesAReadWholeOrNotAtAll) {
+  KeyRecorder receiver;
+  KeyboardWedge wedge;
+  wedge.settings.holdOffMs = 0;
+  AppPorts ports;
+  ports.keyboard = openX11Keyboard();
+  ports.clock = monotonicClock();
+  ports.sound.beep = [](std::uint32_t, std::uint32_t) {};
+  Ecc200Meaning utf8;
+  utf8.ecis = {{26, 0}};
+  const std::string message = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
+  confirmRead(wedge, ports, 0, message, utf8);
+  EXPECT_EQ(receiver.nextKeysyms(std::chrono::seconds(2)), arrivingKeysyms(U"Gr\u00FC\u00DFe \u20AC \u041F\u0440\u0438\u0432\u0435\u0442"));
+
+  std::string said;
+  {
+    HeldKey control(display_, XK_Control_L);
+    ASSERT_TRUE(control.held());
+    testing::internal::CaptureStderr();
+    confirmRead(wedge, ports, 0, std::string("held"), Ecc200Meaning{});
+    said = testing::internal::GetCapturedStderr();
+  }
+  EXPECT_NE(said.find("Ctrl is held down"), std::string::npos) << said;
+  // The window saw the test's own Control key, and nothing of the read.
+  const auto withoutControl = [](std::vector<KeySym> keysyms) {
+    keysyms.erase(std::remove(keysyms.begin(), keysyms.end(), static_cast<KeySym>(XK_Control_L)), keysyms.end());
+    return keysyms;
+  };
+  EXPECT_EQ(withoutControl(receiver.nextKeysyms(std::chrono::milliseconds(300))), std::vector<KeySym>{});
+  confirmRead(wedge, ports, 0, std::string("free"), Ecc200Meaning{});
+  EXPECT_EQ(withoutControl(receiver.nextKeysyms(std::chrono::seconds(2))), arrivingKeysyms(U"free"));
+}
+
 class X11KeyboardFocus : public X11Keyboard {
  protected:
   void SetUp() override {
