@@ -119,6 +119,29 @@ TEST(UinputKeyboard, LineIsPressReleaseAndSyncPerKeyWithModifiersAroundAndReturn
   }
 }
 
+// The compositor owns the virtual keyboard's layout, so nothing can be bound for a character it lacks: the
+// wedge sends not a single event of such a read, and types the next one that the layout can.
+TEST(UinputKeyboard, AReadWithACharacterTheLayoutLacksSendsNoEventAtAll) {
+  SocketKeyboard device("us");
+  int beeps = 0;
+  AppPorts ports;
+  ports.keyboard = device.port;
+  ports.clock.tickCount = [] { return 0u; };
+  ports.clock.sleepMs = [](std::uint32_t) {};
+  ports.sound.beep = [&beeps](std::uint32_t, std::uint32_t) { ++beeps; };
+  KeyboardWedge wedge;
+  testing::internal::CaptureStderr();
+  confirmRead(wedge, ports, 0, std::string("ab\xe4"));  // "abä" in ISO 8859-1
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(device.events(), std::vector<Event>{});
+  EXPECT_EQ(beeps, 0);
+  EXPECT_EQ(wedge.holdOff, 0);
+  EXPECT_NE(said.find("(U+00E4) has no key on the keyboard layout"), std::string::npos) << said;
+  confirmRead(wedge, ports, 0, std::string("ab"));
+  EXPECT_EQ(device.events(), joined({typed(KEY_A), typed(KEY_B), typed(KEY_ENTER)}));
+  EXPECT_EQ(beeps, 1);
+}
+
 TEST(UinputKeyboard, CapsLockLightFromTheCompositorKeepsTheCaseOfTheText) {
   SocketKeyboard device("us");
   device.setLight(LED_CAPSL, true);
