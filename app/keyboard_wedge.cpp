@@ -118,8 +118,11 @@ std::string heldModifierNames(unsigned held) {
   static const struct {
     unsigned bit;
     const char* name;
-  } NAMES[] = {{KEY_HELD_SHIFT, "Shift"}, {KEY_HELD_CONTROL, "Ctrl"}, {KEY_HELD_ALT, "Alt"},
-               {KEY_HELD_SUPER, "Super"}, {KEY_HELD_ALTGR, "AltGr"}};
+  } NAMES[] = {{KEY_HELD_SHIFT, "Shift"},
+               {KEY_HELD_CONTROL, "Ctrl"},
+               {KEY_HELD_ALT, "Alt"},
+               {KEY_HELD_SUPER, "Super"},
+               {KEY_HELD_ALTGR, "AltGr"}};
   std::string names;
   for (const auto& entry : NAMES) {
     if ((held & entry.bit) != 0) names += (names.empty() ? "" : "+") + std::string(entry.name);
@@ -315,8 +318,7 @@ TypingOutcome typeRead(KeyboardWedge& wedge, const AppPorts& ports, std::string_
 }
 
 // Says once per label in view, on standard error and in the log, that a read was not typed and why.
-void reportNotTyped(KeyboardWedge& wedge, const AppPorts& ports, std::string_view message,
-                    const std::string& reason) {
+void reportNotTyped(KeyboardWedge& wedge, const AppPorts& ports, std::string_view message, const std::string& reason) {
   const std::uint32_t now = ports.clock.tickCount();
   if (wedge.reported && wedge.reportedMessage == message && wedge.reportedReason == reason &&
       now - wedge.reportedTick < WEDGE_REPORT_REPEAT_MS) {
@@ -331,8 +333,7 @@ void reportNotTyped(KeyboardWedge& wedge, const AppPorts& ports, std::string_vie
   if (ports.readLog.appendNotTyped) ports.readLog.appendNotTyped(std::string(message), reason);
 }
 
-void noteNotTyped(KeyboardWedge& wedge, const AppPorts& ports, std::string_view message,
-                  const TypingOutcome& outcome) {
+void noteNotTyped(KeyboardWedge& wedge, const AppPorts& ports, std::string_view message, const TypingOutcome& outcome) {
   wedge.notTypedBand = "Not typed: " + outcome.bandReason;
   wedge.notTypedTick = ports.clock.tickCount();
   reportNotTyped(wedge, ports, message, outcome.reason);

@@ -113,14 +113,12 @@ int effectiveGroup(XkbDescPtr keymap, KeyCode key, int group) {
   if (group < groups) return group;
   const unsigned char info = XkbKeyGroupInfo(keymap, key);
   switch (XkbOutOfRangeGroupAction(info)) {
-    case XkbClampIntoRange:
-      return groups - 1;
+    case XkbClampIntoRange: return groups - 1;
     case XkbRedirectIntoRange: {
       const int redirected = XkbOutOfRangeGroupNumber(info);
       return redirected < groups ? redirected : 0;
     }
-    default:
-      return group % groups;
+    default: return group % groups;
   }
 }
 
@@ -180,8 +178,7 @@ void findModifierKeys(X11Keyboard& keyboard) {
 bool refreshKeymap(X11Keyboard& keyboard) {
   if (!keyboard.keymapStale && keyboard.keymap != nullptr) return true;
   if (keyboard.keymap != nullptr) XkbFreeKeyboard(keyboard.keymap, 0, True);
-  keyboard.keymap =
-      XkbGetMap(keyboard.display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
+  keyboard.keymap = XkbGetMap(keyboard.display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
   if (keyboard.keymap == nullptr) return false;
   findModifierKeys(keyboard);
   keyboard.keymapStale = false;
@@ -206,8 +203,8 @@ std::int16_t scanKeymap(const X11Keyboard& keyboard, KeySym wanted, const XkbSta
       const int mask = pressedMaskForLevel(type, level, shiftMask, altGrMask, state.locked_mods);
       if (mask < 0) continue;
       // The key that needs the fewest modifiers wins; among equals the lowest key code.
-      if (bestKey < 0 || __builtin_popcount(static_cast<unsigned>(mask)) <
-                             __builtin_popcount(static_cast<unsigned>(bestMask))) {
+      if (bestKey < 0 ||
+          __builtin_popcount(static_cast<unsigned>(mask)) < __builtin_popcount(static_cast<unsigned>(bestMask))) {
         bestKey = code;
         bestMask = mask;
       }
@@ -417,8 +414,8 @@ std::optional<unsigned long> propertyValue(Display* display, Window window, Atom
   unsigned long after = 0;
   unsigned char* data = nullptr;
   std::optional<unsigned long> value;
-  if (XGetWindowProperty(display, window, property, 0, 1, False, type, &actualType, &format, &count, &after,
-                         &data) == Success &&
+  if (XGetWindowProperty(display, window, property, 0, 1, False, type, &actualType, &format, &count, &after, &data) ==
+          Success &&
       data != nullptr && actualType == type && format == 32 && count == 1) {
     value = *reinterpret_cast<unsigned long*>(data);
   }
