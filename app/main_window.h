@@ -15,7 +15,8 @@ constexpr int MAIN_CLIENT_WIDTH = 640;
 constexpr int MAIN_CLIENT_HEIGHT = 484;
 
 // Exit codes of runMainWindow.
-constexpr int MAIN_EXIT_NO_WINDOW = 0;  // the window system or the window could not be set up
+// The window system or the window could not be set up: a failure, so not 0, and not the closed window's 1.
+constexpr int MAIN_EXIT_NO_WINDOW = 3;
 constexpr int MAIN_EXIT_CLOSED = 1;     // the window was closed
 
 constexpr const char* MAIN_ERROR_TITLE = "Error";

@@ -52,8 +52,8 @@ constexpr const char* HELP_TEXT =
     "Only one quarnel runs per camera; a second start on the same camera exits with status 1.\n"
     "\n"
     "Exit status: 1 once the window has been closed or when quarnel already runs for the camera,\n"
-    "0 when the window could not be shown, 2 on a bad command line or a log file that cannot be\n"
-    "opened; 0 after --help, --version and --list-cameras.\n";
+    "2 on a bad command line or a log file that cannot be opened, 3 when the window could not be\n"
+    "shown; 0 after --help, --version and --list-cameras.\n";
 
 struct OptionSpec {
   const char* name;

@@ -19,10 +19,12 @@ ReadLogFile::~ReadLogFile() {
 }
 
 bool openReadLog(ReadLogFile& log, const std::string& path, std::string* error) {
-  // O_APPEND makes every write land at the end as one piece, also beside another writer.
-  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+  // O_APPEND makes every write land at the end as one piece, also beside another writer. O_NONBLOCK keeps
+  // the open of a FIFO or a device from waiting for a reader: such a file is refused below anyway.
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
   if (fd < 0) {
-    *error = path + ": " + std::strerror(errno);
+    // A FIFO without a reader refuses a non-blocking open for writing with ENXIO.
+    *error = path + ": " + (errno == ENXIO ? "not a regular file" : std::strerror(errno));
     return false;
   }
   struct stat info {};
@@ -31,6 +33,8 @@ bool openReadLog(ReadLogFile& log, const std::string& path, std::string* error) 
     *error = path + ": not a regular file";
     return false;
   }
+  // Writes to the regular file block as usual, so a line is never left half written for EAGAIN.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (log.fd >= 0) close(log.fd);
   log.fd = fd;
   log.path = path;

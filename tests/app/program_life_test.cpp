@@ -460,11 +460,14 @@ TEST_F(ProgramLife, RealProgramSaysOnceWhenThereIsNoAudioDevice) {
   unlink(emptyConfig.c_str());
 }
 
+// The documented exit status of a start whose window cannot be shown.
+constexpr int PROGRAM_EXIT_NO_WINDOW = 3;
+
 TEST_F(ProgramLife, RealProgramWithoutADisplayReportsTheClassRegistrationFailure) {
   ChildProcess program(QUARNEL_PROGRAM, {}, {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
   const std::optional<int> status = program.waitExit(milliseconds(10000));
   ASSERT_TRUE(status) << "still running without a display";
-  EXPECT_TRUE(exitedWith(status, 0)) << *status;
+  EXPECT_TRUE(exitedWith(status, PROGRAM_EXIT_NO_WINDOW)) << *status << ": a failure is not reported as success";
   EXPECT_NE(program.err().find("Cannot register class\n"), std::string::npos) << program.err();
   EXPECT_EQ(program.out(), "") << "no worker was started";
 }
@@ -491,7 +494,7 @@ TEST_F(ProgramLife, RealProgramWhoseWindowCannotBeMadeShowsTheErrorBoxUntilDismi
     status = program.waitExit(milliseconds(1000));
   }
   ASSERT_TRUE(status) << "still running after the box was dismissed";
-  EXPECT_TRUE(exitedWith(status, 0)) << *status;
+  EXPECT_TRUE(exitedWith(status, PROGRAM_EXIT_NO_WINDOW)) << *status;
   EXPECT_EQ(program.err().find("Cannot create window"), std::string::npos) << "shown in the box, not on stderr";
   EXPECT_EQ(program.out(), "");
 }

@@ -1,6 +1,7 @@
 // The read log: its time stamps, its lines, and the file it appends to.
 #include "app/read_log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +108,11 @@ TEST_F(ReadLogFileTest, ExistingFileKeepsItsContentsAndMode) {
 
 TEST_F(ReadLogFileTest, FileThatCannotBeOpenedIsAnErrorNamingIt) {
   std::ofstream(dir / "plain") << "x";
+  // A FIFO with no reader would hold a blocking open for ever; one with a reader is no log file either.
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((dir / "read-fifo").c_str(), 0600), 0);
+  const int reader = open((dir / "read-fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
   const struct {
     fs::path path;
     const char* reason;
@@ -115,6 +121,8 @@ TEST_F(ReadLogFileTest, FileThatCannotBeOpenedIsAnErrorNamingIt) {
       {dir, "Is a directory"},
       {dir / "plain" / "reads.log", "Not a directory"},
       {"/dev/null", "not a regular file"},
+      {dir / "fifo", "not a regular file"},
+      {dir / "read-fifo", "not a regular file"},
   };
   for (const auto& c : cases) {
     ReadLogFile log;
@@ -123,6 +131,7 @@ TEST_F(ReadLogFileTest, FileThatCannotBeOpenedIsAnErrorNamingIt) {
     EXPECT_EQ(error, c.path.string() + ": " + c.reason);
     EXPECT_EQ(log.fd, -1);
   }
+  close(reader);
 }
 
 TEST_F(ReadLogFileTest, PortStampsEachReadWithTheLocalTime) {
