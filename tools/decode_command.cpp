@@ -421,6 +421,19 @@ unsigned defaultJobCount() {
 
 }  // namespace
 
+namespace {
+
+// The output written out to its end, or the command's failure: a result that never reached its reader
+// (a full disk, a closed pipe or standard output) is not a success.
+int finishOutput(std::ostream& out, std::ostream& err, int status) {
+  out.flush();
+  if (out) return status;
+  err << PROGRAM << ": cannot write the output\n";
+  return DECODE_COMMAND_FAILED;
+}
+
+}  // namespace
+
 int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   OutputMode mode = OutputMode::Text;
   bool modeGiven = false;
@@ -434,10 +447,10 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
       optionsEnded = true;
     } else if (!optionsEnded && arg == "--help") {
       out << USAGE;
-      return DECODE_COMMAND_ALL_READ;
+      return finishOutput(out, err, DECODE_COMMAND_ALL_READ);
     } else if (!optionsEnded && arg == "--version") {
       out << PROGRAM << " " << QUARNEL_VERSION << "\n";
-      return DECODE_COMMAND_ALL_READ;
+      return finishOutput(out, err, DECODE_COMMAND_ALL_READ);
     } else if (!optionsEnded && arg == "--recursive") {
       recursive = true;
     } else if (!optionsEnded && (arg == "--raw" || arg == "--json" || arg == "--utf8")) {
@@ -486,7 +499,7 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
     const std::vector<std::uint8_t>& message = reports[0].symbols[0].message;
     out.write(reinterpret_cast<const char*>(message.data()), static_cast<std::streamsize>(message.size()));
   }
-  out.flush();
-  if (anyUnreadable) return DECODE_COMMAND_FAILED;
-  return anyEmpty ? DECODE_COMMAND_SOME_EMPTY : DECODE_COMMAND_ALL_READ;
+  const int status =
+      anyUnreadable ? DECODE_COMMAND_FAILED : anyEmpty ? DECODE_COMMAND_SOME_EMPTY : DECODE_COMMAND_ALL_READ;
+  return finishOutput(out, err, status);
 }

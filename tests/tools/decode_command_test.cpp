@@ -146,6 +146,32 @@ TEST_F(DecodeCommandTest, JsonListsSymbolsAndErrorsPerFile) {
   EXPECT_NE(r.out.find("\"error\": \"No such file or directory\""), std::string::npos) << r.out;
 }
 
+// An output that takes nothing, as a full disk or a closed standard output: every write fails.
+class RefusingOutput : public std::streambuf {
+ protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+TEST_F(DecodeCommandTest, OutputThatCannotBeWrittenIsAFailure) {
+  const std::vector<std::vector<std::string>> cases = {
+      {path("symbol.png")},
+      {"--utf8", path("symbol.png")},
+      {"--json", path("symbol.png")},
+      {"--raw", path("symbol.png")},
+      {"--help"},
+      {"--version"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args[0]);
+    RefusingOutput refusing;
+    std::ostream out(&refusing);
+    std::ostringstream err;
+    EXPECT_EQ(runDecodeCommand(args, out, err), 2);
+    EXPECT_EQ(err.str(), "quarnel-decode: cannot write the output\n");
+  }
+}
+
 TEST_F(DecodeCommandTest, ExitStatusTellsWhetherEveryFileGaveASymbol) {
   EXPECT_EQ(run({path("blank.png")}).status, 1);
   EXPECT_EQ(run({path("symbol.png"), path("blank.png")}).status, 1);
