@@ -311,6 +311,24 @@ cv::Mat loadInput(const std::string& path, std::string* error) {
   return decodeGreyImage(bytes, error);
 }
 
+// A file name as a line may hold it: control bytes (a line feed, an escape sequence) and the backslash as
+// \xHH, as the texts are escaped, so that one file is one line and no name can forge a result or act on
+// the terminal. Other bytes, those of UTF-8 names among them, stay as they are.
+std::string printableName(const std::string& path) {
+  std::string printable;
+  for (const char ch : path) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte < 0x20 || byte == 0x7F || byte == '\\') {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+      printable += escape;
+    } else {
+      printable += ch;
+    }
+  }
+  return printable;
+}
+
 int usageError(std::ostream& err, const std::string& message) {
   err << PROGRAM << ": " << message << "\n" << "Try '" << PROGRAM << " --help' for more information.\n";
   return DECODE_COMMAND_FAILED;
@@ -471,14 +489,16 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
   if (paths.empty()) return usageError(err, "no image file given");
   std::vector<std::string> emptyDirectories;
   paths = expandDirectories(paths, recursive, &emptyDirectories);
-  for (const std::string& directory : emptyDirectories) err << PROGRAM << ": " << directory << ": no pictures found\n";
+  for (const std::string& directory : emptyDirectories) {
+    err << PROGRAM << ": " << printableName(directory) << ": no pictures found\n";
+  }
   if (paths.empty()) return DECODE_COMMAND_SOME_EMPTY;
   if (mode == OutputMode::Raw && paths.size() != 1) return usageError(err, "--raw takes exactly one file");
 
   std::vector<FileReport> reports;
   bool anyUnreadable = false, anyEmpty = !emptyDirectories.empty();
   readFilesInOrder(paths, jobs, [&](FileReport report) {
-    const std::string& path = report.path;
+    const std::string path = printableName(report.path);
     writeWhileCodecsQuiet([&] {
       if (!report.error.empty()) {
         anyUnreadable = true;

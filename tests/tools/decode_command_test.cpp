@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -144,6 +145,35 @@ TEST_F(DecodeCommandTest, JsonListsSymbolsAndErrorsPerFile) {
   EXPECT_NE(r.out.find("\"corners\": [["), std::string::npos);
   EXPECT_NE(r.out.find("\"file\": \"" + path("blank.png") + "\", \"symbols\": []"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"error\": \"No such file or directory\""), std::string::npos) << r.out;
+}
+
+// A name holding a line feed, an escape sequence or a backslash cannot forge a result line nor act on the
+// terminal: it is printed with those bytes escaped, one file one line, in results and in messages.
+TEST_F(DecodeCommandTest, FileNamesPrintOnOneLineWithControlBytesEscaped) {
+  const std::string source = path("second.png");
+  const struct {
+    std::string name;
+    std::string printed;
+  } cases[] = {
+      {"a\nfake: line.png", "a\\x0Afake: line.png"},
+      {"\x1b[2Jclear.png", "\\x1B[2Jclear.png"},
+      {"back\\slash.png", "back\\x5Cslash.png"},
+      {"gr\xC3\xB6\xC3\x9F" "e.png", "gr\xC3\xB6\xC3\x9F" "e.png"},  // UTF-8 names stay readable
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.printed);
+    const std::string named = dir_ + "/" + c.name;
+    std::filesystem::copy_file(source, named, std::filesystem::copy_options::overwrite_existing);
+    for (const char* mode : {"--utf8", ""}) {
+      std::vector<std::string> args = {named};
+      if (*mode != '\0') args.insert(args.begin(), mode);
+      const Run r = run(args);
+      EXPECT_EQ(r.out, dir_ + "/" + c.printed + ": SECOND-42\n");
+    }
+    const Run missing = run({named + ".gone"});
+    EXPECT_EQ(missing.err, "quarnel-decode: " + dir_ + "/" + c.printed + ".gone: No such file or directory\n");
+    std::filesystem::remove(named);
+  }
 }
 
 // An output that takes nothing, as a full disk or a closed standard output: every write fails.
