@@ -228,24 +228,23 @@ TypingOutcome typeExactly(const KeyboardPort& keyboard, const ClockPort& clock, 
   // Every key of the line is known before the first is pressed, so that a line is typed whole or not at
   // all. Characters without a key are offered to the layer to bind first.
   std::vector<PlannedKey> keys(line.size());
-  std::vector<std::uint32_t> missing;
+  std::vector<std::size_t> missing;  // the characters no key gives yet
+  std::vector<std::uint32_t> toBind;
   for (std::size_t c = 0; c < line.size(); ++c) {
     if (planCharacter(keyboard, line[c], &keys[c])) continue;
+    missing.push_back(c);
+    // A character without any keysym (a surrogate, a non-character) has nothing to bind and stops the line.
     const CharacterKeysyms keysyms = keysymsForCharacter(line[c]);
-    // A character without any keysym (a surrogate, a non-character) stays missing and stops the line.
-    missing.push_back(keysyms.count > 0 ? keysyms.keysyms[0] : TEXT_KEYSYM_NONE);
-  }
-  std::vector<std::uint32_t> toBind;
-  for (const std::uint32_t keysym : missing) {
-    if (keysym != TEXT_KEYSYM_NONE) toBind.push_back(keysym);
+    if (keysyms.count > 0) toBind.push_back(keysyms.keysyms[0]);
   }
   const bool bound = !toBind.empty() && keyboard.bindKeysyms;
   if (bound) keyboard.bindKeysyms(toBind);
   const auto release = [&keyboard, bound] {
     if (bound && keyboard.releaseKeysyms) keyboard.releaseKeysyms();
   };
-  for (std::size_t c = 0; c < line.size(); ++c) {
-    if (!missing.empty() && !planCharacter(keyboard, line[c], &keys[c])) {
+  // Binding adds keys and changes none, so only the characters that had none are looked up again.
+  for (const std::size_t c : missing) {
+    if (!planCharacter(keyboard, line[c], &keys[c])) {
       release();
       char codePoint[16];
       std::snprintf(codePoint, sizeof codePoint, "U+%04X", static_cast<unsigned>(line[c]));

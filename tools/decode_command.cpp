@@ -319,9 +319,7 @@ std::string printableName(const std::string& path) {
   for (const char ch : path) {
     const auto byte = static_cast<unsigned char>(ch);
     if (byte < 0x20 || byte == 0x7F || byte == '\\') {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-      printable += escape;
+      appendEscapedByte(&printable, byte);
     } else {
       printable += ch;
     }

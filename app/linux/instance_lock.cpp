@@ -17,6 +17,8 @@
 #include <thread>
 #include <utility>
 
+#include "text/hex_byte.h"
+
 namespace {
 
 constexpr const char* LOCK_NAME_PREFIX = "quarnel";
@@ -37,7 +39,6 @@ bool isKeptByte(char c) {
 // The path as a file name: '/' becomes '-', letters, digits, '.' and '_' stay, every other byte is
 // written %XX. Distinct paths give distinct names, and no name holds a '/'.
 std::string escapedPath(const std::string& path) {
-  static const char HEX_DIGITS[] = "0123456789ABCDEF";
   std::string name;
   for (const char c : path) {
     if (c == '/') {
@@ -45,10 +46,8 @@ std::string escapedPath(const std::string& path) {
     } else if (isKeptByte(c)) {
       name += c;
     } else {
-      const auto byte = static_cast<unsigned char>(c);
       name += '%';
-      name += HEX_DIGITS[byte >> 4];
-      name += HEX_DIGITS[byte & 0xF];
+      appendHexByte(&name, static_cast<std::uint8_t>(c));
     }
   }
   return name;

@@ -2,6 +2,7 @@
 // a display connection of the keyboard's own.
 #include "app/keyboard_port.h"
 #include "app/text_keysyms.h"
+#include "app/x11/window_properties.h"
 
 #include <algorithm>
 #include <atomic>
@@ -408,19 +409,9 @@ void flushKeysX11(X11Keyboard& keyboard) {
 // The one 32-bit value of a window's property of the given type; nothing when the window has no such
 // property or is gone (under an error trap).
 std::optional<unsigned long> propertyValue(Display* display, Window window, Atom property, Atom type) {
-  Atom actualType = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  std::optional<unsigned long> value;
-  if (XGetWindowProperty(display, window, property, 0, 1, False, type, &actualType, &format, &count, &after, &data) ==
-          Success &&
-      data != nullptr && actualType == type && format == 32 && count == 1) {
-    value = *reinterpret_cast<unsigned long*>(data);
-  }
-  if (data != nullptr) XFree(data);
-  return value;
+  const std::vector<unsigned long> items = windowLongProperty(display, window, property, type, 1);
+  if (items.size() != 1) return std::nullopt;
+  return items[0];
 }
 
 // Whether typed keys sent to window reach an application other than this one: it exists, is not the

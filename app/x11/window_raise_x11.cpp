@@ -8,28 +8,16 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/x11/window_properties.h"
 
 namespace {
 
 // Another client's window can go between two requests about it; such a request simply finds nothing.
 int ignoreErrors(Display*, XErrorEvent*) { return 0; }
 
+// The items of a property, up to 65,536 of them: more than any window list holds.
 std::vector<unsigned long> longProperty(Display* display, Window window, Atom property, Atom type) {
-  Atom actualType = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long remaining = 0;
-  unsigned char* data = nullptr;
-  std::vector<unsigned long> values;
-  if (XGetWindowProperty(display, window, property, 0, 1 << 16, False, type, &actualType, &format, &count, &remaining,
-                         &data) == Success &&
-      data != nullptr) {
-    // Xlib hands 32-bit items over as longs.
-    if (format == 32)
-      values.assign(reinterpret_cast<unsigned long*>(data), reinterpret_cast<unsigned long*>(data) + count);
-    XFree(data);
-  }
-  return values;
+  return windowLongProperty(display, window, property, type, 1 << 16);
 }
 
 // The title exactly as stored; the program's title is plain ASCII, the same in every text encoding.
