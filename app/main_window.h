@@ -18,6 +18,8 @@ constexpr int MAIN_CLIENT_HEIGHT = 484;
 // The window system or the window could not be set up: a failure, so not 0, and not the closed window's 1.
 constexpr int MAIN_EXIT_NO_WINDOW = 3;
 constexpr int MAIN_EXIT_CLOSED = 1;     // the window was closed
+// The connection to the display broke while the program ran; the process ends with it.
+constexpr int MAIN_EXIT_DISPLAY_LOST = 4;
 
 constexpr const char* MAIN_ERROR_TITLE = "Error";
 constexpr const char* MAIN_ERROR_NO_DISPLAY = "Cannot register class";
@@ -30,7 +32,8 @@ using WorkerStart = std::function<void(const PreviewPort& preview)>;
 // The process entry's work: sets up SDL video and the main window, starts the worker and runs the
 // message loop. Returns MAIN_EXIT_NO_WINDOW after reporting a start-up failure with
 // showStartupError, and MAIN_EXIT_CLOSED once the window has been closed; the worker may still be
-// running then, so the caller ends the process with endProcess.
+// running then, so the caller ends the process with endProcess. When the display goes away meanwhile,
+// the process ends from within, with MAIN_EXIT_DISPLAY_LOST and one line on standard error.
 int runMainWindow(const WorkerStart& startWorker);
 
 // Shows a start-up error in a box titled "Error"; when no box can be shown (no display), writes the

@@ -53,7 +53,8 @@ constexpr const char* HELP_TEXT =
     "\n"
     "Exit status: 1 once the window has been closed or when quarnel already runs for the camera,\n"
     "2 on a bad command line or a log file that cannot be opened, 3 when the window could not be\n"
-    "shown; 0 after --help, --version and --list-cameras.\n";
+    "shown, 4 when the connection to the display was lost; 0 after --help, --version and\n"
+    "--list-cameras.\n";
 
 struct OptionSpec {
   const char* name;

@@ -15,6 +15,7 @@
 
 #include "app/preview.h"
 #include "app/resources/quarnel.xpm"
+#include "app/x11/display_loss.h"
 #include "app/x11/window_focus.h"
 
 namespace {
@@ -163,6 +164,13 @@ bool handleEvent(MainWindow& main, const SDL_Event& event) {
   return true;
 }
 
+// Ends the process when the display has gone: the worker stops with it wherever it is, and the kernel
+// releases the camera and the log with the process's descriptors.
+[[noreturn]] void endOnDisplayLoss(const char* displayName) {
+  std::fprintf(stderr, "%s %s\n", DISPLAY_LOST_TEXT, displayName);
+  endProcess(MAIN_EXIT_DISPLAY_LOST);
+}
+
 // Creates the window hidden, with its icon and its drawing surface; null after reporting the failure.
 SDL_Window* createMainWindow() {
   SDL_Window* window =
@@ -216,6 +224,9 @@ int runMainWindow(const WorkerStart& startWorker) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return MAIN_EXIT_NO_WINDOW;
   }
+
+  // From here on the worker may run: a lost display must end the process, not Xlib's exit().
+  handleDisplayLoss(endOnDisplayLoss);
 
   // Never freed: see MainWindow.
   auto* main = new MainWindow;

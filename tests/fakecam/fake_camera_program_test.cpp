@@ -12,8 +12,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "tests/app/program_harness.h"
@@ -326,6 +328,99 @@ TEST_F(ProgramOnFakeCamera, RunsWithoutTheLockWhenTheRuntimeFolderIsUnusableAndS
   const std::size_t at = err.find(warning);
   EXPECT_NE(at, std::string::npos) << err;
   EXPECT_EQ(err.find(warning, at + 1), std::string::npos) << "said once: " << err;
+}
+
+// An X server of the test's own, which the test can take away without disturbing the others' display.
+class PrivateXServer {
+ public:
+  PrivateXServer() {
+    const char* server = "/usr/bin/Xvfb";
+    if (access(server, X_OK) != 0) return;
+    // A display number no other server holds: its socket and lock file are both absent.
+    for (int number = 300 + getpid() % 200; number < 700 && name_.empty(); ++number) {
+      const std::string n = std::to_string(number);
+      if (access(("/tmp/.X11-unix/X" + n).c_str(), F_OK) == 0 || access(("/tmp/.X" + n + "-lock").c_str(), F_OK) == 0) {
+        continue;
+      }
+      process_.emplace(server, std::vector<std::string>{":" + n, "-screen", "0", "800x600x24", "-nolisten", "tcp"},
+                       Environment{});
+      const std::string socket = "/tmp/.X11-unix/X" + n;
+      if (waitUntil([&] { return access(socket.c_str(), F_OK) == 0 || !process_->running(); }, milliseconds(10000)) &&
+          process_->running()) {
+        name_ = ":" + n;
+      } else {
+        process_.reset();
+      }
+    }
+  }
+  const std::string& name() const { return name_; }
+  // Ends the server at once, as a crash or a lost session does.
+  void kill() {
+    if (process_) ::kill(process_->pid(), SIGKILL);
+  }
+
+ private:
+  std::optional<ChildProcess> process_;
+  std::string name_;
+};
+
+// The display goes away while the program decodes a busy scene and types: it ends with status 4 and one
+// line on standard error, whatever its threads were doing; no exit handler tears down data the worker
+// still uses (under AddressSanitizer a use after free would show). The moment of the loss varies, to meet
+// the worker in different stages of its cycle.
+TEST_F(ProgramOnFakeCamera, EndsInOrderWhenTheDisplayGoesAway) {
+  const auto symbol = testsupport::encodeSymbol(SYMBOL_TEXT, 0, 0);
+  ASSERT_TRUE(symbol);
+  // A label among clutter and sensor noise, and the same clutter without it: the worker always has work.
+  testsupport::RenderOptions options;
+  options.moduleSize = 6;
+  options.rotationDeg = 12;
+  options.background = 170;
+  options.noiseSigma = 8;
+  options.clutter = 40;
+  const cv::Mat label = testsupport::renderSymbol(*symbol, options).grey;
+  options.moduleSize = 0.01;  // the symbol shrinks to nothing; the clutter stays
+  const cv::Mat clutter = testsupport::renderSymbol(*symbol, options).grey;
+  ASSERT_FALSE(label.empty());
+  ASSERT_FALSE(clutter.empty());
+  const std::string labelPicture = scratch_ + "/label-in-clutter.png";
+  const std::string noisePicture = scratch_ + "/clutter.png";
+  ASSERT_TRUE(cv::imwrite(labelPicture, label));
+  ASSERT_TRUE(cv::imwrite(noisePicture, clutter));
+
+  Environment env = cameraEnvironment({"YUYV", 640, 480, ""});
+  env["QUARNEL_FAKECAM_PICTURES"] = labelPicture + ":" + noisePicture;
+  env["QUARNEL_FAKECAM_REPEAT"] = std::string("4");
+  for (const int lossAfterMs : {0, 150, 400, 700, 1100, 1600, 2300, 3100}) {
+    SCOPED_TRACE("display lost " + std::to_string(lossAfterMs) + " ms after streaming started");
+    PrivateXServer server;
+    if (server.name().empty()) GTEST_SKIP() << "no private X server could be started";
+    env["DISPLAY"] = server.name();
+    ChildProcess program(QUARNEL_PROGRAM, {}, env);
+    {
+      // The test's own connection must be gone before the server is: Xlib would end the test too.
+      Display* own = nullptr;
+      ASSERT_TRUE(waitUntil([&] { return (own = XOpenDisplay(server.name().c_str())) != nullptr; }, milliseconds(5000)));
+      const Window window = waitForWindow(own, "Quarnel", program.pid(), milliseconds(20000));
+      XCloseDisplay(own);
+      ASSERT_NE(window, 0u) << program.err();
+    }
+    ASSERT_TRUE(waitUntil([&] { return program.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
+                          milliseconds(20000)))
+        << program.out();
+    std::this_thread::sleep_for(milliseconds(lossAfterMs));
+    server.kill();
+    const std::optional<int> status = program.waitExit(milliseconds(10000));
+    ASSERT_TRUE(status) << "still running after the display went away";
+    EXPECT_TRUE(exitedWith(status, 4)) << "status " << *status << "\n" << program.err();
+    const std::string err = program.err();
+    const std::string line = "quarnel: lost the connection to the display " + server.name() + "\n";
+    const std::size_t at = err.find(line);
+    EXPECT_NE(at, std::string::npos) << err;
+    EXPECT_EQ(err.find(line, at + 1), std::string::npos) << "said once: " << err;
+    EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
+    EXPECT_EQ(err.find("terminate called"), std::string::npos) << err;
+  }
 }
 
 }  // namespace
