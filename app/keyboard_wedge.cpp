@@ -313,6 +313,15 @@ TypingOutcome typeRead(KeyboardWedge& wedge, const AppPorts& ports, std::string_
     return notTyped(count + " byte(s) of the message are no character of its character set",
                     count + " byte(s) are no character of the character set");
   }
+  if (settings.logRequired && ports.readLog.append) {
+    std::string error;
+    if (!ports.readLog.append(std::string(message), &error)) {
+      return notTyped("the log cannot be written: " + error, "log not written (" + error + ")");
+    }
+    const TypingOutcome outcome = typeExactly(ports.keyboard, ports.clock, text.characters, settings.suffix);
+    if (!outcome.typed && ports.readLog.withdrawLast) ports.readLog.withdrawLast();
+    return outcome;
+  }
   return typeExactly(ports.keyboard, ports.clock, text.characters, settings.suffix);
 }
 
@@ -329,7 +338,8 @@ void reportNotTyped(KeyboardWedge& wedge, const AppPorts& ports, std::string_vie
   wedge.reportedTick = now;
   const std::string escaped = escapeMessage(std::vector<std::uint8_t>(message.begin(), message.end()));
   std::fprintf(stderr, "quarnel: read not typed (%s): %s\n", reason.c_str(), escaped.c_str());
-  if (ports.readLog.appendNotTyped) ports.readLog.appendNotTyped(std::string(message), reason);
+  std::string error;
+  if (ports.readLog.appendNotTyped) ports.readLog.appendNotTyped(std::string(message), reason, &error);
 }
 
 void noteNotTyped(KeyboardWedge& wedge, const AppPorts& ports, std::string_view message, const TypingOutcome& outcome) {
@@ -347,7 +357,13 @@ void acceptRead(KeyboardWedge& wedge, const AppPorts& ports, std::string_view me
   wedge.holdOff = settings.holdOffMs;
   wedge.lastTypedTick = ports.clock.tickCount();
   wedge.lastTypedMessage = std::string(message);
-  if (ports.readLog.append) ports.readLog.append(std::string(message));
+  // With a required log the line was written before typing.
+  const bool loggedAhead = settings.logRequired && settings.typeReads;
+  std::string error;
+  if (ports.readLog.append && !loggedAhead && !ports.readLog.append(std::string(message), &error)) {
+    wedge.logBand = "Log not written: " + error;
+    wedge.logTick = ports.clock.tickCount();
+  }
   if (settings.beep) ports.sound.beep(WEDGE_BEEP_HZ, WEDGE_BEEP_MS);
 }
 
@@ -397,5 +413,6 @@ std::string wedgeBandText(const KeyboardWedge& wedge, std::uint32_t now, std::ui
     }
   }
   if (!wedge.notTypedBand.empty() && now - wedge.notTypedTick < bandMs) return wedge.notTypedBand;
+  if (!wedge.logBand.empty() && now - wedge.logTick < bandMs) return wedge.logBand;
   return "";
 }

@@ -35,6 +35,9 @@ struct KeyboardWedge {
   // The last read that was not typed: why, for the preview's band (printable ASCII), and when.
   std::string notTypedBand;
   std::uint32_t notTypedTick = 0;
+  // The last read whose log line could not be written: the band's text and when.
+  std::string logBand;
+  std::uint32_t logTick = 0;
   // A different text was read while the hold-off ran: when, for the band's count-down.
   bool heldOffRead = false;
   std::uint32_t heldOffTick = 0;
@@ -102,8 +105,9 @@ void confirmRead(KeyboardWedge& wedge, const AppPorts& ports, int i, const Decod
                  const Ecc200Meaning& meaning = Ecc200Meaning{});
 
 // The band's text for the wedge now: a read not typed within the last bandMs, or the count-down of a
-// hold-off that kept a different text from being typed ("Not typed: wait 3.2 s (hold-off)"); empty
-// when there is nothing to say.
+// hold-off that kept a different text from being typed ("Not typed: wait 3.2 s (hold-off)"), or a read
+// whose log line could not be written ("Log not written: No space left on device"); empty when there is
+// nothing to say.
 std::string wedgeBandText(const KeyboardWedge& wedge, std::uint32_t now, std::uint32_t bandMs);
 
 #endif  // QUARNEL_APP_KEYBOARD_WEDGE_H_

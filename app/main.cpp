@@ -4,6 +4,7 @@
 // beeping through SDL.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -107,6 +108,9 @@ int main(int argc, char** argv) {
   const InstanceLock cameraLock = lockChosenCamera(options.settings.camera);
 
   if (!options.logPath.empty()) {
+    // Past the file size limit a write is to fail with EFBIG, which the log reports as it does a full disk;
+    // the signal's default would end the program instead.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Never closed: the worker may append to it until the process ends.
     auto* logFile = new ReadLogFile;
     std::string error;

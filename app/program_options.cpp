@@ -41,6 +41,9 @@ constexpr const char* HELP_TEXT =
     "                           with bytes outside printable ASCII and the backslash as \\xHH;\n"
     "                           a read that was not typed adds a tab, \"not typed: \" and why;\n"
     "                           the file is created with mode 0600\n"
+    "      --log-required     type a read only once its log line is written; without it a\n"
+    "                           read the log cannot take (a full disk) is typed all the same\n"
+    "                           and the window says \"Log not written\"\n"
     "      --help             show this help and exit\n"
     "      --version          show the version and exit\n"
     "\n"
@@ -65,6 +68,7 @@ constexpr OptionSpec OPTION_SPECS[] = {
     {"--help", false},     {"--version", false},  {"--list-cameras", false}, {"--camera", true},
     {"--suffix", true},    {"--hold-off", true},  {"--no-beep", false},      {"--no-type", false},
     {"--log", true},       {"--gs", true},        {"--aim", false},          {"--hold-off-scope", true},
+    {"--log-required", false},
 };
 
 const OptionSpec* findOption(const std::string& name) {
@@ -140,6 +144,8 @@ std::string applyOption(ProgramOptions& options, const std::string& name, const 
     } else {
       return "invalid hold-off scope '" + value + "' for '--hold-off-scope': give any or same";
     }
+  } else if (name == "--log-required") {
+    settings.wedge.logRequired = true;
   } else if (name == "--aim") {
     settings.wedge.aimPrefix = true;
   } else if (name == "--gs") {
@@ -189,6 +195,10 @@ ParsedOptions parseProgramOptions(const std::vector<std::string>& args) {
     if (!parsed.error.empty()) return parsed;
     const ProgramAction action = parsed.options.action;
     if (action == ProgramAction::ShowHelp || action == ProgramAction::ShowVersion) return parsed;
+  }
+  if (parsed.options.action == ProgramAction::Run && parsed.options.settings.wedge.logRequired &&
+      parsed.options.logPath.empty()) {
+    parsed.error = "option '--log-required' needs --log=FILE";
   }
   return parsed;
 }

@@ -57,10 +57,25 @@ std::string readLogLine(const std::string& isoTime, const std::string& text, con
   return line + '\n';
 }
 
-bool appendReadLogLine(const ReadLogFile& log, const std::string& line, std::string* error) {
+std::string readLogGapLine(const std::string& isoTime, int missedLines, const std::string& since,
+                           const std::string& reason) {
+  return isoTime + "\t\tlog gap: " + std::to_string(missedLines) + " line(s) not written from " + since + " on (" +
+         reason + ")\n";
+}
+
+namespace {
+
+// The file's end, where an O_APPEND write puts its line; -1 when it cannot be told.
+off_t fileEnd(int fd) {
+  struct stat info {};
+  return fstat(fd, &info) == 0 ? info.st_size : -1;
+}
+
+// Writes the line at the file's end in as many steps as the system takes; false with the reason.
+bool writeWhole(int fd, const std::string& line, std::string* error) {
   std::size_t written = 0;
   while (written < line.size()) {
-    const ssize_t step = write(log.fd, line.data() + written, line.size() - written);
+    const ssize_t step = write(fd, line.data() + written, line.size() - written);
     if (step < 0 && errno == EINTR) continue;
     if (step <= 0) {
       *error = step < 0 ? std::strerror(errno) : "nothing written";
@@ -68,39 +83,88 @@ bool appendReadLogLine(const ReadLogFile& log, const std::string& line, std::str
     }
     written += static_cast<std::size_t>(step);
   }
-  // The line is on the disk before the next read is typed, so a crash or a power cut loses none.
-  if (fdatasync(log.fd) != 0 && errno != EINVAL && errno != EROFS) {
+  // The line is on the disk before the next read is typed, so a crash or a power cut loses none. Some
+  // file systems only find out here that the disk is full.
+  if (fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS) {
     *error = std::strerror(errno);
     return false;
   }
   return true;
 }
 
+}  // namespace
+
+bool appendReadLogLine(ReadLogFile& log, const std::string& line, std::string* error) {
+  const off_t start = fileEnd(log.fd);
+  if (writeWhole(log.fd, line, error)) {
+    log.lastLineStart = start;
+    log.lastLineEnd = start < 0 ? -1 : start + static_cast<off_t>(line.size());
+    return true;
+  }
+  // Part of the line may have reached the file: cut it off, or the next line would run on from it.
+  if (start >= 0 && fileEnd(log.fd) > start && ftruncate(log.fd, start) == 0) fdatasync(log.fd);
+  log.lastLineStart = log.lastLineEnd = -1;
+  return false;
+}
+
+void withdrawLastReadLogLine(ReadLogFile& log) {
+  if (log.lastLineStart < 0 || fileEnd(log.fd) != log.lastLineEnd) return;
+  if (ftruncate(log.fd, log.lastLineStart) == 0) fdatasync(log.fd);
+  log.lastLineStart = log.lastLineEnd = -1;
+}
+
 namespace {
 
-// Stamps a read with the current local time and appends its line; a failed write is said on standard
-// error.
-void appendStamped(const ReadLogFile& log, const std::string& text, const std::string& notTypedReason) {
+std::string isoTimeNow() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
   std::tm local{};
   localtime_r(&seconds, &local);
-  const int milliseconds = static_cast<int>(sinceEpoch.count() % 1000);
-  const std::string line = readLogLine(isoLocalTime(local, milliseconds, local.tm_gmtoff), text, notTypedReason);
-  std::string error;
-  if (!appendReadLogLine(log, line, &error)) {
-    std::fprintf(stderr, "quarnel: cannot write to the log %s: %s\n", log.path.c_str(), error.c_str());
+  return isoLocalTime(local, static_cast<int>(sinceEpoch.count() % 1000), local.tm_gmtoff);
+}
+
+// Notes a line the log could not take; says so on standard error when the fault is new.
+void noteMissedLine(ReadLogFile& log, const std::string& isoTime, const std::string& reason) {
+  if (log.missedLines == 0) log.gapStart = isoTime;
+  ++log.missedLines;
+  if (reason != log.gapReason) {
+    std::fprintf(stderr, "quarnel: cannot write to the log %s: %s\n", log.path.c_str(), reason.c_str());
+    log.gapReason = reason;
   }
+}
+
+// Stamps a read with the current local time and appends its line. After a gap the gap's line goes
+// first, in the same write: the two are in the file together or not at all, so a little room cannot
+// take the gap's line and leave the read's out again and again.
+bool appendStamped(ReadLogFile& log, const std::string& text, const std::string& notTypedReason, std::string* error) {
+  const std::string isoTime = isoTimeNow();
+  const std::string gapLine =
+      log.missedLines > 0 ? readLogGapLine(isoTime, log.missedLines, log.gapStart, log.gapReason) : "";
+  const std::string lines = gapLine + readLogLine(isoTime, text, notTypedReason);
+  if (!appendReadLogLine(log, lines, error)) {
+    noteMissedLine(log, isoTime, *error);
+    return false;
+  }
+  if (log.missedLines > 0) {
+    std::fprintf(stderr, "quarnel: the log %s is written again; %d line(s) were lost\n", log.path.c_str(),
+                 log.missedLines);
+    log.missedLines = 0;
+    log.gapReason.clear();
+    // Only the read's own line is taken back should it not be typed; the gap stays recorded.
+    if (log.lastLineStart >= 0) log.lastLineStart += static_cast<off_t>(gapLine.size());
+  }
+  return true;
 }
 
 }  // namespace
 
-ReadLogPort makeReadLogPort(const ReadLogFile& log) {
+ReadLogPort makeReadLogPort(ReadLogFile& log) {
   ReadLogPort port;
-  port.append = [&log](const std::string& text) { appendStamped(log, text, ""); };
-  port.appendNotTyped = [&log](const std::string& text, const std::string& reason) {
-    appendStamped(log, text, reason);
+  port.append = [&log](const std::string& text, std::string* error) { return appendStamped(log, text, "", error); };
+  port.appendNotTyped = [&log](const std::string& text, const std::string& reason, std::string* error) {
+    return appendStamped(log, text, reason, error);
   };
+  port.withdrawLast = [&log] { withdrawLastReadLogLine(log); };
   return port;
 }

@@ -30,6 +30,10 @@ struct WedgeSettings {
   // unset: the separator is a control character and not typed.
   std::optional<std::string> groupSeparatorText;
   bool aimPrefix = false;  // type the AIM symbology identifier ("]d1", "]d2", ...) before the text
+  // A read is typed only once its log line is written: the line goes first, and is taken back when the
+  // read then cannot be typed. Without it a read is typed and then logged, and a full disk costs the
+  // log a line but not the user the read.
+  bool logRequired = false;
 };
 
 // The capture device: by its index in the device enumeration, or, when path is not empty, by the path

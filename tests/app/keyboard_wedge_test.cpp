@@ -366,11 +366,24 @@ bool saysNotTyped(const std::string& said, const std::string& why) {
 struct LogRecorder {
   std::vector<std::string> lines;
   std::vector<std::string> notTyped;  // "text: reason"
+  std::string failure;                // set: every line is refused with this reason, as by a full disk
+  std::vector<std::string>* events = nullptr;  // set: each written line also goes there, as "log <text>"
   ReadLogPort port() {
     ReadLogPort port;
-    port.append = [this](const std::string& text) { lines.push_back(text); };
-    port.appendNotTyped = [this](const std::string& text, const std::string& reason) {
+    port.append = [this](const std::string& text, std::string* error) {
+      if (!failure.empty()) return *error = failure, false;
+      lines.push_back(text);
+      if (events != nullptr) events->push_back("log " + text);
+      return true;
+    };
+    port.appendNotTyped = [this](const std::string& text, const std::string& reason, std::string* error) {
+      if (!failure.empty()) return *error = failure, false;
       notTyped.push_back(text + ": " + reason);
+      return true;
+    };
+    port.withdrawLast = [this] {
+      if (!lines.empty()) lines.pop_back();
+      if (events != nullptr) events->push_back("withdrawn");
     };
     return port;
   }
@@ -412,6 +425,63 @@ TEST(WedgeSettings, EveryTypedReadIsLoggedWithItsWholeText) {
   EXPECT_EQ(log.lines[0], "a\\b\x01");
   EXPECT_EQ(log.lines[1], "");
   EXPECT_EQ(log.lines[2], std::string(DECODE_TEXT_SIZE - 1, 'f'));
+}
+
+// A log that cannot take the read's line (a full disk): by default the read is typed all the same and
+// the band says the line is missing; with --log-required it is not typed. A required line is written
+// before the keys and taken back when the read then cannot be typed.
+TEST(WedgeLog, ALineTheLogCannotTakeCostsTheLineOrWithItsRequirementTheRead) {
+  const struct {
+    const char* name;
+    bool required;
+    const char* failure;  // empty: the log takes every line
+    bool ctrlHeld;        // the read cannot be typed for a held modifier
+    bool typed;
+    std::vector<std::string> lines;
+    const char* band;
+  } cases[] = {
+      {"full disk", false, "No space left on device", false, true, {}, "Log not written: No space left on device"},
+      {"full disk, required", true, "No space left on device", false, false, {},
+       "Not typed: log not written (No space left on device)"},
+      {"written, required", true, "", false, true, {"Lot 7"}, ""},
+      {"written, required, then not typed", true, "", true, false, {}, "Not typed: Ctrl is held down"},
+      {"written", false, "", false, true, {"Lot 7"}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDesk desk;
+    LogRecorder log;
+    log.failure = c.failure;
+    log.events = &desk.events;
+    KeyboardWedge wedge;
+    wedge.settings.logRequired = c.required;
+    AppPorts ports = desk.ports();
+    ports.readLog = log.port();
+    if (c.ctrlHeld) ports.keyboard.heldModifiers = [] { return unsigned{KEY_HELD_CONTROL}; };
+    ports.clock.sleepMs = [&desk](std::uint32_t ms) { desk.now += ms; };
+    testing::internal::CaptureStderr();
+    confirmRead(wedge, ports, 0, resultWithText("Lot 7"));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(desk.received(), c.typed ? "Lot 7\n" : "");
+    EXPECT_EQ(desk.beeps, c.typed ? 1 : 0);
+    EXPECT_EQ(wedge.holdOff, c.typed ? 5000 : 0);
+    EXPECT_EQ(log.lines, c.lines);
+    EXPECT_NE(wedgeBandText(wedge, desk.now, 3000).find(c.band), std::string::npos) << wedgeBandText(wedge, desk.now, 3000);
+    if (c.band[0] == '\0') {
+      EXPECT_EQ(wedgeBandText(wedge, desk.now, 3000), "");
+    }
+    if (c.required && c.typed) {
+      ASSERT_FALSE(desk.events.empty());
+      EXPECT_EQ(desk.events.front(), "log Lot 7") << "the line is written before the first key";
+    }
+    if (c.required && c.ctrlHeld) {
+      EXPECT_EQ(desk.events.front(), "log Lot 7");
+      EXPECT_NE(std::find(desk.events.begin(), desk.events.end(), "withdrawn"), desk.events.end());
+    }
+    if (c.required && c.failure[0] != '\0') {
+      EXPECT_TRUE(saysNotTyped(said, "the log cannot be written: No space left on device")) << said;
+    }
+  }
 }
 
 TEST(WedgeSettings, ReadWithoutAFocusedWindowIsNotTypedUntilOneHasTheFocus) {
@@ -880,7 +950,9 @@ TEST(WedgeExactly, WholeMessagesAreTypedAsTheirCharacters) {
     features.utf8Input = c.eci != 0;
     const std::optional<Ecc200Message> message = zintMessage(c.input, features);
     ASSERT_TRUE(message.has_value());
-    if (c.eci == 25) ASSERT_NE(std::count(message->bytes.begin(), message->bytes.end(), 0), 0);
+    if (c.eci == 25) {
+      ASSERT_NE(std::count(message->bytes.begin(), message->bytes.end(), 0), 0);
+    }
     FakeDesk desk;
     desk.layout = richLayout();
     LogRecorder log;

@@ -3,15 +3,23 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -140,8 +148,8 @@ TEST_F(ReadLogFileTest, PortStampsEachReadWithTheLocalTime) {
   std::string error;
   ASSERT_TRUE(openReadLog(log, path.string(), &error)) << error;
   const ReadLogPort port = makeReadLogPort(log);
-  port.append("A\\1");
-  port.append("");
+  ASSERT_TRUE(port.append("A\\1", &error)) << error;
+  ASSERT_TRUE(port.append("", &error)) << error;
   const std::regex line(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d\t)");
   const std::string text = contents(path);
   const std::size_t firstEnd = text.find('\n');
@@ -151,6 +159,111 @@ TEST_F(ReadLogFileTest, PortStampsEachReadWithTheLocalTime) {
   EXPECT_TRUE(std::regex_search(first, line)) << first;
   EXPECT_EQ(first.substr(first.find('\t')), "\tA\\x5C1");
   EXPECT_EQ(second.substr(second.find('\t')), "\t\n");
+}
+
+TEST_F(ReadLogFileTest, LastLineIsTakenBackOnlyWhileTheFileStillEndsWithIt) {
+  const fs::path path = dir / "reads.log";
+  ReadLogFile log;
+  std::string error;
+  ASSERT_TRUE(openReadLog(log, path.string(), &error)) << error;
+  ASSERT_TRUE(appendReadLogLine(log, "kept\n", &error)) << error;
+  ASSERT_TRUE(appendReadLogLine(log, "taken back\n", &error)) << error;
+  withdrawLastReadLogLine(log);
+  EXPECT_EQ(contents(path), "kept\n");
+  withdrawLastReadLogLine(log);
+  EXPECT_EQ(contents(path), "kept\n") << "only the last line, once";
+
+  ASSERT_TRUE(appendReadLogLine(log, "mine\n", &error)) << error;
+  std::ofstream(path, std::ios::app) << "another writer's\n";
+  withdrawLastReadLogLine(log);
+  EXPECT_EQ(contents(path), "kept\nmine\nanother writer's\n") << "a line written after it is never cut";
+}
+
+// The whole of a log's lines: each ends in a line feed, and each is a read's line or a gap's line.
+void expectWholeLines(const std::string& text, const std::string& readText) {
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n') << "no line is left without its end";
+  const std::regex readLine(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d\t)" + readText);
+  const std::regex gapLine(R"(\d{4}-\d\d-\d\dT[0-9:.+-]+\t\tlog gap: \d+ line\(s\) not written from \S+ on \(.+\))");
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(std::regex_match(line, readLine) || std::regex_match(line, gapLine)) << line.substr(0, 80);
+  }
+}
+
+// A log that runs out of room: on a full file system (a 64 KiB tmpfs, mounted where the test may, as root)
+// and at the file size limit (RLIMIT_FSIZE, everywhere). Every line in the file stays whole; a line that
+// does not fit is cut back off, said once on standard error, and recorded as a gap once room comes back.
+TEST_F(ReadLogFileTest, LogWithoutRoomKeepsWholeLinesAndRecordsTheGapWhenRoomComesBack) {
+  const std::string readText(1500, 'R');
+  struct Room {
+    const char* name;
+    std::function<bool(const fs::path& folder)> make;  // false: cannot be made here
+    std::function<void(const fs::path& folder)> free;  // gives room back
+    std::function<void(const fs::path& folder)> end;
+    const char* reason;
+  };
+  struct rlimit before {};
+  getrlimit(RLIMIT_FSIZE, &before);
+  const std::vector<Room> rooms = {
+      {"full tmpfs",
+       [](const fs::path& folder) {
+         fs::create_directory(folder);
+         if (mount("tmpfs", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0700") != 0) return false;
+         // Ballast, to be deleted when room is to come back.
+         std::ofstream(folder / "ballast", std::ios::binary) << std::string(16384, 'b');
+         return true;
+       },
+       [](const fs::path& folder) { fs::remove(folder / "ballast"); },
+       [](const fs::path& folder) { umount2(folder.c_str(), MNT_DETACH); }, "No space left on device"},
+      {"file size limit",
+       [&before](const fs::path& folder) {
+         fs::create_directory(folder);
+         struct rlimit small = before;
+         small.rlim_cur = 20000;
+         return setrlimit(RLIMIT_FSIZE, &small) == 0;
+       },
+       [&before](const fs::path&) { setrlimit(RLIMIT_FSIZE, &before); },
+       [&before](const fs::path&) { setrlimit(RLIMIT_FSIZE, &before); }, "File too large"},
+  };
+  // As the program does: past the limit a write fails rather than the signal ending the process.
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  for (const Room& room : rooms) {
+    SCOPED_TRACE(room.name);
+    const fs::path folder = dir / "room";
+    if (!room.make(folder)) {
+      std::cout << "[ NOTE     ] " << room.name << " cannot be made here; not checked\n";
+      continue;
+    }
+    // The room is put away however the checks end.
+    const std::unique_ptr<const Room, std::function<void(const Room*)>> ending(
+        &room, [&folder](const Room* r) { r->end(folder); });
+    {
+      ReadLogFile log;
+      std::string error;
+      ASSERT_TRUE(openReadLog(log, (folder / "reads.log").string(), &error)) << error;
+      const ReadLogPort port = makeReadLogPort(log);
+      testing::internal::CaptureStderr();
+      int written = 0;
+      while (written < 100 && port.append(readText, &error)) ++written;
+      ASSERT_LT(written, 100) << "the room never ran out";
+      EXPECT_EQ(error, room.reason);
+      EXPECT_FALSE(port.append(readText, &error)) << "still no room";
+      expectWholeLines(contents(log.path), readText);
+      room.free(folder);
+      ASSERT_TRUE(port.append(readText, &error)) << error;
+      const std::string said = testing::internal::GetCapturedStderr();
+      EXPECT_EQ(said, "quarnel: cannot write to the log " + log.path + ": " + room.reason + "\n" +
+                          "quarnel: the log " + log.path + " is written again; 2 line(s) were lost\n");
+      const std::string text = contents(log.path);
+      expectWholeLines(text, readText);
+      const std::size_t gap = text.find("\t\tlog gap: 2 line(s) not written from ");
+      ASSERT_NE(gap, std::string::npos);
+      EXPECT_NE(text.find(std::string(" on (") + room.reason + ")\n", gap), std::string::npos);
+      EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), written + 2) << "the reads before, the gap, the read after";
+    }
+  }
+  std::signal(SIGXFSZ, previousHandler);
 }
 
 }  // namespace
