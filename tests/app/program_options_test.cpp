@@ -55,6 +55,7 @@ std::string probeValue(const ProgramOptions& options, const std::string& probe) 
   if (probe == "beep") return settings.wedge.beep ? "on" : "off";
   if (probe == "type") return settings.wedge.typeReads ? "on" : "off";
   if (probe == "log") return options.logPath;
+  if (probe == "logRequired") return settings.wedge.logRequired ? "on" : "off";
   if (probe == "gs") return settings.wedge.groupSeparatorText ? "[" + *settings.wedge.groupSeparatorText + "]" : "unset";
   if (probe == "aim") return settings.wedge.aimPrefix ? "on" : "off";
   return "?";
@@ -85,6 +86,8 @@ TEST(ProgramOptions, AcceptedOptionsInBothSpellings) {
       {{"--log=reads.log"}, "log", "reads.log"},
       {{"--log", "/var/tmp/a=b.log"}, "log", "/var/tmp/a=b.log"},
       {{"--log=a=b"}, "log", "a=b"},  // only the first '=' splits
+      {{"--log=reads.log"}, "logRequired", "off"},
+      {{"--log-required", "--log=reads.log"}, "logRequired", "on"},
       {{}, "gs", "unset"},
       {{"--gs=\t"}, "gs", "[\t]"},
       {{"--gs", "<GS>"}, "gs", "[<GS>]"},
@@ -150,6 +153,8 @@ TEST(ProgramOptions, RefusedCommandLinesNameTheFault) {
       {{"--help=me"}, "option '--help' takes no value"},
       {{"--log="}, "option '--log' needs a file name"},
       {{"--log"}, "option '--log' needs a value"},
+      {{"--log-required"}, "option '--log-required' needs --log=FILE"},
+      {{"--log-required=yes", "--log=a"}, "option '--log-required' takes no value"},
       {{"--gs"}, "option '--gs' needs a value"},
       {{"--gs=a\nb"}, "invalid text for '--gs': it may hold no control character but Tab"},
       {{"--gs=\r"}, "invalid text for '--gs': it may hold no control character but Tab"},

@@ -4,12 +4,15 @@
 // second quarnel on the same camera must leave it to the first.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -328,6 +331,64 @@ TEST_F(ProgramOnFakeCamera, RunsWithoutTheLockWhenTheRuntimeFolderIsUnusableAndS
   const std::size_t at = err.find(warning);
   EXPECT_NE(at, std::string::npos) << err;
   EXPECT_EQ(err.find(warning, at + 1), std::string::npos) << "said once: " << err;
+}
+
+// A log on a full file system (a small tmpfs, which the test mounts when it runs as root; the file size
+// limit cannot stand in here, as the emulated camera's buffers are files too): by default the read is
+// typed all the same and standard error says once that the log cannot be written; with --log-required
+// nothing is typed and standard error says why. Nothing of a line stays in the file.
+TEST_F(ProgramOnFakeCamera, LogWithoutRoomCostsTheLineOrWithItsRequirementTheRead) {
+  const std::string full = scratch_ + "/full";
+  ASSERT_EQ(mkdir(full.c_str(), 0700), 0);
+  if (mount("tmpfs", full.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0700") != 0) {
+    GTEST_SKIP() << "a tmpfs can be mounted only as root; the read log's own tests cover a full disk";
+  }
+  const std::unique_ptr<const char, void (*)(const char*)> unmount(full.c_str(),
+                                                                   [](const char* at) { umount2(at, MNT_DETACH); });
+  const Environment env = cameraEnvironment({"YUYV", 640, 480, ""});
+  // A whole page of earlier lines, so that any line more needs room the file system no longer has.
+  const std::string earlier = std::string(4095, 'e') + "\n";
+  for (const bool required : {false, true}) {
+    SCOPED_TRACE(required ? "--log-required" : "typed first");
+    for (const fs::directory_entry& left : fs::directory_iterator(full)) fs::remove(left.path());
+    const std::string logPath = full + "/reads.log";
+    ASSERT_TRUE(std::ofstream(logPath) << earlier);
+    {
+      std::ofstream ballast(full + "/ballast", std::ios::binary);
+      const std::string block(4096, 'b');
+      while (ballast.write(block.data(), static_cast<std::streamsize>(block.size())) && ballast.flush()) {
+      }
+    }
+    std::vector<std::string> args = {"--log=" + logPath};
+    if (required) args.push_back("--log-required");
+    ChildProcess program(QUARNEL_PROGRAM, args, env);
+    const Window window = waitForWindow(display_, "Quarnel", program.pid(), milliseconds(20000));
+    ASSERT_NE(window, 0u) << program.err();
+    ASSERT_TRUE(waitUntil([&] { return program.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
+                          milliseconds(20000)))
+        << program.out();
+    KeyRecorder keys;
+    const std::string cannotWrite = "quarnel: cannot write to the log " + logPath + ": No space left on device\n";
+    const std::string notTyped =
+        "quarnel: read not typed (the log cannot be written: No space left on device): " + SYMBOL_TEXT + "\n";
+    if (required) {
+      ASSERT_TRUE(waitUntil([&] { return program.err().find(notTyped) != std::string::npos; }, milliseconds(30000)))
+          << program.err();
+      EXPECT_EQ(keys.lineCount(), 0u);
+      EXPECT_EQ(keys.pending(), "");
+    } else {
+      ASSERT_TRUE(waitUntil([&] { return keys.lineCount() >= 1; }, milliseconds(30000)))
+          << "typed: " << keys.pending() << "\n" << program.err();
+      EXPECT_EQ(keys.lines()[0].text, SYMBOL_TEXT + "\n");
+      EXPECT_TRUE(waitUntil([&] { return program.err().find(cannotWrite) != std::string::npos; }, milliseconds(5000)))
+          << program.err();
+    }
+    EXPECT_TRUE(program.running()) << program.err();
+    std::ifstream in(logPath, std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == earlier) << "nothing of a line is left";
+    requestClose(display_, window);
+    EXPECT_TRUE(program.waitExit(milliseconds(5000)));
+  }
 }
 
 // An X server of the test's own, which the test can take away without disturbing the others' display.
