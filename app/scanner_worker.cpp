@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -187,7 +188,9 @@ void startScanner(ScannerWorker& worker, CaptureManager& capture, const AppPorts
   worker.wedge.settings = worker.settings.wedge;
 }
 
-void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports) {
+namespace {
+
+void runCycleSteps(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports) {
   acquireFrame(worker, capture, ports);
   // No frame size yet (no device could be opened): nothing to process; keep polling and reconnecting,
   // and let the preview say so.
@@ -219,6 +222,23 @@ void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPo
   // Only the decoding step is paced; drawing, typing, the beep and the preview come on top.
   const std::uint32_t decodeMs = tickAfter - tickBefore;
   if (decodeMs < SCANNER_MIN_DECODE_MS) ports.clock.sleepMs(SCANNER_MIN_DECODE_MS - decodeMs);
+}
+
+}  // namespace
+
+void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports) {
+  try {
+    runCycleSteps(worker, capture, ports);
+  } catch (const std::exception& fault) {
+    // An exception must not leave the worker's thread: it would end the whole program.
+    if (fault.what() != worker.lastSkipReason) {
+      worker.lastSkipReason = fault.what();
+      std::fprintf(stderr, "quarnel: a frame was skipped (%s)\n", fault.what());
+    }
+    worker.symbols.clear();
+    worker.count = 0;
+    ports.clock.sleepMs(SCANNER_MIN_DECODE_MS);
+  }
 }
 
 void runScannerWorker(CaptureBackend& backend, const AppPorts& ports, long cycles, const ScannerSettings& settings) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include <opencv2/core/core_c.h>
@@ -56,6 +57,7 @@ struct ScannerWorker {
   ScannerSettings settings;      // set before startScanner
   int device = SCANNER_DEVICE;   // the capture slot in use: the chosen camera's index at the last open
   bool frameArrived = false;     // a frame has been copied since the worker started
+  std::string lastSkipReason;    // why the last cycle that failed gave its frame up; said once until it changes
 };
 
 // How long the preview's band says that a read was not typed, and why.
@@ -72,7 +74,9 @@ PreviewSize previewSizeFor(const PreviewRect& clientArea);
 // Opens the chosen camera (device 0 by default), sizes the colour image to its frames and pauses.
 void startScanner(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports);
 // One frame: acquisition (or reconnect), grey conversion, the whole read, overlay and confirmation of
-// every result, preview and pacing.
+// every result, preview and pacing. A cycle that fails (memory runs out, a library refuses) gives its
+// frame up, says why on standard error once until the reason changes, and pauses; the next cycle goes
+// on, so that no fault of one frame ends the program.
 void runScannerCycle(ScannerWorker& worker, CaptureManager& capture, const AppPorts& ports);
 // Draws result i's outline and label onto the colour image.
 void drawResult(IplImage* colour, int i, const DecodeResult& result);

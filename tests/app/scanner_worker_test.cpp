@@ -671,6 +671,36 @@ TEST_F(ScannerWithDecoder, BlankFrameTypesNothing) {
   EXPECT_EQ(host.previews.size(), 1u);
 }
 
+// A frame whose read fails (memory runs out, a library refuses) is given up; the worker goes on, says
+// each new reason once, and the next frame's symbol is typed.
+TEST_F(ScannerWithDecoder, FrameWhoseReadFailsIsSkippedAndTheNextIsRead) {
+  const std::string message = "AFTER 0042";
+  const auto symbol = testsupport::encodeSymbol(message, 0, 0);
+  ASSERT_TRUE(symbol.has_value());
+  const cv::Mat frame = colourFrameOf(renderLarge(*symbol));
+  start();
+  int calls = 0;
+  worker.scan = [&calls](IplImage* grey, std::vector<DecodedSymbol>* symbols) {
+    ++calls;
+    if (calls <= 2) throw std::bad_alloc();
+    if (calls == 3) cv::error(cv::Error::StsNoMem, "Failed to allocate", "scan", __FILE__, __LINE__);
+    return scanImageMessages(grey, symbols);
+  };
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 4; ++i) {
+    camera->deliverFrame(frame);
+    cycle();
+  }
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(calls, 4);
+  EXPECT_EQ(host.typed, message + "\n");
+  EXPECT_EQ(host.beeps, 1);
+  const std::string badAlloc = "quarnel: a frame was skipped (std::bad_alloc)\n";
+  ASSERT_EQ(said.find(badAlloc), 0u) << said;
+  EXPECT_EQ(said.find(badAlloc, 1), std::string::npos) << "said once while the reason stays: " << said;
+  EXPECT_NE(said.find("quarnel: a frame was skipped (OpenCV"), std::string::npos) << said;
+}
+
 // Needs the whole decoder chain down to the data decoding.
 TEST_F(ScannerWithDecoder, SymbolIsReadByPassOneOutlinedAndTyped) {
   const std::string message = "QUARNEL 0042";
