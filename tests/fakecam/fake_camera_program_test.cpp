@@ -44,6 +44,12 @@ struct Scenario {
   const char* unplug;  // empty: never unplugged
 };
 
+// Whether the program's camera streams within 20 s: it has said that the device is ready.
+bool streams(ChildProcess& program) {
+  return waitUntil([&] { return program.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
+                   milliseconds(20000));
+}
+
 class ProgramOnFakeCamera : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -112,9 +118,7 @@ void expectTypedOnceThenAfterTheHoldOff(Display* display, const Scenario& scenar
   ASSERT_NE(window, 0u) << program.err();
   // The window took the focus when it was shown; once the camera streams, the test's window takes it back,
   // before the empty scene at the start of the stream has passed.
-  ASSERT_TRUE(waitUntil([&] { return program.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
-                        milliseconds(20000)))
-      << program.out();
+  ASSERT_TRUE(streams(program)) << program.out();
   KeyRecorder keys;
   Window focus = 0;
   int revert = 0;
@@ -122,7 +126,8 @@ void expectTypedOnceThenAfterTheHoldOff(Display* display, const Scenario& scenar
   ASSERT_EQ(focus, keys.window());
 
   ASSERT_TRUE(waitUntil([&] { return keys.lineCount() >= 1; }, milliseconds(30000)))
-      << "typed: " << keys.pending() << "\n" << program.out();
+      << "typed: " << keys.pending() << "\n"
+      << program.out();
   const KeyRecorder::Line first = keys.lines()[0];
   EXPECT_EQ(first.text, SYMBOL_TEXT + "\n");
   EXPECT_NE(program.out().find("SETUP: 0) Quarnel emulated camera \n"), std::string::npos) << program.out();
@@ -130,7 +135,8 @@ void expectTypedOnceThenAfterTheHoldOff(Display* display, const Scenario& scenar
 
   // The symbol stays in view (or comes back after an unplug): typed again only once the hold-off is over.
   ASSERT_TRUE(waitUntil([&] { return keys.lineCount() >= 2; }, milliseconds(40000)))
-      << "typed: " << keys.pending() << "\n" << program.out();
+      << "typed: " << keys.pending() << "\n"
+      << program.out();
   const KeyRecorder::Line second = keys.lines()[1];
   EXPECT_EQ(second.text, SYMBOL_TEXT + "\n");
   EXPECT_GE(msSince(first.at, second.at), HOLD_OFF_MS);
@@ -229,9 +235,7 @@ TEST_F(ProgramOnFakeCamera, SecondStartOnTheSameCameraLeavesItToTheFirst) {
   ChildProcess first(QUARNEL_PROGRAM, {}, env);
   const Window window = waitForWindow(display_, "Quarnel", first.pid(), milliseconds(20000));
   ASSERT_NE(window, 0u) << first.err();
-  ASSERT_TRUE(waitUntil([&] { return first.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
-                        milliseconds(20000)))
-      << first.out();
+  ASSERT_TRUE(streams(first)) << first.out();
   KeyRecorder keys;
   ASSERT_GT(stackingPosition(display_, keys.window()), stackingPosition(display_, window));
 
@@ -305,9 +309,7 @@ TEST_F(ProgramOnFakeCamera, CameraNotThereYetIsLockedByItsIndexAndOtherCamerasSt
   ChildProcess otherCamera(QUARNEL_PROGRAM, {"--camera=0"}, env);
   const Window other = waitForWindow(display_, "Quarnel", otherCamera.pid(), milliseconds(20000));
   ASSERT_NE(other, 0u) << otherCamera.err();
-  EXPECT_TRUE(waitUntil([&] { return otherCamera.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
-                        milliseconds(20000)))
-      << otherCamera.out();
+  EXPECT_TRUE(streams(otherCamera)) << otherCamera.out();
   EXPECT_TRUE(first.running());
   EXPECT_EQ(otherCamera.err().find("already running"), std::string::npos) << otherCamera.err();
 }
@@ -322,9 +324,7 @@ TEST_F(ProgramOnFakeCamera, RunsWithoutTheLockWhenTheRuntimeFolderIsUnusableAndS
   env["XDG_RUNTIME_DIR"] = notAFolder;
   ChildProcess program(QUARNEL_PROGRAM, {}, env);
   ASSERT_NE(waitForWindow(display_, "Quarnel", program.pid(), milliseconds(20000)), 0u) << program.err();
-  EXPECT_TRUE(waitUntil([&] { return program.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
-                        milliseconds(20000)))
-      << program.out();
+  EXPECT_TRUE(streams(program)) << program.out();
   const std::string warning = "quarnel: cannot open the lock file " + notAFolder +
                               "/quarnel-dev-video0.lock: Not a directory; running without the lock";
   const std::string err = program.err();
@@ -364,9 +364,7 @@ TEST_F(ProgramOnFakeCamera, LogWithoutRoomCostsTheLineOrWithItsRequirementTheRea
     ChildProcess program(QUARNEL_PROGRAM, args, env);
     const Window window = waitForWindow(display_, "Quarnel", program.pid(), milliseconds(20000));
     ASSERT_NE(window, 0u) << program.err();
-    ASSERT_TRUE(waitUntil([&] { return program.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
-                          milliseconds(20000)))
-        << program.out();
+    ASSERT_TRUE(streams(program)) << program.out();
     KeyRecorder keys;
     const std::string cannotWrite = "quarnel: cannot write to the log " + logPath + ": No space left on device\n";
     const std::string notTyped =
@@ -378,7 +376,8 @@ TEST_F(ProgramOnFakeCamera, LogWithoutRoomCostsTheLineOrWithItsRequirementTheRea
       EXPECT_EQ(keys.pending(), "");
     } else {
       ASSERT_TRUE(waitUntil([&] { return keys.lineCount() >= 1; }, milliseconds(30000)))
-          << "typed: " << keys.pending() << "\n" << program.err();
+          << "typed: " << keys.pending() << "\n"
+          << program.err();
       EXPECT_EQ(keys.lines()[0].text, SYMBOL_TEXT + "\n");
       EXPECT_TRUE(waitUntil([&] { return program.err().find(cannotWrite) != std::string::npos; }, milliseconds(5000)))
           << program.err();
@@ -461,14 +460,13 @@ TEST_F(ProgramOnFakeCamera, EndsInOrderWhenTheDisplayGoesAway) {
     {
       // The test's own connection must be gone before the server is: Xlib would end the test too.
       Display* own = nullptr;
-      ASSERT_TRUE(waitUntil([&] { return (own = XOpenDisplay(server.name().c_str())) != nullptr; }, milliseconds(5000)));
+      ASSERT_TRUE(
+          waitUntil([&] { return (own = XOpenDisplay(server.name().c_str())) != nullptr; }, milliseconds(5000)));
       const Window window = waitForWindow(own, "Quarnel", program.pid(), milliseconds(20000));
       XCloseDisplay(own);
       ASSERT_NE(window, 0u) << program.err();
     }
-    ASSERT_TRUE(waitUntil([&] { return program.countInOut("SETUP: Device is setup and ready to capture.") > 0; },
-                          milliseconds(20000)))
-        << program.out();
+    ASSERT_TRUE(streams(program)) << program.out();
     std::this_thread::sleep_for(milliseconds(lossAfterMs));
     server.kill();
     const std::optional<int> status = program.waitExit(milliseconds(10000));
