@@ -60,6 +60,10 @@ bool decodeEcc200(const std::uint8_t* matrix, int columns, int rows, std::vector
 struct Ecc200ReadLimits {
   bool allowDmre = false;           // also accept the rectangular extension sizes
   double maxCorrectionShare = 1.0;  // per block: corrections <= share * floor(eccLength / 2)
+  // Accept codewords other than the randomised pads after the first pad, which some encoders write, but
+  // only when Reed-Solomon corrected nothing: the codewords are then the encoder's own, and the message,
+  // which the first pad ends, is exactly what it encoded.
+  bool anyPaddingWhenUncorrected = false;
 };
 
 // What a successful read cost.

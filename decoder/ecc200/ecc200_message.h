@@ -48,8 +48,14 @@ struct Ecc200Message {
 
 inline bool isGs1(const Ecc200Meaning& meaning) { return meaning.fnc1 == Ecc200Fnc1::FirstPosition; }
 
-// decodeEcc200Codewords that also keeps the meaning. Accepts and refuses exactly the same streams.
-bool decodeEcc200CodewordsWithMeaning(const std::uint8_t* data, std::size_t count, Ecc200Message* message);
+// What may follow the first pad codeword, which ends the message: only the randomised pads the standard
+// prescribes (Checked), or anything (EndsAtFirstPad), for streams known to be exactly as encoded.
+enum class Ecc200Padding { Checked, EndsAtFirstPad };
+
+// decodeEcc200Codewords that also keeps the meaning. With padding Checked it accepts and refuses exactly
+// the same streams.
+bool decodeEcc200CodewordsWithMeaning(const std::uint8_t* data, std::size_t count, Ecc200Message* message,
+                                      Ecc200Padding padding = Ecc200Padding::Checked);
 
 // decodeEcc200WithLimits that also keeps the meaning: same symbols accepted, same bytes, same report.
 bool decodeEcc200Message(const std::uint8_t* matrix, int columns, int rows, const Ecc200ReadLimits& limits,

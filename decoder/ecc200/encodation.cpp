@@ -55,6 +55,7 @@ struct Stream {
   std::vector<std::uint8_t>* out;
   bool macro;  // a 05/06 macro header was written; its trailer closes the message
   Ecc200Meaning* meaning;  // null when the caller wants the bytes alone
+  Ecc200Padding padding;
 };
 
 std::size_t remaining(const Stream& stream) { return stream.count - stream.pos; }
@@ -76,6 +77,7 @@ int unrandomise255(std::uint8_t codeword, std::size_t position) {
 
 // The first pad ends the message; what follows must be nothing but randomised pads.
 bool checkPadding(const Stream& stream) {
+  if (stream.padding == Ecc200Padding::EndsAtFirstPad) return true;
   for (std::size_t i = stream.pos; i < stream.count; ++i) {
     if (stream.data[i] != randomisedPad(i + 1)) return false;
   }
@@ -356,10 +358,10 @@ bool decodeAscii(Stream& stream) {
 }
 
 bool decodeStream(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>* message,
-                  Ecc200Meaning* meaning) {
+                  Ecc200Meaning* meaning, Ecc200Padding padding) {
   if (message == nullptr || (data == nullptr && count > 0)) return false;
   message->clear();
-  Stream stream{data, count, 0, 0, message, false, meaning};
+  Stream stream{data, count, 0, 0, message, false, meaning, padding};
   if (!decodeAscii(stream)) return false;
   if (stream.macro) {
     put(stream, BYTE_RECORD_SEPARATOR);
@@ -371,13 +373,14 @@ bool decodeStream(const std::uint8_t* data, std::size_t count, std::vector<std::
 }  // namespace
 
 bool decodeEcc200Codewords(const std::uint8_t* data, std::size_t count, std::vector<std::uint8_t>* message) {
-  return decodeStream(data, count, message, nullptr);
+  return decodeStream(data, count, message, nullptr, Ecc200Padding::Checked);
 }
 
-bool decodeEcc200CodewordsWithMeaning(const std::uint8_t* data, std::size_t count, Ecc200Message* message) {
+bool decodeEcc200CodewordsWithMeaning(const std::uint8_t* data, std::size_t count, Ecc200Message* message,
+                                      Ecc200Padding padding) {
   if (message == nullptr) return false;
   Ecc200Message decoded;
-  if (!decodeStream(data, count, &decoded.bytes, &decoded.meaning)) return false;
+  if (!decodeStream(data, count, &decoded.bytes, &decoded.meaning, padding)) return false;
   *message = std::move(decoded);
   return true;
 }

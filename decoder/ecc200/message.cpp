@@ -18,8 +18,10 @@ bool decodeEcc200Message(const std::uint8_t* matrix, int columns, int rows, cons
   const double mostShare = capacity > 0 ? static_cast<double>(mostCorrections) / capacity : 0.0;
   if (mostCorrections > static_cast<int>(limits.maxCorrectionShare * capacity)) return false;
   Ecc200Message decoded;
-  if (!decodeEcc200CodewordsWithMeaning(codewords.data(), static_cast<std::size_t>(symbol->dataCodewords),
-                                        &decoded)) {
+  const std::size_t dataCount = static_cast<std::size_t>(symbol->dataCodewords);
+  if (!decodeEcc200CodewordsWithMeaning(codewords.data(), dataCount, &decoded) &&
+      !(limits.anyPaddingWhenUncorrected && mostCorrections == 0 &&
+        decodeEcc200CodewordsWithMeaning(codewords.data(), dataCount, &decoded, Ecc200Padding::EndsAtFirstPad))) {
     return false;
   }
   *message = std::move(decoded);

@@ -537,6 +537,7 @@ bool decodeFit(const IplImage* grey, const SizeFit& fit, Ecc200Message* message)
   const std::vector<std::uint8_t> matrix = thresholdMatrix(grid, shades);
   Ecc200ReadLimits limits;
   limits.allowDmre = true;
+  limits.anyPaddingWhenUncorrected = true;
   Ecc200ReadReport report;
   if (!decodeEcc200Message(matrix.data(), columns, rows, limits, message, &report)) return false;
   return report.mostCorrections <= correctionAllowance(*fit.symbol);

@@ -186,6 +186,7 @@ bool decodeGuarded(const std::uint8_t* matrix, int columns, int rows, Ecc200Mess
   Ecc200ReadLimits limits;
   limits.allowDmre = true;
   limits.maxCorrectionShare = SECOND_LOOK_MAX_CORRECTION_SHARE;
+  limits.anyPaddingWhenUncorrected = true;
   return decodeEcc200Message(matrix, columns, rows, limits, message);
 }
 

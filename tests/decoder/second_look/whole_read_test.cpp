@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/ecc200_matrix.h"
+#include "tests/support/rewritten_padding.h"
 #include "decoder/decoder.h"
 #include "decoder/ecc200/ecc200.h"
 #include "decoder/second_look/second_look.h"
@@ -153,6 +154,33 @@ TEST(SecondLook, ReadsEncoderPicturesBothPassesMiss) {
     ASSERT_EQ(scanImageMessages(&ipl, &symbols), 0) << name;
     ASSERT_EQ(symbols.size(), 1u) << name;
     EXPECT_EQ(std::string(symbols[0].message.begin(), symbols[0].message.end()), text) << name;
+  }
+}
+
+// A symbol whose encoder wrote plain bytes after its first pad: the passes refuse it by the standard's
+// padding rule and read nothing; the second look reads it, its codewords being exactly as encoded.
+TEST(SecondLook, ReadsASymbolWhosePadsAreNotRandomisedWhenNothingNeedsCorrecting) {
+  const struct {
+    const char* text;
+    int rows, cols;
+    double moduleSize, rotationDeg;
+  } cases[] = {{"PAD 1", 16, 16, 6, 0}, {"PAD 2", 22, 22, 5, 17}, {"P3", 12, 26, 6, -8}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const ecc200test::PaddedSymbol made = ecc200test::symbolWithPadding(c.text, c.rows, c.cols, 129);
+    ASSERT_NE(made.symbol, nullptr);
+    testsupport::RenderOptions options;
+    options.moduleSize = c.moduleSize;
+    options.rotationDeg = c.rotationDeg;
+    options.noiseSigma = 3;
+    cv::Mat grey = testsupport::renderSymbol(made.whole, options).grey;
+    ASSERT_FALSE(grey.empty());
+    EXPECT_EQ(runPass(grey, SCAN_GLOBAL_PASS).count, 0);
+    EXPECT_EQ(runPass(grey, SCAN_ADAPTIVE_PASS).count, 0);
+    const ScanOutput whole = scan(grey);
+    ASSERT_EQ(whole.count, 1);
+    EXPECT_EQ(std::string(whole.results[0].text), c.text);
+    EXPECT_GE(whole.readBy, SCAN_READ_BY_RETRY);
   }
 }
 
