@@ -1,5 +1,6 @@
 #include <malloc.h>
 
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -24,8 +25,16 @@ void keepPictureBuffersInTheHeap() {
 
 int main(int argc, char** argv) {
   keepPictureBuffersInTheHeap();
-  std::vector<std::string> args(argv + 1, argv + argc);
-  const int status = runDecodeCommand(args, std::cout, std::cerr);
-  std::cout.flush();
-  return status;
+  try {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const int status = runDecodeCommand(args, std::cout, std::cerr);
+    std::cout.flush();
+    return status;
+  } catch (const std::exception& failure) {
+    // Each file's failures are that file's; what is left (memory for the output itself) ends the batch
+    // with what was written so far kept.
+    std::cout.flush();
+    std::cerr << "quarnel-decode: " << failure.what() << "\n";
+    return DECODE_COMMAND_FAILED;
+  }
 }

@@ -338,7 +338,7 @@ TEST_F(DecodeCommandTest, RecursiveDirectoryDecodesThePicturesInsideInSortedOrde
 
   const Run plain = run({tree});
   EXPECT_EQ(plain.status, 2);
-  EXPECT_EQ(plain.err, "quarnel-decode: " + tree + ": is a directory\n");
+  EXPECT_EQ(plain.err, "quarnel-decode: " + tree + ": is a directory (use --recursive to read the pictures inside)\n");
 
   const Run empty = run({"--recursive", tree + "/z/empty", path("second.png")});
   EXPECT_EQ(empty.status, 1);
