@@ -19,6 +19,7 @@
 #include <system_error>
 #include <thread>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -546,9 +547,9 @@ class JoinedThreads {
 };
 
 // Reads the files on up to `jobs` threads and hands each report to `emit` in the order of the inputs, on
-// the calling thread, as soon as it and all before it are done. Threads the system cannot start mean
-// fewer jobs; when none starts, the calling thread reads every file itself. The pixels decoded at once
-// stay within the machine's budget.
+// the calling thread, as soon as it and all before it are done. Threads the system cannot start, or whose
+// stacks the address space limit has no room for, mean fewer jobs; when none starts, the calling thread
+// reads every file itself. The pixels decoded at once stay within the machine's budget.
 template <typename Emit>
 void readFilesInOrder(const std::vector<Input>& inputs, unsigned jobs, Emit emit) {
   PixelBudget budget(machinePixelBudget());
@@ -562,7 +563,7 @@ void readFilesInOrder(const std::vector<Input>& inputs, unsigned jobs, Emit emit
   std::condition_variable doneChanged;
   std::atomic<size_t> nextFile{0};
   JoinedThreads workers;
-  const size_t workerCount = std::min<size_t>(jobs, inputs.size());
+  const size_t workerCount = threadsWithinAddressSpace(std::min<size_t>(jobs, inputs.size()));
   for (size_t w = 0; w < workerCount; ++w) {
     const bool started = workers.start([&] {
       for (size_t i = nextFile++; i < inputs.size(); i = nextFile++) {
@@ -575,7 +576,12 @@ void readFilesInOrder(const std::vector<Input>& inputs, unsigned jobs, Emit emit
     });
     if (!started) break;
   }
-  if (workers.empty()) return readInOrder();
+  if (workers.empty()) {
+    // The system starts no thread: nor would it for the image library's thread pool, which then fails
+    // the picture it works on, so the library works on the calling thread too.
+    cv::setNumThreads(0);
+    return readInOrder();
+  }
   for (size_t i = 0; i < inputs.size(); ++i) {
     std::unique_lock<std::mutex> lock(doneMutex);
     doneChanged.wait(lock, [&] { return done[i] != 0; });

@@ -6,6 +6,7 @@
 #define QUARNEL_TOOLS_PIXEL_BUDGET_H_
 
 #include <condition_variable>
+#include <cstddef>
 #include <mutex>
 
 struct PixelBudget {
@@ -18,9 +19,16 @@ struct PixelBudget {
   int waiters = 0;      // pictures waiting for their share
 };
 
-// The budget of this machine: its physical memory, or the address space limit when that is smaller,
-// divided by the peak memory a picture costs per pixel while it is decoded.
+// The budget of this machine: half its physical memory, or of the address space limit when that is
+// smaller, divided by the peak memory a picture costs per pixel while it is decoded.
 double machinePixelBudget();
+
+// The address space limit (ulimit -v) in bytes, or 0 without one.
+double addressSpaceLimit();
+
+// How many of `wanted` threads the address space limit leaves room for: their stacks may take a quarter
+// of it. At least one; `wanted` itself without a limit.
+std::size_t threadsWithinAddressSpace(std::size_t wanted);
 
 // Waits until `pixels` more fit in the budget, or nothing else is in flight, and takes them.
 void reservePixels(PixelBudget* budget, double pixels);

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/core/utility.hpp>
+
 #include "tools/decode_command.h"
+#include "tools/pixel_budget.h"
 
 namespace {
 
@@ -21,10 +24,21 @@ void keepPictureBuffersInTheHeap() {
   mallopt(M_TRIM_THRESHOLD, HEAP_TRIM_MIN_BYTES);
 }
 
+// Under an address space limit every thread's share counts: a heap arena of its own reserves 64 MiB, and
+// the image library's thread pool, once it fails to start a thread, waits for it for ever. So the
+// threads share one heap and the image library works on the thread that calls it; -j still decodes
+// several files at once.
+void keepWithinTheAddressSpaceLimit() {
+  if (addressSpaceLimit() <= 0) return;
+  mallopt(M_ARENA_MAX, 1);
+  cv::setNumThreads(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   keepPictureBuffersInTheHeap();
+  keepWithinTheAddressSpaceLimit();
   try {
     std::vector<std::string> args(argv + 1, argv + argc);
     const int status = runDecodeCommand(args, std::cout, std::cerr);
