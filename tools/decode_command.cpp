@@ -70,20 +70,24 @@ constexpr const char* USAGE =
     "  --raw      exactly the bytes of the first symbol, in reading order, of a single FILE,\n"
     "             nothing added\n"
     "  -j N       decode N files at once (default: the number of processors); the output is\n"
-    "             the same, in the same order, as with one\n"
+    "             the same, in the same order, as with one. A picture waits while those being\n"
+    "             decoded would take more than half of the memory (or of the ulimit -v limit)\n"
     "\n"
     "Input:\n"
     "  -            as FILE: the picture on standard input\n"
     "  --recursive  a directory given as FILE stands for the pictures inside it and in its\n"
-    "               subdirectories (by name: .png .jpg .jpeg .webp .bmp .tif .tiff), in sorted order\n"
+    "               subdirectories (by name: .png .jpg .jpeg .webp .bmp .tif .tiff), in sorted order;\n"
+    "               a subdirectory that cannot be read is reported and the rest read\n"
     "\n"
-    "Pictures of more than 100 megapixels and files of more than 256 MiB are refused.\n"
+    "Pictures of more than 100 megapixels, JPEG files of more than 500 scans and files of more\n"
+    "than 256 MiB are refused.\n"
     "\n"
     "  --help     this text\n"
     "  --version  the version\n"
     "\n"
     "Exit status: 0 when every file gave at least one symbol, 1 when some file gave none,\n"
-    "2 on a usage error or an unreadable file (a message naming the file goes to standard error).\n";
+    "2 on a usage error or an unreadable file (a message naming the file goes to standard error;\n"
+    "the other files are still read).\n";
 
 enum class OutputMode { Text, Utf8, Json, Raw };
 

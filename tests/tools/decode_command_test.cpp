@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,9 +61,13 @@ class DecodeCommandTest : public ::testing::Test {
     writeFile("large.jpg", jpegClaiming(30000, 30000));
     mkdir(path("folder.png").c_str(), 0755);
     const cv::Mat pfmPicture = symbolPicture("FLOAT-PFM");
-    writeFile("symbol.pfm", greyPfm(pfmPicture));
-    // A picture of floating-point samples behind a name that says PNG, all of them 0.
-    writeFile("zeros-pfm.png", "Pf\n16 16\n-1.0\n" + std::string(16 * 16 * 4, '\0'));
+    writeFile("symbol.pfm", pfm(pfmPicture, 1));
+    writeFile("colour.pfm", pfm(pfmPicture, 3));
+    // Floating-point samples behind a name that says PNG: 0, beyond the range, infinite, not a number.
+    const float odd[] = {0.0f, 2.5f, -1.0f, INFINITY, -INFINITY, NAN};
+    std::string oddSamples = "Pf\n16 16\n-1.0\n";
+    for (int s = 0; s < 16 * 16; ++s) oddSamples.append(reinterpret_cast<const char*>(&odd[s % 6]), sizeof(float));
+    writeFile("odd-samples-pfm.png", oddSamples);
     const std::vector<std::uint8_t> scans = testsupport::manyScanJpeg(symbolPicture("SCANS"), 501);
     ASSERT_FALSE(scans.empty());
     writeFile("scans.jpg", std::string(scans.begin(), scans.end()));
@@ -91,18 +96,18 @@ class DecodeCommandTest : public ::testing::Test {
     ASSERT_TRUE(cv::imwrite(path(name), symbolPicture(message)));
   }
 
-  // A grey PFM of an 8-bit picture: samples from 0 to 1 as little-endian floats, the bottom row first.
-  static std::string greyPfm(const cv::Mat& grey) {
-    std::string pfm = "Pf\n" + std::to_string(grey.cols) + " " + std::to_string(grey.rows) + "\n-1.0\n";
+  // A PFM of an 8-bit grey picture, grey (1 channel) or colour (3): samples from 0 to 1 as little-endian
+  // floats, the bottom row first.
+  static std::string pfm(const cv::Mat& grey, int channels) {
+    std::string file = std::string(channels == 1 ? "Pf" : "PF") + "\n" + std::to_string(grey.cols) + " " +
+                       std::to_string(grey.rows) + "\n-1.0\n";
     for (int y = grey.rows - 1; y >= 0; --y) {
       for (int x = 0; x < grey.cols; ++x) {
         const float sample = grey.at<std::uint8_t>(y, x) / 255.0f;
-        char bytes[sizeof sample];
-        std::memcpy(bytes, &sample, sizeof sample);
-        pfm.append(bytes, sizeof sample);
+        for (int c = 0; c < channels; ++c) file.append(reinterpret_cast<const char*>(&sample), sizeof sample);
       }
     }
-    return pfm;
+    return file;
   }
 
   // A PNG whose header claims width x height and which holds no image data.
@@ -553,9 +558,10 @@ TEST_F(DecodeCommandTest, FailureOfOneFileLeavesTheRestOfTheBatch) {
   std::filesystem::create_directory_symlink("..", tree + "/ok/loop", exists);
   ASSERT_EQ(chmod((tree + "/z").c_str(), 0), 0);
   const std::vector<BatchCase> cases = {
-      {"floating-point samples", {hello, path("symbol.pfm"), path("zeros-pfm.png"), second},
-       helloLine + path("symbol.pfm") + ": FLOAT-PFM\n" + secondLine,
-       "quarnel-decode: " + path("zeros-pfm.png") + ": no symbol found\n", 1, {}},
+      {"floating-point samples",
+       {hello, path("symbol.pfm"), path("odd-samples-pfm.png"), path("colour.pfm"), second},
+       helloLine + path("symbol.pfm") + ": FLOAT-PFM\n" + path("colour.pfm") + ": FLOAT-PFM\n" + secondLine,
+       "quarnel-decode: " + path("odd-samples-pfm.png") + ": no symbol found\n", 1, {}},
       // Reading the memory of a process at address 0 fails with EIO, as a disk's bad block does.
       {"read error", {hello, "/proc/self/mem", second}, helloLine + secondLine,
        "quarnel-decode: /proc/self/mem: Input/output error\n", 2, {}},
