@@ -57,7 +57,8 @@ std::size_t threadsWithinAddressSpace(std::size_t wanted) {
 void reservePixels(PixelBudget* budget, double pixels) {
   std::unique_lock<std::mutex> lock(budget->mutex);
   ++budget->waiters;
-  budget->released.notify_all();  // wakes awaitPixelWaiters
+  ++budget->requests;
+  budget->released.notify_all();  // wakes awaitPixelRequests
   budget->released.wait(lock, [&] { return budget->holders == 0 || budget->inFlight + pixels <= budget->capacity; });
   --budget->waiters;
   ++budget->holders;
@@ -71,7 +72,7 @@ void releasePixels(PixelBudget* budget, double pixels) {
   budget->released.notify_all();
 }
 
-void awaitPixelWaiters(PixelBudget* budget, int count) {
+void awaitPixelRequests(PixelBudget* budget, int count) {
   std::unique_lock<std::mutex> lock(budget->mutex);
-  budget->released.wait(lock, [&] { return budget->waiters >= count; });
+  budget->released.wait(lock, [&] { return budget->requests >= count; });
 }

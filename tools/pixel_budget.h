@@ -17,6 +17,7 @@ struct PixelBudget {
   double inFlight = 0;  // pixels reserved by the pictures being decoded
   int holders = 0;      // pictures being decoded
   int waiters = 0;      // pictures waiting for their share
+  int requests = 0;     // shares asked for so far
 };
 
 // The budget of this machine: half its physical memory, or of the address space limit when that is
@@ -36,8 +37,8 @@ void reservePixels(PixelBudget* budget, double pixels);
 // Gives back what reservePixels took.
 void releasePixels(PixelBudget* budget, double pixels);
 
-// Returns once `count` reservations wait for their share (for tests of the waiting).
-void awaitPixelWaiters(PixelBudget* budget, int count);
+// Returns once `count` shares have been asked for, whether they wait or not (for tests of the waiting).
+void awaitPixelRequests(PixelBudget* budget, int count);
 
 // One picture's share of a budget, taken once and given back when the owner goes.
 class PixelReservation {

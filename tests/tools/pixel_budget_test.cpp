@@ -9,13 +9,18 @@
 
 namespace {
 
-TEST(PixelBudgetTest, SecondPictureWaitsUntilTheFirstReleasesItsShare) {
+// A second picture asks for its share while the first holds one; it waits exactly when both do not fit,
+// and goes on once the first gives its share back.
+TEST(PixelBudgetTest, SecondPictureWaitsWhileBothDoNotFit) {
   struct Case {
     const char* name;
     double first, second;
+    bool waits;
   } cases[] = {
-      {"two pictures larger together than the budget", 60, 60},
-      {"a first picture larger than the budget alone", 250, 10},
+      {"two pictures larger together than the budget", 60, 60, true},
+      {"a first picture larger than the budget alone", 250, 10, true},
+      {"a second picture larger than the budget", 10, 250, true},
+      {"two pictures that fill the budget exactly", 40, 60, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -27,26 +32,21 @@ TEST(PixelBudgetTest, SecondPictureWaitsUntilTheFirstReleasesItsShare) {
       secondReserved = true;
       releasePixels(&budget, c.second);
     });
-    awaitPixelWaiters(&budget, 1);
-    EXPECT_FALSE(secondReserved) << "went through while the first held its share";
+    awaitPixelRequests(&budget, 2);
+    {
+      // A request either waits or takes its share at once, in one step under the lock.
+      const std::lock_guard<std::mutex> lock(budget.mutex);
+      EXPECT_EQ(budget.waiters, c.waits ? 1 : 0);
+    }
+    if (c.waits) {
+      EXPECT_FALSE(secondReserved);
+    }
     releasePixels(&budget, c.first);
     second.join();
     EXPECT_TRUE(secondReserved);
     EXPECT_EQ(budget.holders, 0);
     EXPECT_EQ(budget.inFlight, 0);
   }
-}
-
-TEST(PixelBudgetTest, PicturesThatFitTogetherDoNotWait) {
-  PixelBudget budget(100);
-  reservePixels(&budget, 40);
-  std::thread second([&] {
-    reservePixels(&budget, 60);  // exactly the rest of the budget
-    releasePixels(&budget, 60);
-  });
-  second.join();  // would never end if it waited for the first share
-  releasePixels(&budget, 40);
-  EXPECT_EQ(budget.holders, 0);
 }
 
 TEST(PixelBudgetTest, ReservationTakesItsShareOnceAndGivesItBack) {
