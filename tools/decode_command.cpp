@@ -364,10 +364,6 @@ int usageError(std::ostream& err, const std::string& message) {
   return DECODE_COMMAND_FAILED;
 }
 
-}  // namespace
-
-namespace {
-
 // The picture a codec gave, as 8-bit grey: 16-bit samples scaled down, floating-point ones (0 to 1 by
 // convention) clamped and scaled, colour converted as the scanner converts camera frames. An empty Mat
 // for a sample type or channel count no picture has.
