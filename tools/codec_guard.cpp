@@ -15,6 +15,7 @@ namespace {
 thread_local bool threadInCodec = false;
 thread_local double threadMaxBytes = 0;
 thread_local bool threadRefused = false;
+thread_local const std::function<void(double)>* threadBeforeBuffer = nullptr;
 
 // Refuses, on a thread inside a codec run, any buffer larger than that run's limit, so a file of a few
 // hundred bytes claiming a picture of gigabytes is refused before the memory is taken, not after; every
@@ -33,6 +34,7 @@ class CappedImageAllocator : public cv::MatAllocator {
         threadRefused = true;
         throw std::bad_alloc();
       }
+      if (*threadBeforeBuffer) (*threadBeforeBuffer)(bytes / CV_ELEM_SIZE(type));
     }
     // What the next allocator hands out records it as its owner, so it is freed there even after this
     // one is no longer the default.
@@ -104,14 +106,16 @@ void leaveCodecRun(SharedGuard& guard) {
 // Leaves the codec run however `decode` ends.
 class CodecRun {
  public:
-  CodecRun(SharedGuard& guard, double maxBytes) : guard_(guard) {
+  CodecRun(SharedGuard& guard, double maxBytes, const std::function<void(double)>& beforeBuffer) : guard_(guard) {
     enterCodecRun(guard_);
     threadInCodec = true;
     threadMaxBytes = maxBytes;
     threadRefused = false;
+    threadBeforeBuffer = &beforeBuffer;
   }
   ~CodecRun() {
     threadInCodec = false;
+    threadBeforeBuffer = nullptr;
     leaveCodecRun(guard_);
   }
   CodecRun(const CodecRun&) = delete;
@@ -123,10 +127,11 @@ class CodecRun {
 
 }  // namespace
 
-cv::Mat runGuardedCodec(double maxBytes, const std::function<cv::Mat()>& decode, bool* refused) {
+cv::Mat runGuardedCodec(double maxBytes, const std::function<cv::Mat()>& decode,
+                        const std::function<void(double)>& beforeBuffer, bool* refused) {
   cv::Mat picture;
   {
-    const CodecRun run(sharedGuard(), maxBytes);
+    const CodecRun run(sharedGuard(), maxBytes, beforeBuffer);
     picture = decode();
     *refused = threadRefused;
   }

@@ -11,8 +11,11 @@
 
 // Runs `decode` under the guard and returns its picture. *refused tells whether a buffer of more than
 // `maxBytes` was asked for on this thread (the request failed with std::bad_alloc, which `decode` may
-// have caught). Any number of threads may run codecs at once.
-cv::Mat runGuardedCodec(double maxBytes, const std::function<cv::Mat()>& decode, bool* refused);
+// have caught). `beforeBuffer`, when set, is called on this thread with the pixels of every image buffer
+// within the limit that the codec asks for, before it is allocated, and may wait there. Any number of
+// threads may run codecs at once.
+cv::Mat runGuardedCodec(double maxBytes, const std::function<cv::Mat()>& decode,
+                        const std::function<void(double pixels)>& beforeBuffer, bool* refused);
 
 // Runs `write` at a moment when no codec runs, so what it writes to standard error is not muted. While
 // a write waits, no new codec run starts, so messages are never held back for long.

@@ -1,5 +1,6 @@
 #include "tools/decode_command.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,18 +13,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <new>
 #include <ostream>
+#include <system_error>
 #include <thread>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "decoder/decoder.h"
 #include "tools/codec_guard.h"
+#include "tools/jpeg_scans.h"
+#include "tools/pixel_budget.h"
 #include "text/aim.h"
 #include "text/charset.h"
 #include "text/gs1.h"
@@ -39,6 +42,9 @@ constexpr off_t MAX_FILE_BYTES = 256 * 1024 * 1024;
 // A header may claim any size; an image above this many pixels is refused rather than allocated.
 constexpr double MAX_IMAGE_PIXELS = 100.0 * 1000 * 1000;
 constexpr const char* IMAGE_TOO_LARGE = "image too large (more than 100 megapixels)";
+constexpr const char* NOT_AN_IMAGE = "not an image that can be read";
+constexpr const char* OUT_OF_MEMORY = "out of memory";
+constexpr const char* IS_A_DIRECTORY = "is a directory (use --recursive to read the pictures inside)";
 
 constexpr const char* USAGE =
     "Usage: quarnel-decode [--raw | --json | --utf8] [--recursive] FILE...\n"
@@ -64,20 +70,24 @@ constexpr const char* USAGE =
     "  --raw      exactly the bytes of the first symbol, in reading order, of a single FILE,\n"
     "             nothing added\n"
     "  -j N       decode N files at once (default: the number of processors); the output is\n"
-    "             the same, in the same order, as with one\n"
+    "             the same, in the same order, as with one. A picture waits while those being\n"
+    "             decoded would take more than half of the memory (or of the ulimit -v limit)\n"
     "\n"
     "Input:\n"
     "  -            as FILE: the picture on standard input\n"
     "  --recursive  a directory given as FILE stands for the pictures inside it and in its\n"
-    "               subdirectories (by name: .png .jpg .jpeg .webp .bmp .tif .tiff), in sorted order\n"
+    "               subdirectories (by name: .png .jpg .jpeg .webp .bmp .tif .tiff), in sorted order;\n"
+    "               a subdirectory that cannot be read is reported and the rest read\n"
     "\n"
-    "Pictures of more than 100 megapixels and files of more than 256 MiB are refused.\n"
+    "Pictures of more than 100 megapixels, JPEG files of more than 500 scans and files of more\n"
+    "than 256 MiB are refused.\n"
     "\n"
     "  --help     this text\n"
     "  --version  the version\n"
     "\n"
     "Exit status: 0 when every file gave at least one symbol, 1 when some file gave none,\n"
-    "2 on a usage error or an unreadable file (a message naming the file goes to standard error).\n";
+    "2 on a usage error or an unreadable file (a message naming the file goes to standard error;\n"
+    "the other files are still read).\n";
 
 enum class OutputMode { Text, Utf8, Json, Raw };
 
@@ -89,14 +99,61 @@ struct FileReport {
   std::vector<DecodedSymbol> symbols;  // in reading order
 };
 
+// A file descriptor, closed when its owner goes.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads a descriptor to its end, within the size limit of a file. A file whose size the system does not
+// know (those of /proc say 0) is read the same way.
+bool readToEnd(int fd, std::vector<std::uint8_t>* bytes, std::string* error) {
+  bytes->clear();
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = errno != 0 ? std::strerror(errno) : "read error";
+      return false;
+    }
+    if (got == 0) break;
+    if (bytes->size() + static_cast<std::size_t>(got) > static_cast<std::size_t>(MAX_FILE_BYTES)) {
+      *error = "file too large";
+      return false;
+    }
+    bytes->insert(bytes->end(), buffer, buffer + got);
+  }
+  if (bytes->empty()) {
+    *error = "empty file";
+    return false;
+  }
+  return true;
+}
+
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error) {
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer before it could be refused.
+  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (file.get() < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
   struct stat info;
-  if (stat(path.c_str(), &info) != 0) {
+  if (fstat(file.get(), &info) != 0) {
     *error = std::strerror(errno);
     return false;
   }
   if (S_ISDIR(info.st_mode)) {
-    *error = "is a directory";
+    *error = IS_A_DIRECTORY;
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
@@ -107,21 +164,8 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes, st
     *error = "file too large";
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = std::strerror(errno != 0 ? errno : EACCES);
-    return false;
-  }
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *error = "read error";
-    return false;
-  }
-  if (bytes->empty()) {
-    *error = "empty file";
-    return false;
-  }
-  return true;
+  fcntl(file.get(), F_SETFL, fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
+  return readToEnd(file.get(), bytes, error);
 }
 
 // Every symbol of the picture, in the order a person reads them.
@@ -240,31 +284,6 @@ std::string symbolLine(const DecodedSymbol& symbol, OutputMode mode) {
   return escapeMessage(symbol.message);
 }
 
-// Reads the whole of standard input, within the same size limit as a file.
-bool readStandardInput(std::vector<std::uint8_t>* bytes, std::string* error) {
-  bytes->clear();
-  std::uint8_t buffer[65536];
-  for (;;) {
-    const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      *error = std::strerror(errno);
-      return false;
-    }
-    if (got == 0) break;
-    if (bytes->size() + static_cast<std::size_t>(got) > static_cast<std::size_t>(MAX_FILE_BYTES)) {
-      *error = "file too large";
-      return false;
-    }
-    bytes->insert(bytes->end(), buffer, buffer + got);
-  }
-  if (bytes->empty()) {
-    *error = "empty file";
-    return false;
-  }
-  return true;
-}
-
 // A picture, by the name's extension, as --recursive picks files from a directory.
 bool hasPictureExtension(const std::filesystem::path& path) {
   std::string extension = path.extension().string();
@@ -275,40 +294,53 @@ bool hasPictureExtension(const std::filesystem::path& path) {
   return false;
 }
 
-// With --recursive, each directory among the arguments becomes the pictures inside it, sorted by path;
-// a directory that cannot be walked stays as it is, so that reading it reports the fault, and one
-// without pictures is added to emptyDirectories.
-std::vector<std::string> expandDirectories(const std::vector<std::string>& args, bool recursive,
-                                           std::vector<std::string>* emptyDirectories) {
-  std::vector<std::string> paths;
+// One input of the batch: a file to read, or a directory of the walk that could not be read, with the reason.
+struct Input {
+  std::string path;
+  std::string error;
+};
+
+// The pictures inside a directory and its subdirectories, and each directory of them that cannot be read
+// with its reason. Symbolic links to directories are not followed, so a link loop cannot hold the walk.
+std::vector<Input> walkDirectory(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::vector<Input> found;
+  std::vector<fs::path> pending = {root};
+  while (!pending.empty()) {
+    const fs::path directory = std::move(pending.back());
+    pending.pop_back();
+    std::error_code failure;
+    fs::directory_iterator entries(directory, failure);
+    for (; !failure && entries != fs::directory_iterator(); entries.increment(failure)) {
+      std::error_code entryFailure;
+      if (entries->symlink_status(entryFailure).type() == fs::file_type::directory) {
+        pending.push_back(entries->path());
+      } else if (entries->is_regular_file(entryFailure) && hasPictureExtension(entries->path())) {
+        found.push_back({entries->path().string(), ""});
+      }
+    }
+    if (failure) found.push_back({directory.string(), failure.message()});
+  }
+  std::sort(found.begin(), found.end(), [](const Input& a, const Input& b) { return a.path < b.path; });
+  return found;
+}
+
+// With --recursive, each directory among the arguments becomes the pictures inside it, sorted by path,
+// and the directories in it that cannot be read; one with neither is added to emptyDirectories.
+std::vector<Input> expandDirectories(const std::vector<std::string>& args, bool recursive,
+                                     std::vector<std::string>* emptyDirectories) {
+  std::vector<Input> inputs;
   for (const std::string& arg : args) {
     std::error_code failure;
     if (!recursive || arg == "-" || !std::filesystem::is_directory(arg, failure)) {
-      paths.push_back(arg);
+      inputs.push_back({arg, ""});
       continue;
     }
-    std::vector<std::string> found;
-    std::filesystem::recursive_directory_iterator walk(arg, failure);
-    for (; !failure && walk != std::filesystem::recursive_directory_iterator(); walk.increment(failure)) {
-      if (walk->is_regular_file(failure) && hasPictureExtension(walk->path())) found.push_back(walk->path().string());
-    }
-    if (failure) {
-      paths.push_back(arg);
-      continue;
-    }
+    const std::vector<Input> found = walkDirectory(arg);
     if (found.empty()) emptyDirectories->push_back(arg);
-    std::sort(found.begin(), found.end());
-    paths.insert(paths.end(), found.begin(), found.end());
+    inputs.insert(inputs.end(), found.begin(), found.end());
   }
-  return paths;
-}
-
-// The picture of one argument: "-" is standard input, anything else a file.
-cv::Mat loadInput(const std::string& path, std::string* error) {
-  if (path != "-") return loadGreyImage(path, error);
-  std::vector<std::uint8_t> bytes;
-  if (!readStandardInput(&bytes, error)) return cv::Mat();
-  return decodeGreyImage(bytes, error);
+  return inputs;
 }
 
 // A file name as a line may hold it: control bytes (a line feed, an escape sequence) and the backslash as
@@ -332,38 +364,105 @@ int usageError(std::ostream& err, const std::string& message) {
   return DECODE_COMMAND_FAILED;
 }
 
-}  // namespace
+// The picture a codec gave, as 8-bit grey: 16-bit samples scaled down, floating-point ones (0 to 1 by
+// convention) clamped and scaled, colour converted as the scanner converts camera frames. An empty Mat
+// for a sample type or channel count no picture has.
+cv::Mat greyPicture(const cv::Mat& decoded) {
+  cv::Mat eightBit;
+  switch (decoded.depth()) {
+    case CV_8U:
+      eightBit = decoded;
+      break;
+    case CV_16U:
+      decoded.convertTo(eightBit, CV_8U, 1.0 / 257);
+      break;
+    case CV_32F:
+    case CV_64F: {
+      cv::Mat real;
+      decoded.convertTo(real, CV_32F);
+      cv::patchNaNs(real, 0);
+      real = cv::min(cv::max(real, 0.0), 1.0);
+      real.convertTo(eightBit, CV_8U, 255);
+      break;
+    }
+    default:
+      return cv::Mat();
+  }
+  cv::Mat grey;
+  switch (eightBit.channels()) {
+    case 1:
+      grey = eightBit;
+      break;
+    case 3:
+      cv::cvtColor(eightBit, grey, cv::COLOR_BGR2GRAY);
+      break;
+    case 4:
+      cv::cvtColor(eightBit, grey, cv::COLOR_BGRA2GRAY);
+      break;
+    default:
+      break;
+  }
+  return grey;
+}
 
-cv::Mat decodeGreyImage(const std::vector<std::uint8_t>& bytes, std::string* error) {
-  bool refused = false;
+// decodeGreyImage, with the picture's pixels reserved from `reservation` before the codec allocates it.
+cv::Mat decodeGreyPicture(const std::vector<std::uint8_t>& bytes, std::string* error,
+                          PixelReservation* reservation) {
+  if (looksLikeJpeg(bytes) && countJpegScans(bytes, JPEG_MAX_SCANS) > JPEG_MAX_SCANS) {
+    *error = "too many JPEG scans (more than " + std::to_string(JPEG_MAX_SCANS) + ")";
+    return cv::Mat();
+  }
+  bool refused = false, outOfMemory = false;
   // Three bytes a pixel: the colour picture the codecs are asked for.
-  const cv::Mat colour = runGuardedCodec(
+  const cv::Mat decoded = runGuardedCodec(
       MAX_IMAGE_PIXELS * 3,
       [&] {
         try {
           const cv::Mat encoded(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<std::uint8_t*>(bytes.data()));
           return cv::imdecode(encoded, cv::IMREAD_COLOR);
-        } catch (const std::exception&) {
-          return cv::Mat();
+        } catch (const std::bad_alloc&) {
+          outOfMemory = true;
+        } catch (const cv::Exception& failure) {
+          outOfMemory = failure.code == cv::Error::StsNoMem;
         }
+        return cv::Mat();
+      },
+      [&](double pixels) {
+        if (reservation != nullptr) reservation->reserve(pixels);
       },
       &refused);
   if (refused) {
     *error = IMAGE_TOO_LARGE;
     return cv::Mat();
   }
-  if (colour.empty()) {
-    *error = "not an image that can be read";
+  if (outOfMemory) {
+    *error = OUT_OF_MEMORY;
     return cv::Mat();
   }
-  if (static_cast<double>(colour.cols) * colour.rows > MAX_IMAGE_PIXELS) {
+  if (decoded.empty()) {
+    *error = NOT_AN_IMAGE;
+    return cv::Mat();
+  }
+  if (static_cast<double>(decoded.cols) * decoded.rows > MAX_IMAGE_PIXELS) {
     *error = IMAGE_TOO_LARGE;
     return cv::Mat();
   }
-  // The same conversion the scanner applies to camera frames.
-  cv::Mat grey;
-  cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
+  cv::Mat grey = greyPicture(decoded);
+  if (grey.empty()) *error = NOT_AN_IMAGE;
   return grey;
+}
+
+// The picture of one argument: "-" is standard input, anything else a file.
+cv::Mat loadInput(const std::string& path, std::string* error, PixelReservation* reservation) {
+  std::vector<std::uint8_t> bytes;
+  if (path == "-" ? !readToEnd(STDIN_FILENO, &bytes, error) : !readWholeFile(path, &bytes, error)) return cv::Mat();
+  return decodeGreyPicture(bytes, error, reservation);
+}
+
+}  // namespace
+
+cv::Mat decodeGreyImage(const std::vector<std::uint8_t>& bytes, std::string* error) {
+  return decodeGreyPicture(bytes, error, nullptr);
 }
 
 cv::Mat loadGreyImage(const std::string& path, std::string* error) {
@@ -383,51 +482,113 @@ bool parseJobCount(const std::string& text, unsigned* jobs) {
   return true;
 }
 
-FileReport readFileReport(const std::string& path) {
+// The reason given for a file whose reading threw: running out of memory or threads is that file's
+// failure, not the batch's.
+std::string currentFailureReason() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return OUT_OF_MEMORY;
+  } catch (const cv::Exception& failure) {
+    if (failure.code == cv::Error::StsNoMem) return OUT_OF_MEMORY;
+    return failure.err.empty() ? "the image library failed" : failure.err;
+  } catch (const std::exception& failure) {
+    return failure.what();
+  } catch (...) {
+    return "unexpected failure";
+  }
+}
+
+FileReport readFileReport(const Input& input, PixelBudget* budget) {
   FileReport report;
-  report.path = path;
-  cv::Mat grey = loadInput(path, &report.error);
-  if (grey.empty()) return report;
-  report.width = grey.cols;
-  report.height = grey.rows;
-  report.symbols = decodeGrey(grey);
+  report.path = input.path;
+  report.error = input.error;
+  if (!report.error.empty()) return report;
+  try {
+    PixelReservation reservation(budget);
+    cv::Mat grey = loadInput(input.path, &report.error, &reservation);
+    if (grey.empty()) return report;
+    report.width = grey.cols;
+    report.height = grey.rows;
+    report.symbols = decodeGrey(grey);
+  } catch (...) {
+    report.symbols.clear();
+    report.error = currentFailureReason();
+  }
   return report;
 }
 
-// Reads the files on `jobs` threads and hands each report to `emit` in the order of the paths, on the
-// calling thread, as soon as it and all before it are done.
-template <typename Emit>
-void readFilesInOrder(const std::vector<std::string>& paths, unsigned jobs, Emit emit) {
-  if (jobs <= 1 || paths.size() <= 1) {
-    for (const std::string& path : paths) emit(readFileReport(path));
-    return;
+// Threads joined when their owner goes, however the reading ends.
+class JoinedThreads {
+ public:
+  JoinedThreads() = default;
+  ~JoinedThreads() {
+    for (std::thread& thread : threads_) thread.join();
   }
-  std::vector<FileReport> reports(paths.size());
-  std::vector<char> done(paths.size(), 0);
+  JoinedThreads(const JoinedThreads&) = delete;
+  JoinedThreads& operator=(const JoinedThreads&) = delete;
+
+  // Starts a thread; false when the system cannot start one more.
+  template <typename Work>
+  bool start(Work work) {
+    try {
+      threads_.emplace_back(work);
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  bool empty() const { return threads_.empty(); }
+
+ private:
+  std::vector<std::thread> threads_;
+};
+
+// Reads the files on up to `jobs` threads and hands each report to `emit` in the order of the inputs, on
+// the calling thread, as soon as it and all before it are done. Threads the system cannot start, or whose
+// stacks the address space limit has no room for, mean fewer jobs; when none starts, the calling thread
+// reads every file itself. The pixels decoded at once stay within the machine's budget.
+template <typename Emit>
+void readFilesInOrder(const std::vector<Input>& inputs, unsigned jobs, Emit emit) {
+  PixelBudget budget(machinePixelBudget());
+  const auto readInOrder = [&] {
+    for (const Input& input : inputs) emit(readFileReport(input, &budget));
+  };
+  if (jobs <= 1 || inputs.size() <= 1) return readInOrder();
+  std::vector<FileReport> reports(inputs.size());
+  std::vector<char> done(inputs.size(), 0);
   std::mutex doneMutex;
   std::condition_variable doneChanged;
   std::atomic<size_t> nextFile{0};
-  std::vector<std::thread> workers;
-  const size_t workerCount = std::min<size_t>(jobs, paths.size());
+  JoinedThreads workers;
+  const size_t workerCount = threadsWithinAddressSpace(std::min<size_t>(jobs, inputs.size()));
   for (size_t w = 0; w < workerCount; ++w) {
-    workers.emplace_back([&] {
-      for (size_t i = nextFile++; i < paths.size(); i = nextFile++) {
-        FileReport report = readFileReport(paths[i]);
+    const bool started = workers.start([&] {
+      for (size_t i = nextFile++; i < inputs.size(); i = nextFile++) {
+        FileReport report = readFileReport(inputs[i], &budget);
         const std::lock_guard<std::mutex> lock(doneMutex);
         reports[i] = std::move(report);
         done[i] = 1;
         doneChanged.notify_all();
       }
     });
+    if (!started) break;
   }
-  for (size_t i = 0; i < paths.size(); ++i) {
+  if (workers.empty()) {
+    // The system starts no thread: nor would it for the image library's thread pool, which then fails
+    // the picture it works on, so the library works on the calling thread too.
+    cv::setNumThreads(0);
+    return readInOrder();
+  }
+  for (size_t i = 0; i < inputs.size(); ++i) {
     std::unique_lock<std::mutex> lock(doneMutex);
     doneChanged.wait(lock, [&] { return done[i] != 0; });
     FileReport report = std::move(reports[i]);
     lock.unlock();
     emit(std::move(report));
   }
-  for (std::thread& worker : workers) worker.join();
 }
 
 unsigned defaultJobCount() {
@@ -486,16 +647,16 @@ int runDecodeCommand(const std::vector<std::string>& args, std::ostream& out, st
   }
   if (paths.empty()) return usageError(err, "no image file given");
   std::vector<std::string> emptyDirectories;
-  paths = expandDirectories(paths, recursive, &emptyDirectories);
+  const std::vector<Input> inputs = expandDirectories(paths, recursive, &emptyDirectories);
   for (const std::string& directory : emptyDirectories) {
     err << PROGRAM << ": " << printableName(directory) << ": no pictures found\n";
   }
-  if (paths.empty()) return DECODE_COMMAND_SOME_EMPTY;
-  if (mode == OutputMode::Raw && paths.size() != 1) return usageError(err, "--raw takes exactly one file");
+  if (inputs.empty()) return DECODE_COMMAND_SOME_EMPTY;
+  if (mode == OutputMode::Raw && inputs.size() != 1) return usageError(err, "--raw takes exactly one file");
 
   std::vector<FileReport> reports;
   bool anyUnreadable = false, anyEmpty = !emptyDirectories.empty();
-  readFilesInOrder(paths, jobs, [&](FileReport report) {
+  readFilesInOrder(inputs, jobs, [&](FileReport report) {
     const std::string path = printableName(report.path);
     writeWhileCodecsQuiet([&] {
       if (!report.error.empty()) {

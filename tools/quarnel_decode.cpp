@@ -1,10 +1,14 @@
 #include <malloc.h>
 
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include <opencv2/core/utility.hpp>
+
 #include "tools/decode_command.h"
+#include "tools/pixel_budget.h"
 
 namespace {
 
@@ -20,12 +24,31 @@ void keepPictureBuffersInTheHeap() {
   mallopt(M_TRIM_THRESHOLD, HEAP_TRIM_MIN_BYTES);
 }
 
+// Under an address space limit every thread's share counts: a heap arena of its own reserves 64 MiB, and
+// the image library's thread pool, once it fails to start a thread, waits for it for ever. So the
+// threads share one heap and the image library works on the thread that calls it; -j still decodes
+// several files at once.
+void keepWithinTheAddressSpaceLimit() {
+  if (addressSpaceLimit() <= 0) return;
+  mallopt(M_ARENA_MAX, 1);
+  cv::setNumThreads(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   keepPictureBuffersInTheHeap();
-  std::vector<std::string> args(argv + 1, argv + argc);
-  const int status = runDecodeCommand(args, std::cout, std::cerr);
-  std::cout.flush();
-  return status;
+  keepWithinTheAddressSpaceLimit();
+  try {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const int status = runDecodeCommand(args, std::cout, std::cerr);
+    std::cout.flush();
+    return status;
+  } catch (const std::exception& failure) {
+    // Each file's failures are that file's; what is left (memory for the output itself) ends the batch
+    // with what was written so far kept.
+    std::cout.flush();
+    std::cerr << "quarnel-decode: " << failure.what() << "\n";
+    return DECODE_COMMAND_FAILED;
+  }
 }

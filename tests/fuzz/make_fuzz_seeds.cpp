@@ -18,6 +18,7 @@
 
 #include "decoder/decoder.h"
 #include "decoder/ecc200/ecc200.h"
+#include "tests/support/many_scan_jpeg.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
 
@@ -309,6 +310,18 @@ void loadImageSeeds() {
     writeWithDamage("load_image", std::string(extension + 1) + "-symbol", encoded, 16, 53);
   }
   writeSeed("load_image", "not-an-image.txt", Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
+  // Floating-point samples, which the codec returns as they are, and a JPEG of more scans than allowed.
+  cv::Mat samples;
+  cv::resize(grey, samples, {24, 24}, 0, 0, cv::INTER_AREA);
+  samples.convertTo(samples, CV_32F, 1.0 / 255);
+  Bytes pfm;
+  if (!cv::imencode(".pfm", samples, pfm)) {
+    std::fprintf(stderr, "cannot encode .pfm\n");
+    std::exit(1);
+  }
+  writeSeed("load_image", "pfm-grey", pfm);
+  // One flat block, so that each scan takes a dozen bytes.
+  writeSeed("load_image", "jpg-501-scans", testsupport::manyScanJpeg(cv::Mat(8, 8, CV_8UC1, cv::Scalar(200)), 501));
 }
 
 }  // namespace

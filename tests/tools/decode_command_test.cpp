@@ -1,13 +1,20 @@
 // quarnel-decode on real files: output forms, exit statuses and bad input.
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,10 +26,18 @@
 
 #include "text/json_string.h"
 #include "tools/decode_command.h"
+#include "tests/support/many_scan_jpeg.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
 
 namespace {
+
+// Sanitizer builds reserve terabytes of shadow memory, so they cannot run under an address space limit.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool ADDRESS_SPACE_LIMITS_WORK = false;
+#else
+constexpr bool ADDRESS_SPACE_LIMITS_WORK = true;
+#endif
 
 class DecodeCommandTest : public ::testing::Test {
  protected:
@@ -30,6 +45,7 @@ class DecodeCommandTest : public ::testing::Test {
     char pattern[] = "/tmp/quarnel-decode-test-XXXXXX";
     dir_ = mkdtemp(pattern);
     ASSERT_FALSE(dir_.empty());
+    chmod(dir_.c_str(), 0755);  // a child running as an unprivileged user reads the fixture too
     writeSymbolPng("symbol.png", std::string("Hello, \\world\xE9\x01", 15));
     writeSymbolPng("second.png", "SECOND-42");
     cv::Mat blank(240, 320, CV_8UC1, cv::Scalar(200));
@@ -44,6 +60,17 @@ class DecodeCommandTest : public ::testing::Test {
     // Within the image library's own limit, but far beyond the command's: refused before it is allocated.
     writeFile("large.jpg", jpegClaiming(30000, 30000));
     mkdir(path("folder.png").c_str(), 0755);
+    const cv::Mat pfmPicture = symbolPicture("FLOAT-PFM");
+    writeFile("symbol.pfm", pfm(pfmPicture, 1));
+    writeFile("colour.pfm", pfm(pfmPicture, 3));
+    // Floating-point samples behind a name that says PNG: 0, beyond the range, infinite, not a number.
+    const float odd[] = {0.0f, 2.5f, -1.0f, INFINITY, -INFINITY, NAN};
+    std::string oddSamples = "Pf\n16 16\n-1.0\n";
+    for (int s = 0; s < 16 * 16; ++s) oddSamples.append(reinterpret_cast<const char*>(&odd[s % 6]), sizeof(float));
+    writeFile("odd-samples-pfm.png", oddSamples);
+    const std::vector<std::uint8_t> scans = testsupport::manyScanJpeg(symbolPicture("SCANS"), 501);
+    ASSERT_FALSE(scans.empty());
+    writeFile("scans.jpg", std::string(scans.begin(), scans.end()));
   }
 
   static void TearDownTestSuite() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
@@ -54,14 +81,33 @@ class DecodeCommandTest : public ::testing::Test {
     std::ofstream(path(name), std::ios::binary) << bytes;
   }
 
-  static void writeSymbolPng(const std::string& name, const std::string& message) {
+  static cv::Mat symbolPicture(const std::string& message) {
     const auto symbol = testsupport::encodeSymbol(message, 0, 0);
-    ASSERT_TRUE(symbol.has_value());
+    EXPECT_TRUE(symbol.has_value());
+    if (!symbol) return cv::Mat();
     testsupport::RenderOptions options;
     options.moduleSize = 6;
     options.rotationDeg = 12;
     options.clutter = 6;
-    ASSERT_TRUE(cv::imwrite(path(name), testsupport::renderSymbol(*symbol, options).grey));
+    return testsupport::renderSymbol(*symbol, options).grey;
+  }
+
+  static void writeSymbolPng(const std::string& name, const std::string& message) {
+    ASSERT_TRUE(cv::imwrite(path(name), symbolPicture(message)));
+  }
+
+  // A PFM of an 8-bit grey picture, grey (1 channel) or colour (3): samples from 0 to 1 as little-endian
+  // floats, the bottom row first.
+  static std::string pfm(const cv::Mat& grey, int channels) {
+    std::string file = std::string(channels == 1 ? "Pf" : "PF") + "\n" + std::to_string(grey.cols) + " " +
+                       std::to_string(grey.rows) + "\n-1.0\n";
+    for (int y = grey.rows - 1; y >= 0; --y) {
+      for (int x = 0; x < grey.cols; ++x) {
+        const float sample = grey.at<std::uint8_t>(y, x) / 255.0f;
+        for (int c = 0; c < channels; ++c) file.append(reinterpret_cast<const char*>(&sample), sizeof sample);
+      }
+    }
+    return file;
   }
 
   // A PNG whose header claims width x height and which holds no image data.
@@ -119,6 +165,100 @@ class DecodeCommandTest : public ::testing::Test {
     dup2(saved, STDIN_FILENO);
     close(saved);
     return {status, out.str(), err.str()};
+  }
+
+  // What a child running the program is held to.
+  struct Limits {
+    rlim_t addressSpaceBytes = 0;  // RLIMIT_AS; none when 0
+    rlim_t processes = 0;          // RLIMIT_NPROC; none when 0
+    bool unprivileged = false;     // the superuser's child runs as nobody, so that permissions bind
+  };
+
+  // Runs the built program in a child process under `limits`, standard input empty. A child that has
+  // not ended after two minutes is killed and fails the test, so nothing hangs.
+  static Run runProgram(const std::vector<std::string>& args, const Limits& limits) {
+    std::vector<std::string> arguments = {QUARNEL_DECODE_PROGRAM};
+    arguments.insert(arguments.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+      if (limits.processes == 0 || std::strncmp(*variable, "ASAN_OPTIONS=", 13) != 0) environment.push_back(*variable);
+    }
+    // Leak checking starts a thread of its own at exit, which a limit of one process refuses.
+    if (limits.processes > 0) environment.push_back("ASAN_OPTIONS=detect_leaks=0");
+    std::vector<char*> envp;
+    for (std::string& variable : environment) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    const std::string outPath = path("child-out"), errPath = path("child-err");
+    const int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    EXPECT_TRUE(outFd >= 0 && errFd >= 0 && nullFd >= 0);
+    const bool dropPrivileges = limits.unprivileged && geteuid() == 0;
+    const pid_t child = fork();
+    if (child == 0) {
+      // Only async-signal-safe calls between fork and exec.
+      dup2(nullFd, STDIN_FILENO);
+      dup2(outFd, STDOUT_FILENO);
+      dup2(errFd, STDERR_FILENO);
+      if (dropPrivileges && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+      if (limits.addressSpaceBytes > 0) {
+        const struct rlimit addressSpace = {limits.addressSpaceBytes, limits.addressSpaceBytes};
+        if (setrlimit(RLIMIT_AS, &addressSpace) != 0) _exit(126);
+      }
+      if (limits.processes > 0) {
+        const struct rlimit processes = {limits.processes, limits.processes};
+        if (setrlimit(RLIMIT_NPROC, &processes) != 0) _exit(126);
+      }
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    close(outFd);
+    close(errFd);
+    close(nullFd);
+    EXPECT_GT(child, 0);
+    int waitStatus = 0;
+    for (int tick = 0; waitpid(child, &waitStatus, WNOHANG) == 0; ++tick) {
+      if (tick == 120 * 50) {
+        kill(child, SIGKILL);
+        waitpid(child, &waitStatus, 0);
+        ADD_FAILURE() << "the program did not end within two minutes";
+        break;
+      }
+      usleep(20 * 1000);
+    }
+    const auto contents = [](const std::string& file) {
+      std::ifstream in(file, std::ios::binary);
+      return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const int status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+    return {status, contents(outPath), contents(errPath)};
+  }
+
+  // A batch of files and what it must give, whatever the number of jobs.
+  struct BatchCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string out, err;
+    int status;
+    Limits limits;
+  };
+
+  // Runs each case with one job and with three: the same output, messages and status, as expected.
+  static void expectBatches(const std::vector<BatchCase>& cases) {
+    for (const BatchCase& c : cases) {
+      for (const char* jobs : {"-j1", "-j3"}) {
+        SCOPED_TRACE(std::string(c.name) + " " + jobs);
+        std::vector<std::string> args = {jobs};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Run r = runProgram(args, c.limits);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.status, c.status);
+      }
+    }
   }
 
   static std::string dir_;
@@ -318,6 +458,9 @@ TEST_F(DecodeCommandTest, DashReadsThePictureFromStandardInput) {
   EXPECT_EQ(empty.status, 2);
   EXPECT_EQ(empty.err, "quarnel-decode: -: empty file\n");
   EXPECT_EQ(empty.out, path("second.png") + ": SECOND-42\n");
+  const Run scans = runWithInput(path("scans.jpg"), {"-"});
+  EXPECT_EQ(scans.status, 2);
+  EXPECT_EQ(scans.err, "quarnel-decode: -: too many JPEG scans (more than 500)\n");
 }
 
 TEST_F(DecodeCommandTest, RecursiveDirectoryDecodesThePicturesInsideInSortedOrder) {
@@ -338,7 +481,7 @@ TEST_F(DecodeCommandTest, RecursiveDirectoryDecodesThePicturesInsideInSortedOrde
 
   const Run plain = run({tree});
   EXPECT_EQ(plain.status, 2);
-  EXPECT_EQ(plain.err, "quarnel-decode: " + tree + ": is a directory\n");
+  EXPECT_EQ(plain.err, "quarnel-decode: " + tree + ": is a directory (use --recursive to read the pictures inside)\n");
 
   const Run empty = run({"--recursive", tree + "/z/empty", path("second.png")});
   EXPECT_EQ(empty.status, 1);
@@ -395,6 +538,140 @@ TEST_F(DecodeCommandTest, ManyJobsGiveTheOutputAndStatusOfOne) {
   EXPECT_EQ(alone.status, 0);
   EXPECT_EQ(alone.out, path("second.png") + ": SECOND-42\n" + path("symbol.png") + ": Hello, \\x5Cworld\\xE9\\x01\n" +
                            path("second.png") + ": SECOND-42\n");
+}
+
+// A file that fails in any way is that file's failure: the files before it keep their output, those
+// after it are read, and the status at the end says a file failed. Each batch runs in a child process,
+// the built program itself, so that a failure ending the process would show.
+TEST_F(DecodeCommandTest, FailureOfOneFileLeavesTheRestOfTheBatch) {
+  const std::string hello = path("symbol.png"), second = path("second.png");
+  const std::string helloLine = hello + ": Hello, \\x5Cworld\\xE9\\x01\n", secondLine = second + ": SECOND-42\n";
+  // A tree with a folder that cannot be read (an unprivileged child: mode 000 does not stop the
+  // superuser) and a symbolic link back up the tree.
+  const std::string tree = path("locked-tree");
+  std::filesystem::create_directories(tree + "/ok");
+  std::filesystem::create_directories(tree + "/z");
+  std::filesystem::copy_file(second, tree + "/ok/second.png", std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(hello, tree + "/z/hidden.png", std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(second, tree + "/zz.png", std::filesystem::copy_options::overwrite_existing);
+  std::error_code exists;
+  std::filesystem::create_directory_symlink("..", tree + "/ok/loop", exists);
+  ASSERT_EQ(chmod((tree + "/z").c_str(), 0), 0);
+  const std::vector<BatchCase> cases = {
+      {"floating-point samples",
+       {hello, path("symbol.pfm"), path("odd-samples-pfm.png"), path("colour.pfm"), second},
+       helloLine + path("symbol.pfm") + ": FLOAT-PFM\n" + path("colour.pfm") + ": FLOAT-PFM\n" + secondLine,
+       "quarnel-decode: " + path("odd-samples-pfm.png") + ": no symbol found\n", 1, {}},
+      // Reading the memory of a process at address 0 fails with EIO, as a disk's bad block does.
+      {"read error", {hello, "/proc/self/mem", second}, helloLine + secondLine,
+       "quarnel-decode: /proc/self/mem: Input/output error\n", 2, {}},
+      // A size of 0 to stat, and more to read than any picture file.
+      {"file of unknown size", {hello, "/proc/self/pagemap", second}, helloLine + secondLine,
+       "quarnel-decode: /proc/self/pagemap: file too large\n", 2, {}},
+      {"scan bomb", {hello, path("scans.jpg"), second}, helloLine + secondLine,
+       "quarnel-decode: " + path("scans.jpg") + ": too many JPEG scans (more than 500)\n", 2, {}},
+      {"directory without --recursive", {hello, path("folder.png"), second}, helloLine + secondLine,
+       "quarnel-decode: " + path("folder.png") + ": is a directory (use --recursive to read the pictures inside)\n",
+       2, {}},
+      {"unreadable folder", {"--recursive", tree}, tree + "/ok/second.png: SECOND-42\n" + tree + "/zz.png: SECOND-42\n",
+       "quarnel-decode: " + tree + "/z: Permission denied\n", 2, {0, 0, true}},
+  };
+  expectBatches(cases);
+  chmod((tree + "/z").c_str(), 0755);
+}
+
+// The machine's memory runs out: the picture that does not fit fails alone, and a number of jobs far
+// beyond what fits is fewer jobs, not a failure.
+TEST_F(DecodeCommandTest, MemoryLimitFailsOnlyThePictureThatDoesNotFit) {
+  if (!ADDRESS_SPACE_LIMITS_WORK) GTEST_SKIP() << "a sanitizer build cannot run under an address space limit";
+  const std::string hello = path("symbol.png"), second = path("second.png");
+  const std::string helloLine = hello + ": Hello, \\x5Cworld\\xE9\\x01\n", secondLine = second + ": SECOND-42\n";
+  // 81 megapixels, within the command's limit; its colour picture alone takes 243 MB.
+  ASSERT_TRUE(cv::imwrite(path("white-81mp.png"), cv::Mat(9000, 9000, CV_8UC1, cv::Scalar(255))));
+  Limits memory;
+  memory.addressSpaceBytes = 400u << 20;  // the program itself maps about 200 MB
+  std::vector<std::string> many;
+  std::string manyLines;
+  for (int i = 0; i < 40; ++i) {
+    many.push_back(i % 2 ? hello : second);
+    manyLines += i % 2 ? helloLine : secondLine;
+  }
+  const std::vector<BatchCase> cases = {
+      {"picture beyond the memory", {hello, path("white-81mp.png"), second}, helloLine + secondLine,
+       "quarnel-decode: " + path("white-81mp.png") + ": out of memory\n", 2, memory},
+      {"more jobs than the memory has room for", many, manyLines, "", 0, memory},
+  };
+  expectBatches(cases);
+  std::vector<std::string> allJobs = {"-j", "999999"};
+  allJobs.insert(allJobs.end(), many.begin(), many.end());
+  const Run r = runProgram(allJobs, memory);
+  EXPECT_EQ(r.out, manyLines);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+// No thread can be started (the user's processes are at their limit): the calling thread reads every
+// file itself.
+TEST_F(DecodeCommandTest, ThreadsThatCannotStartMeanFewerJobs) {
+  const std::string hello = path("symbol.png"), second = path("second.png");
+  Limits threads;
+  threads.processes = 1;
+  threads.unprivileged = true;  // the superuser's processes are not counted against the limit
+  for (const char* jobs : {"3", "999999"}) {
+    SCOPED_TRACE(jobs);
+    const Run r = runProgram({"-j", jobs, hello, path("blank.png"), second}, threads);
+    EXPECT_EQ(r.out, hello + ": Hello, \\x5Cworld\\xE9\\x01\n" + second + ": SECOND-42\n");
+    EXPECT_EQ(r.err, "quarnel-decode: " + path("blank.png") + ": no symbol found\n");
+    EXPECT_EQ(r.status, 1);
+  }
+}
+
+// Refuses image buffers beyond a size, as an allocator does when memory has run out; `singleChannel`
+// limits that to 8-bit grey buffers, which only the conversion after the image codec asks for.
+class ExhaustedAllocator : public cv::MatAllocator {
+ public:
+  ExhaustedAllocator(double maxBytes, bool singleChannel) : maxBytes_(maxBytes), singleChannel_(singleChannel) {}
+  cv::UMatData* allocate(int dims, const int* sizes, int type, void* data, size_t* step, cv::AccessFlag flags,
+                         cv::UMatUsageFlags usage) const override {
+    double bytes = CV_ELEM_SIZE(type);
+    for (int d = 0; d < dims; ++d) bytes *= sizes[d];
+    if (data == nullptr && bytes > maxBytes_ && (!singleChannel_ || type == CV_8UC1)) throw std::bad_alloc();
+    return cv::Mat::getStdAllocator()->allocate(dims, sizes, type, data, step, flags, usage);
+  }
+  bool allocate(cv::UMatData* u, cv::AccessFlag access, cv::UMatUsageFlags usage) const override {
+    return cv::Mat::getStdAllocator()->allocate(u, access, usage);
+  }
+  void deallocate(cv::UMatData* u) const override { cv::Mat::getStdAllocator()->deallocate(u); }
+
+ private:
+  double maxBytes_;
+  bool singleChannel_;
+};
+
+// Memory that runs out inside the image codec or after it, in this process: the same per-file failure
+// as under a real limit, in every build.
+TEST_F(DecodeCommandTest, MemoryRunningOutIsThatFilesFailure) {
+  cv::imwrite(path("plain-2mp.png"), cv::Mat(1200, 1600, CV_8UC1, cv::Scalar(128)));
+  const std::vector<std::string> files = {path("second.png"), path("plain-2mp.png"), path("symbol.png")};
+  struct Case {
+    const char* name;
+    ExhaustedAllocator allocator;
+  } cases[] = {
+      {"in the image codec", {2e6, false}},      // the colour picture of 5.8 MB
+      {"after the image codec", {1e6, true}},    // its grey picture of 1.9 MB
+  };
+  for (Case& c : cases) {
+    for (const char* jobs : {"-j1", "-j3"}) {
+      SCOPED_TRACE(std::string(c.name) + " " + jobs);
+      cv::MatAllocator* const previous = cv::Mat::getDefaultAllocator();
+      cv::Mat::setDefaultAllocator(&c.allocator);
+      const Run r = run({jobs, files[0], files[1], files[2]});
+      cv::Mat::setDefaultAllocator(previous);
+      EXPECT_EQ(r.out, files[0] + ": SECOND-42\n" + files[2] + ": Hello, \\x5Cworld\\xE9\\x01\n");
+      EXPECT_EQ(r.err, "quarnel-decode: " + files[1] + ": out of memory\n");
+      EXPECT_EQ(r.status, 2);
+    }
+  }
 }
 
 // A picture of one Zint-made symbol, as a camera might take it.
