@@ -62,10 +62,14 @@ bool darkExtent(const IplImage* grey, int threshold, GridBounds* bounds) {
 }
 
 // A grid of columns x rows over bounds fits when its modules are about square and the picture's border
-// beyond it is at most a couple of modules wide.
+// beyond it is at most a couple of modules wide. A picture scaled by a factor that is not whole rounds
+// each side to whole pixels, which on a thin symbol moves the shape by several columns: either side may
+// be a pixel off.
 bool gridFits(const IplImage* grey, const GridBounds& bounds, int columns, int rows) {
   const double width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
-  if (std::fabs(width * rows / height - columns) > MAX_SHAPE_MISFIT) return false;
+  const double fewestColumns = (width - 1.0) * rows / (height + 1.0) - MAX_SHAPE_MISFIT;
+  const double mostColumns = (width + 1.0) * rows / std::max(1.0, height - 1.0) + MAX_SHAPE_MISFIT;
+  if (columns < fewestColumns || columns > mostColumns) return false;
   const double moduleWidth = width / columns, moduleHeight = height / rows;
   const double marginX = MAX_MARGIN_MODULES * moduleWidth, marginY = MAX_MARGIN_MODULES * moduleHeight;
   return bounds.left + 0.5 <= marginX && grey->width - 0.5 - bounds.right <= marginX &&

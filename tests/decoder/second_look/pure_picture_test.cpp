@@ -180,6 +180,7 @@ class EncoderPictures : public ::testing::TestWithParam<PictureKind> {};
 TEST_P(EncoderPictures, EveryPictureReadsWithTheEncodersText) {
   const PictureKind& kind = GetParam();
   int pictures = 0, reads = 0, wrong = 0, readByEarlierSteps = 0, inQuietZone = 0, asPureSymbol = 0;
+  int pureSymbolAlone = 0;  // what the sampling of the whole picture reads by itself
   for (const auto& [rows, cols] : kind.sizes) {
     for (const int modulePixels : kind.modulePixels) {
       const std::string label = sizeName(rows, cols) + " " + std::to_string(modulePixels) + "px";
@@ -204,6 +205,13 @@ TEST_P(EncoderPictures, EveryPictureReadsWithTheEncodersText) {
         ++readByEarlierSteps;
       }
       EXPECT_EQ(read.symbols.size(), 1u) << label;
+      IplImage ipl = cvIplImage(picture);
+      std::vector<DecodedSymbol> alone;
+      readPureSymbol(&ipl, &alone);
+      for (const DecodedSymbol& found : alone) {
+        ++(textOf(found) == expectedText(kind, input) ? pureSymbolAlone : wrong);
+      }
+      EXPECT_EQ(alone.size(), 1u) << label << " as a pure symbol";
       if (read.symbols.size() == 1) {
         EXPECT_EQ(textOf(read.symbols[0]), expectedText(kind, input)) << label;
         // Within a module (and a pixel of rounding) of where the symbol lies.
@@ -215,13 +223,45 @@ TEST_P(EncoderPictures, EveryPictureReadsWithTheEncodersText) {
     }
   }
   // The earlier steps' reads are what the file read gave before it tried pictures without a quiet zone.
-  std::printf("%-28s pictures %4d  read %4d (earlier steps %4d, quiet zone %4d, pure symbol %4d)  wrong %d\n",
-              kind.name, pictures, reads, readByEarlierSteps, inQuietZone, asPureSymbol, wrong);
+  std::printf("%-28s pictures %4d  read %4d (earlier steps %4d, quiet zone %4d, pure symbol %4d)  "
+              "pure symbol alone %4d  wrong %d\n",
+              kind.name, pictures, reads, readByEarlierSteps, inQuietZone, asPureSymbol, pureSymbolAlone, wrong);
   EXPECT_EQ(wrong, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EncoderPictures, ::testing::ValuesIn(pictureKinds()),
                          [](const ::testing::TestParamInfo<PictureKind>& info) { return info.param.name; });
+
+// Framed in a quiet zone of its own, an encoder's picture without one is read by the scanner's read, and
+// the corners come back onto the picture, at its corners.
+TEST(PurePictures, AddedQuietZoneLetsTheScannersReadFindTheSymbol) {
+  const PictureRead scannersRead = [](IplImage* grey, std::vector<DecodedSymbol>* symbols) {
+    return scanImageMessages(grey, symbols);
+  };
+  // Pictures the scanner's read misses as they are: small modules without a quiet zone.
+  struct Case {
+    int rows, cols, modulePixels;
+  } cases[] = {{10, 10, 3}, {20, 20, 3}, {20, 20, 4}, {88, 88, 3}, {88, 88, 4}, {144, 144, 3},
+               {12, 36, 3}, {8, 48, 3},   {8, 48, 4},   {8, 120, 3}, {20, 64, 4}, {20, 64, 7}};
+  for (const auto& [rows, cols, modulePixels] : cases) {
+    const std::string label = sizeName(rows, cols) + " " + std::to_string(modulePixels) + "px";
+    const std::string text = "Q" + std::to_string(rows) + std::to_string(cols);
+    const auto symbol = testsupport::encodeZintSymbol(std::vector<std::uint8_t>(text.begin(), text.end()), rows,
+                                                      cols, testsupport::ZintFeatures{});
+    ASSERT_TRUE(symbol.has_value()) << label;
+    cv::Mat picture = encoderBitmap(*symbol, modulePixels);
+    IplImage ipl = cvIplImage(picture);
+    std::vector<DecodedSymbol> plain;
+    ASSERT_EQ(scanImageMessages(&ipl, &plain), 0);
+    EXPECT_TRUE(plain.empty()) << label << ": the picture no longer needs a quiet zone added";
+    std::vector<DecodedSymbol> framed;
+    ASSERT_EQ(readInAddedQuietZone(&ipl, scannersRead, &framed), SCAN_READ_IN_ADDED_QUIET_ZONE) << label;
+    ASSERT_EQ(framed.size(), 1u) << label;
+    EXPECT_EQ(textOf(framed[0]), text) << label;
+    EXPECT_TRUE(cornersMatch(framed[0], bitmapCorners(*symbol, modulePixels, 0, 1.0), modulePixels))
+        << label << ":" << cornersText(framed[0]);
+  }
+}
 
 // A symbol cut out of a scanned document: grey paper, blurred edges, noise, the cut along its outline or a
 // little outside it, where a sliver of paper stays on some sides and none on others.
