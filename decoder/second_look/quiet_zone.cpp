@@ -14,6 +14,9 @@ namespace {
 constexpr int FEWEST_MODULES_ACROSS = 8;
 constexpr int BORDER_MODULES = 2;  // the quiet zone the passes need to tell a symbol's outline apart
 constexpr int MIN_BORDER_PIXELS = 4;
+// A framed copy larger than this is not made: the passes over it would take several times its size in
+// memory for every file decoded at once, and a symbol that fills so large a picture is rare.
+constexpr double MAX_FRAMED_PIXELS = 64e6;
 
 // Two of the largest modules a symbol filling the picture can have, and never less than a few pixels.
 int quietZoneWidth(const IplImage* grey) {
@@ -31,6 +34,9 @@ CvPoint backIntoPicture(CvPoint p, int border, const IplImage* grey) {
 ScanStep readInAddedQuietZone(const IplImage* grey, PictureRead read, std::vector<DecodedSymbol>* symbols) {
   if (grey == nullptr || grey->width <= 0 || grey->height <= 0 || symbols == nullptr) return SCAN_NOTHING_READ;
   const int border = quietZoneWidth(grey);
+  if (static_cast<double>(grey->width + 2 * border) * (grey->height + 2 * border) > MAX_FRAMED_PIXELS) {
+    return SCAN_NOTHING_READ;
+  }
   ImageHandle framed(cvCreateImage(cvSize(grey->width + 2 * border, grey->height + 2 * border), IPL_DEPTH_8U, 1));
   cvCopyMakeBorder(grey, framed.get(), cvPoint(border, border), IPL_BORDER_CONSTANT,
                    cvScalarAll(pictureLevels(grey).light));
