@@ -68,6 +68,8 @@ enum ScanStep {
   SCAN_READ_BY_PERSPECTIVE = 4,   // second look: a candidate read through its perspective
   SCAN_READ_BY_SMALL_SYMBOL = 5,  // second look: a small outline approximated more finely
   SCAN_READ_BY_THIN_SYMBOL = 6,   // second look: a thin outline cornered by its enclosing rectangle
+  SCAN_READ_IN_ADDED_QUIET_ZONE = 7,  // files only: the picture framed in a light border and read again
+  SCAN_READ_AS_PURE_SYMBOL = 8,       // files only: the whole picture sampled as one symbol's module grid
 };
 
 // The scanner's whole read of one grey image: the global pass; the adaptive pass only when the global
@@ -88,8 +90,10 @@ int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanS
 // The whole read for a file, which may hold many labels: every step runs (both passes and the second
 // look), each through every candidate (up to DECODE_MAX_CANDIDATES) instead of stopping at
 // DECODE_MAX_RESULTS symbols, and each adds the symbols whose centre lies outside those already read.
-// Symbols in the order found; *readBy the first step that read. Slower than scanImageMessages, so the
-// scanner's frames keep to the two entries above.
+// Symbols in the order found; *readBy the first step that read. When all of that reads nothing, the
+// picture may be a symbol alone, as encoders write it, with no quiet zone: it is read again framed in a
+// light border of its own, and failing that sampled whole as one symbol's module grid. Slower than
+// scanImageMessages, so the scanner's frames keep to the two entries above.
 int scanImageEveryMessage(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy = nullptr);
 
 #endif  // QUARNEL_DECODER_DECODER_H_

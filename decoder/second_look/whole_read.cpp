@@ -6,6 +6,7 @@
 #include "decoder/append.h"
 #include "decoder/decoder.h"
 #include "decoder/decoder_internal.h"
+#include "decoder/second_look/pure_pictures.h"
 #include "decoder/second_look/second_look.h"
 
 namespace {
@@ -95,13 +96,37 @@ int readEveryStep(IplImage* grey, WholeRead* read) {
   return 0;
 }
 
+// readEveryStep as a PictureRead: the whole read of the picture framed in a quiet zone.
+int readEveryStepOf(IplImage* grey, std::vector<DecodedSymbol>* symbols) {
+  WholeRead read;
+  if (readEveryStep(grey, &read) != 0) return -1;
+  symbols->insert(symbols->end(), read.messages.begin(), read.messages.end());
+  return 0;
+}
+
+// A file's read: every step, and when they read nothing, the picture as a symbol alone without the quiet
+// zone the passes need (encoders write symbols so, and symbols cut out of a document are so).
+int readFile(IplImage* grey, WholeRead* read) {
+  const int status = readEveryStep(grey, read);
+  if (status != 0 || !read->messages.empty()) return status;
+  try {
+    read->readBy = readInAddedQuietZone(grey, readEveryStepOf, &read->messages);
+    if (read->readBy == SCAN_NOTHING_READ) read->readBy = readPureSymbol(grey, &read->messages);
+  } catch (...) {
+    // An image-library error here costs these reads only; the file read nothing either way.
+    read->messages.clear();
+    read->readBy = SCAN_NOTHING_READ;
+  }
+  return 0;
+}
+
 // What a whole read is for: the scanner's results, or whole messages; files want every symbol.
 enum class ReadScope { Results, Messages, EveryMessage };
 
 // A step has read something when it gave a result with text (Results) or any symbol at all (the
 // message scopes). Returns -1 when neither pass could run.
 int runWholeRead(IplImage* grey, ReadScope scope, WholeRead* read) {
-  if (scope == ReadScope::EveryMessage) return readEveryStep(grey, read);
+  if (scope == ReadScope::EveryMessage) return readFile(grey, read);
   const bool countsMessages = scope != ReadScope::Results;
   PassLeftovers leftovers[PASS_COUNT];
   bool anyPassRan = false;

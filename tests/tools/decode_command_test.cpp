@@ -911,3 +911,37 @@ TEST_F(DecodeCommandTest, NamedCornersLieOnThePicture) {
 }
 
 }  // namespace
+
+// Pictures as encoders write them, with no quiet zone: Zint's bitmap at one and at four pixels a module, an
+// extension size, and one scaled by 1.5; each gives the encoder's text.
+TEST_F(DecodeCommandTest, EncoderPicturesWithoutQuietZoneRead) {
+  struct Case {
+    const char* name;
+    int rows, cols, modulePixels;
+    double scale;
+  } cases[] = {
+      {"square-1px.png", 24, 24, 1, 1.0},
+      {"square-4px.png", 32, 32, 4, 1.0},
+      {"dmre-2px.png", 8, 96, 2, 1.0},
+      {"scaled.png", 18, 18, 2, 1.5},
+  };
+  for (const Case& c : cases) {
+    const std::string text = "NO MARGIN " + std::to_string(c.rows) + "x" + std::to_string(c.cols);
+    const auto symbol = testsupport::encodeZintSymbol(std::vector<std::uint8_t>(text.begin(), text.end()), c.rows,
+                                                      c.cols, testsupport::ZintFeatures{});
+    ASSERT_TRUE(symbol.has_value()) << c.name;
+    cv::Mat bitmap(symbol->rows * c.modulePixels, symbol->cols * c.modulePixels, CV_8UC1, cv::Scalar(255));
+    for (int r = 0; r < symbol->rows; ++r) {
+      for (int col = 0; col < symbol->cols; ++col) {
+        if (symbol->at(r, col) != 0) {
+          bitmap(cv::Rect(col * c.modulePixels, r * c.modulePixels, c.modulePixels, c.modulePixels)) = 0;
+        }
+      }
+    }
+    if (c.scale != 1.0) cv::resize(bitmap, bitmap, cv::Size(), c.scale, c.scale, cv::INTER_LINEAR);
+    ASSERT_TRUE(cv::imwrite(path(c.name), bitmap));
+    const Run r = run({path(c.name)});
+    EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+    EXPECT_EQ(r.out, path(c.name) + ": " + text + "\n");
+  }
+}
