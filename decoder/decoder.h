@@ -68,6 +68,7 @@ enum ScanStep {
   SCAN_READ_BY_PERSPECTIVE = 4,   // second look: a candidate read through its perspective
   SCAN_READ_BY_SMALL_SYMBOL = 5,  // second look: a small outline approximated more finely
   SCAN_READ_BY_THIN_SYMBOL = 6,   // second look: a thin outline cornered by its enclosing rectangle
+  SCAN_READ_BY_MIRRORED_SYMBOL = 7,  // second look: a candidate's matrix read as a mirror image
 };
 
 // The scanner's whole read of one grey image: the global pass; the adaptive pass only when the global

@@ -53,7 +53,10 @@ struct LeadsToTry {
 // Lead 1, then lead 2 on one candidate. Returns the step that read it, or SCAN_NOTHING_READ.
 ScanStep readCandidate(const IplImage* grey, const PassLeftovers& pass, const SymbolCandidate& candidate,
                        ScanStep retryStep, LeadsToTry leads, DecodedSymbol* symbol) {
-  if (leads.retry && retryCandidate(pass, candidate, symbol)) return retryStep;
+  MatrixSide side = MatrixSide::Front;
+  if (leads.retry && retryCandidate(pass, candidate, symbol, &side)) {
+    return side == MatrixSide::Mirrored ? SCAN_READ_BY_MIRRORED_SYMBOL : retryStep;
+  }
   if (leads.perspective && readByPerspective(grey, pass.binary, toLocated(candidate), symbol)) {
     return SCAN_READ_BY_PERSPECTIVE;
   }

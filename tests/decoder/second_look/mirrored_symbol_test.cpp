@@ -1,0 +1,382 @@
+// Mirrored symbols through the whole read: printed on the back of a clear label, seen through film or
+// from a mirrored camera picture. Symbols come from independent encoders and are drawn like camera frames,
+// then the frame is flipped; every expected text is the encoder's input and every expected corner the
+// renderer's, flipped with the frame.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+
+#include "decoder/decoder.h"
+#include "decoder/ecc200/ecc200.h"
+#include "decoder/second_look/mirrored_symbols.h"
+#include "tests/support/ecc200_matrix.h"
+#include "tests/support/symbol_encoder.h"
+#include "tests/support/symbol_renderer.h"
+
+namespace {
+
+using testsupport::EncoderLib;
+using testsupport::SymbolMatrix;
+
+enum class Flip { Horizontal, Vertical };
+
+struct SymbolKind {
+  const char* name;
+  EncoderLib lib;
+  std::vector<std::pair<int, int>> sizes;  // (rows, cols)
+  bool dmre;                               // the sizes include rectangular extensions (Zint only)
+};
+
+// Squares and rectangles from both encoders; Zint also writes the rectangular extensions.
+const std::vector<SymbolKind>& symbolKinds() {
+  static const std::vector<SymbolKind> kinds = {
+      {"dmtx square", EncoderLib::Dmtx, {{10, 10}, {12, 12}, {16, 16}, {20, 20}, {24, 24}, {32, 32}}, false},
+      {"dmtx rectangle", EncoderLib::Dmtx, {{8, 18}, {8, 32}, {12, 26}, {12, 36}, {16, 36}, {16, 48}}, false},
+      {"zint square", EncoderLib::Zint, {{14, 14}, {18, 18}, {22, 22}, {26, 26}, {36, 36}, {44, 44}}, false},
+      {"zint rectangle", EncoderLib::Zint, {{8, 18}, {12, 36}, {16, 48}, {8, 48}, {12, 64}, {20, 44}}, true},
+  };
+  return kinds;
+}
+
+// Clockwise on screen, before the flip.
+const double ROTATIONS[] = {0.0, 27.0, 90.0, 161.0, 238.0};
+
+struct MirroredCase {
+  std::string name;
+  std::string text;
+  SymbolMatrix symbol;
+  testsupport::RenderOptions options;
+  Flip flip = Flip::Horizontal;
+};
+
+std::optional<SymbolMatrix> encodeAt(const std::string& text, const SymbolKind& kind, int rows, int cols) {
+  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+  if (kind.lib == EncoderLib::Dmtx) return testsupport::encodeSymbol(bytes, rows, cols);
+  testsupport::ZintFeatures features;
+  features.dmre = kind.dmre;
+  return testsupport::encodeZintSymbol(bytes, rows, cols, features);
+}
+
+// A text of letters, digits and punctuation that fills most of the size, different for every case.
+std::optional<std::pair<std::string, SymbolMatrix>> textFor(const SymbolKind& kind, int rows, int cols, int seed) {
+  const std::string source = "Mirror/Label 4711-" + std::to_string(seed) + " back side, ";
+  std::optional<std::pair<std::string, SymbolMatrix>> best;
+  for (int length = 1; length <= 120; ++length) {
+    std::string text;
+    for (int i = 0; i < length; ++i) text += source[i % source.size()];
+    std::optional<SymbolMatrix> symbol = encodeAt(text, kind, rows, cols);
+    if (!symbol) break;
+    best = std::make_pair(text, *symbol);
+  }
+  return best;
+}
+
+// A camera-like 640 x 480 frame: a module size that fits, the symbol anywhere in the frame, a slight
+// tilt, light blur and mild noise, all drawn from the case's seed.
+testsupport::RenderOptions cameraFrame(const SymbolMatrix& symbol, double rotationDeg, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  auto uniform = [&random](double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(random);
+  };
+  testsupport::RenderOptions options;
+  const double span = std::hypot(symbol.cols + 4.0, symbol.rows + 4.0);
+  options.moduleSize = std::min(uniform(4.0, 7.0), 400.0 / span);
+  options.rotationDeg = rotationDeg;
+  options.tiltXDeg = uniform(-8.0, 8.0);
+  options.tiltYDeg = uniform(-8.0, 8.0);
+  options.blurSigma = 0.6;
+  options.noiseSigma = 4.0;
+  options.seed = seed;
+  const double reach = 0.5 * span * options.moduleSize * 1.1 + 4.0;
+  options.centreX = uniform(reach, options.imageWidth - reach);
+  options.centreY = uniform(reach, options.imageHeight - reach);
+  return options;
+}
+
+// Every kind, size and rotation, the flip alternating between the two mirror axes.
+const std::vector<MirroredCase>& mirroredSet() {
+  static const std::vector<MirroredCase> cases = [] {
+    std::vector<MirroredCase> made;
+    std::uint32_t seed = 100;
+    for (const SymbolKind& kind : symbolKinds()) {
+      for (const auto& [rows, cols] : kind.sizes) {
+        for (const double rotation : ROTATIONS) {
+          ++seed;
+          const auto encoded = textFor(kind, rows, cols, static_cast<int>(seed));
+          if (!encoded) continue;
+          MirroredCase c;
+          c.flip = seed % 2 == 0 ? Flip::Horizontal : Flip::Vertical;
+          c.name = std::string(kind.name) + " " + std::to_string(rows) + "x" + std::to_string(cols) + " at " +
+                   std::to_string(static_cast<int>(rotation)) + " deg, " +
+                   (c.flip == Flip::Horizontal ? "flipped left-right" : "flipped upside down");
+          c.text = encoded->first;
+          c.symbol = encoded->second;
+          c.options = cameraFrame(c.symbol, rotation, seed);
+          made.push_back(std::move(c));
+        }
+      }
+    }
+    return made;
+  }();
+  return cases;
+}
+
+std::string kindOf(const std::string& caseName) {
+  for (const SymbolKind& kind : symbolKinds()) {
+    if (caseName.rfind(kind.name, 0) == 0) return kind.name;
+  }
+  return "?";
+}
+
+cv::Point2d flipped(cv::Point2d p, Flip flip, const cv::Mat& image) {
+  // Pixel centres lie on whole numbers: pixel x becomes pixel width - 1 - x.
+  if (flip == Flip::Horizontal) return {image.cols - 1 - p.x, p.y};
+  return {p.x, image.rows - 1 - p.y};
+}
+
+struct MirroredFrame {
+  cv::Mat grey;
+  cv::Point2d corners[4];  // DecodeResult's order: vertical leg end, timing corner, horizontal leg end, vertex
+};
+
+MirroredFrame renderMirrored(const MirroredCase& c) {
+  const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(c.symbol, c.options);
+  MirroredFrame frame;
+  if (rendered.grey.empty()) return frame;
+  cv::flip(rendered.grey, frame.grey, c.flip == Flip::Horizontal ? 1 : 0);
+  const testsupport::SymbolCorners& corners = rendered.corners;
+  const cv::Point2d upright[4] = {corners.verticalLegEnd, corners.timingCorner, corners.horizontalLegEnd,
+                                  corners.finderVertex};
+  for (int i = 0; i < 4; ++i) frame.corners[i] = flipped(upright[i], c.flip, rendered.grey);
+  return frame;
+}
+
+double distance(CvPoint p, cv::Point2d q) { return std::hypot(p.x - q.x, p.y - q.y); }
+
+// The read outline lies on the symbol's own corners: the timing corner second and the L vertex last, the
+// two leg ends first and third in either order (DecodeResult names them by the locator's legs A and B).
+bool outlineFits(const CvPoint read[4], const cv::Point2d symbol[4], double tolerance) {
+  const bool legsInOrder = distance(read[0], symbol[0]) < tolerance && distance(read[2], symbol[2]) < tolerance;
+  const bool legsExchanged = distance(read[0], symbol[2]) < tolerance && distance(read[2], symbol[0]) < tolerance;
+  return (legsInOrder || legsExchanged) && distance(read[1], symbol[1]) < tolerance &&
+         distance(read[3], symbol[3]) < tolerance;
+}
+
+struct WholeRead {
+  std::vector<DecodedSymbol> symbols;
+  ScanStep readBy = SCAN_NOTHING_READ;
+};
+
+WholeRead readWhole(const cv::Mat& grey) {
+  cv::Mat copy = grey.clone();
+  IplImage ipl = cvIplImage(copy);
+  WholeRead read;
+  EXPECT_EQ(scanImageMessages(&ipl, &read.symbols, &read.readBy), 0);
+  return read;
+}
+
+std::vector<std::string> textsOf(const WholeRead& read) {
+  std::vector<std::string> texts;
+  for (const DecodedSymbol& symbol : read.symbols) texts.emplace_back(symbol.message.begin(), symbol.message.end());
+  return texts;
+}
+
+TEST(MirroredSymbolRead, MirroredFramesReadWithTheEncodersTextAtTheSymbolsCorners) {
+  std::map<std::string, int> reads, frames;
+  for (const MirroredCase& c : mirroredSet()) {
+    const MirroredFrame frame = renderMirrored(c);
+    ASSERT_FALSE(frame.grey.empty()) << c.name;
+    const WholeRead read = readWhole(frame.grey);
+    const std::vector<std::string> texts = textsOf(read);
+    ++frames[kindOf(c.name)];
+    // No text but the symbol's own, ever.
+    for (const std::string& text : texts) EXPECT_EQ(text, c.text) << c.name;
+    if (texts != std::vector<std::string>{c.text}) continue;
+    ++reads[kindOf(c.name)];
+    EXPECT_EQ(read.readBy, SCAN_READ_BY_MIRRORED_SYMBOL) << c.name;
+    EXPECT_TRUE(outlineFits(read.symbols[0].corners, frame.corners, 1.5 * c.options.moduleSize + 2.0)) << c.name;
+  }
+  for (const auto& [kind, count] : frames) {
+    std::printf("%-16s %d of %d mirrored frames read\n", kind.c_str(), reads[kind], count);
+    EXPECT_GE(reads[kind], count - 2) << kind;
+  }
+}
+
+// The same symbols seen from the front read as they always did, never as mirror images.
+TEST(MirroredSymbolRead, TheSameSymbolsUnmirroredReadAsBefore) {
+  for (const MirroredCase& c : mirroredSet()) {
+    const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(c.symbol, c.options);
+    ASSERT_FALSE(rendered.grey.empty()) << c.name;
+    const WholeRead read = readWhole(rendered.grey);
+    EXPECT_EQ(textsOf(read), std::vector<std::string>{c.text}) << c.name;
+    EXPECT_NE(read.readBy, SCAN_READ_BY_MIRRORED_SYMBOL) << c.name;
+  }
+}
+
+// Finder and timing edges around random modules, and clutter alone, mirrored or not: nothing reads.
+TEST(MirroredSymbolRead, DecoysAndClutterGiveNoText) {
+  std::mt19937 random(7);
+  const std::pair<int, int> SIZES[] = {{16, 16}, {12, 26}, {22, 22}, {16, 48}};
+  for (const auto& [rows, cols] : SIZES) {
+    SymbolMatrix decoy;
+    decoy.rows = rows;
+    decoy.cols = cols;
+    decoy.modules.resize(static_cast<size_t>(rows) * cols);
+    for (int r = 0; r < rows; ++r) {
+      for (int c = 0; c < cols; ++c) {
+        std::uint8_t dark = static_cast<std::uint8_t>(random() & 1u);
+        if (c == 0 || r == rows - 1) dark = 1;                     // finder L
+        if (r == 0) dark = c % 2 == 0 ? 1 : 0;                     // top timing row
+        if (c == cols - 1 && r < rows - 1) dark = (rows - 1 - r) % 2 == 0 ? 1 : 0;  // right timing column
+        decoy.modules[static_cast<size_t>(r) * cols + c] = dark;
+      }
+    }
+    for (const double rotation : ROTATIONS) {
+      for (const Flip flip : {Flip::Horizontal, Flip::Vertical}) {
+        testsupport::RenderOptions options = cameraFrame(decoy, rotation, static_cast<std::uint32_t>(random()));
+        options.clutter = 12;
+        const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(decoy, options);
+        ASSERT_FALSE(rendered.grey.empty());
+        cv::Mat mirrored;
+        cv::flip(rendered.grey, mirrored, flip == Flip::Horizontal ? 1 : 0);
+        EXPECT_TRUE(readWhole(mirrored).symbols.empty()) << rows << "x" << cols << " decoy at " << rotation;
+        EXPECT_TRUE(readWhole(rendered.grey).symbols.empty()) << rows << "x" << cols << " decoy at " << rotation;
+      }
+    }
+  }
+}
+
+// The symbol as a reader sees its mirror image: flipped left to right, then turned a quarter clockwise so
+// that its finder L lies at the bottom left again. A rows x cols symbol becomes cols x rows.
+SymbolMatrix seenMirrored(const SymbolMatrix& symbol) {
+  const cv::Mat front(symbol.rows, symbol.cols, CV_8UC1, const_cast<std::uint8_t*>(symbol.modules.data()));
+  cv::Mat flippedImage, turned;
+  cv::flip(front, flippedImage, 1);
+  cv::rotate(flippedImage, turned, cv::ROTATE_90_CLOCKWISE);
+  SymbolMatrix seen;
+  seen.rows = turned.rows;
+  seen.cols = turned.cols;
+  seen.modules.assign(turned.datastart, turned.dataend);
+  return seen;
+}
+
+// The symbol with its data area (below the top timing row, left of the right timing column) replaced.
+SymbolMatrix withDataArea(SymbolMatrix symbol, const std::vector<std::uint8_t>& matrix) {
+  for (int r = 1; r < symbol.rows; ++r) {
+    for (int c = 0; c + 1 < symbol.cols; ++c) {
+      symbol.modules[static_cast<size_t>(r) * symbol.cols + c] = matrix[static_cast<size_t>(r - 1) * (symbol.cols - 1) + c];
+    }
+  }
+  return symbol;
+}
+
+struct SideCase {
+  const char* name;
+  EncoderLib lib;
+  int rows, cols;
+  bool dmre;
+};
+
+const SideCase SIDE_CASES[] = {
+    {"10x10 dmtx", EncoderLib::Dmtx, 10, 10, false},  {"24x24 dmtx", EncoderLib::Dmtx, 24, 24, false},
+    {"8x18 dmtx", EncoderLib::Dmtx, 8, 18, false},    {"16x48 dmtx", EncoderLib::Dmtx, 16, 48, false},
+    {"64x64 zint", EncoderLib::Zint, 64, 64, false},  {"12x36 zint", EncoderLib::Zint, 12, 36, false},
+    {"8x64 zint", EncoderLib::Zint, 8, 64, true},     {"26x40 zint", EncoderLib::Zint, 26, 40, true},
+    {"144x144 zint", EncoderLib::Zint, 144, 144, false},
+};
+
+// Both sides of every kind of size: the matrix as sampled from the front reads as it is, the one sampled
+// from a mirror image reads mirrored, each with the encoder's text; sampled mirror images of rectangles
+// have the wrong shape for any size until columns and rows are exchanged.
+TEST(MirroredModuleMatrix, EachSideReadsTheWayItWasSeen) {
+  for (const SideCase& c : SIDE_CASES) {
+    SymbolKind kind = {c.name, c.lib, {}, c.dmre};
+    const auto encoded = textFor(kind, c.rows, c.cols, c.rows * c.cols);
+    ASSERT_TRUE(encoded) << c.name;
+    const SymbolMatrix& front = encoded->second;
+    const SymbolMatrix back = seenMirrored(front);
+    // The finder L where the sampling expects it.
+    for (int r = 0; r < back.rows; ++r) ASSERT_EQ(back.at(r, 0), 1) << c.name;
+    for (int col = 0; col < back.cols; ++col) ASSERT_EQ(back.at(back.rows - 1, col), 1) << c.name;
+
+    Ecc200Message message;
+    MatrixSide side = MatrixSide::Mirrored;
+    const std::vector<std::uint8_t> frontMatrix = ecc200test::moduleMatrixOf(front);
+    ASSERT_TRUE(decodeEitherSide(frontMatrix.data(), front.cols, front.rows, &message, &side)) << c.name;
+    EXPECT_EQ(side, MatrixSide::Front) << c.name;
+    EXPECT_EQ(std::string(message.bytes.begin(), message.bytes.end()), encoded->first) << c.name;
+
+    const std::vector<std::uint8_t> backMatrix = ecc200test::moduleMatrixOf(back);
+    EXPECT_EQ(findEcc200SymbolIn(back.cols, back.rows, true) != nullptr, c.rows == c.cols) << c.name;
+    ASSERT_TRUE(decodeEitherSide(backMatrix.data(), back.cols, back.rows, &message, &side)) << c.name;
+    EXPECT_EQ(side, MatrixSide::Mirrored) << c.name;
+    EXPECT_EQ(std::string(message.bytes.begin(), message.bytes.end()), encoded->first) << c.name;
+
+    // Only the reflection that keeps the finder L reads: the plain transpose puts it top right.
+    SymbolMatrix transposed;
+    transposed.rows = front.cols;
+    transposed.cols = front.rows;
+    for (int r = 0; r < transposed.rows; ++r) {
+      for (int col = 0; col < transposed.cols; ++col) transposed.modules.push_back(front.at(col, r));
+    }
+    const std::vector<std::uint8_t> transposedMatrix = ecc200test::moduleMatrixOf(transposed);
+    EXPECT_FALSE(decodeEitherSide(transposedMatrix.data(), transposed.cols, transposed.rows, &message, &side))
+        << c.name;
+  }
+}
+
+// A mirror image is read under the second look's guards: at most half of a block's correction capacity,
+// a dark finder L.
+TEST(MirroredModuleMatrix, MirrorImagesPassTheSameGuards) {
+  for (const SideCase& c : SIDE_CASES) {
+    SymbolKind kind = {c.name, c.lib, {}, c.dmre};
+    const auto encoded = textFor(kind, c.rows, c.cols, 3);
+    ASSERT_TRUE(encoded) << c.name;
+    const SymbolMatrix& front = encoded->second;
+    const Ecc200Symbol& size = *findEcc200SymbolIn(front.cols, front.rows, true);
+    const std::vector<int>& modules = ecc200CodewordModules(size);
+    const int capacity = ecc200BlockEccLength(size) / 2;
+    const std::vector<int> positions = ecc200test::blockPositions(size, 0);
+    struct Damage {
+      const char* name;
+      int corruptedCodewords;
+      bool lightFinder;
+      bool reads;
+    } damages[] = {
+        {"half the capacity", capacity / 2, false, true},
+        {"over half the capacity", capacity / 2 + 1, false, false},
+        {"light finder", 0, true, false},
+    };
+    for (const Damage& d : damages) {
+      std::vector<std::uint8_t> matrix = ecc200test::moduleMatrixOf(front);
+      for (int k = 0; k < d.corruptedCodewords; ++k) {
+        ecc200test::corruptCodeword(&matrix, modules, positions[static_cast<size_t>(k)], 0x5a);
+      }
+      if (d.lightFinder) {
+        for (int row = 0; row < front.rows - 1; row += 3) matrix[static_cast<size_t>(row) * (front.cols - 1)] = 0;
+        for (int col = 1; col < front.cols - 1; col += 3) {
+          matrix[static_cast<size_t>(front.rows - 2) * (front.cols - 1) + col] = 0;
+        }
+      }
+      const SymbolMatrix back = seenMirrored(withDataArea(front, matrix));
+      const std::vector<std::uint8_t> backMatrix = ecc200test::moduleMatrixOf(back);
+      Ecc200Message message;
+      MatrixSide side = MatrixSide::Front;
+      EXPECT_EQ(decodeEitherSide(backMatrix.data(), back.cols, back.rows, &message, &side), d.reads)
+          << c.name << ", " << d.name;
+      if (!d.reads) continue;
+      EXPECT_EQ(side, MatrixSide::Mirrored) << c.name << ", " << d.name;
+      EXPECT_EQ(std::string(message.bytes.begin(), message.bytes.end()), encoded->first) << c.name << ", " << d.name;
+    }
+  }
+}
+
+}  // namespace
