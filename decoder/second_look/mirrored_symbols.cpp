@@ -1,7 +1,7 @@
 // Mirrored symbols: the sampled module matrix read the other way round when it does not read as it is.
 #include "decoder/second_look/mirrored_symbols.h"
 
-#include <vector>
+#include <utility>
 
 #include "decoder/second_look/second_look.h"
 
@@ -14,15 +14,15 @@ void mirrorModuleMatrix(const std::uint8_t* matrix, int columns, int rows, std::
   }
 }
 
+Ecc200Symbol mirroredSize(const Ecc200Symbol& size) {
+  Ecc200Symbol mirrored = size;
+  std::swap(mirrored.columns, mirrored.rows);
+  std::swap(mirrored.regionColumns, mirrored.regionRows);
+  std::swap(mirrored.regionsAcross, mirrored.regionsDown);
+  return mirrored;
+}
+
 bool decodeEitherSide(const std::uint8_t* matrix, int columns, int rows, Ecc200Message* message, MatrixSide* side) {
-  if (decodeGuarded(matrix, columns, rows, message)) {
-    *side = MatrixSide::Front;
-    return true;
-  }
-  if (columns < 2 || rows < 2) return false;
-  std::vector<std::uint8_t> mirrored(static_cast<size_t>(columns - 1) * (rows - 1));
-  mirrorModuleMatrix(matrix, columns, rows, mirrored.data());
-  if (!decodeGuarded(mirrored.data(), rows, columns, message)) return false;
-  *side = MatrixSide::Mirrored;
-  return true;
+  auto guarded = [message](const std::uint8_t* m, int c, int r) { return decodeGuarded(m, c, r, message); };
+  return readEitherSide(matrix, columns, rows, guarded, side);
 }

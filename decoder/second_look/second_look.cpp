@@ -57,8 +57,8 @@ ScanStep readCandidate(const IplImage* grey, const PassLeftovers& pass, const Sy
   if (leads.retry && retryCandidate(pass, candidate, symbol, &side)) {
     return side == MatrixSide::Mirrored ? SCAN_READ_BY_MIRRORED_SYMBOL : retryStep;
   }
-  if (leads.perspective && readByPerspective(grey, pass.binary, toLocated(candidate), symbol)) {
-    return SCAN_READ_BY_PERSPECTIVE;
+  if (leads.perspective && readByPerspective(grey, pass.binary, toLocated(candidate), symbol, &side)) {
+    return side == MatrixSide::Mirrored ? SCAN_READ_BY_MIRRORED_SYMBOL : SCAN_READ_BY_PERSPECTIVE;
   }
   return SCAN_NOTHING_READ;
 }
