@@ -64,10 +64,10 @@ enum ScanStep {
   SCAN_NOTHING_READ = 0,
   SCAN_READ_BY_GLOBAL_PASS = 1,
   SCAN_READ_BY_ADAPTIVE_PASS = 2,
-  SCAN_READ_BY_RETRY = 3,         // second look: a rejected candidate tried again with finer edge steps
-  SCAN_READ_BY_PERSPECTIVE = 4,   // second look: a candidate read through its perspective
-  SCAN_READ_BY_SMALL_SYMBOL = 5,  // second look: a small outline approximated more finely
-  SCAN_READ_BY_THIN_SYMBOL = 6,   // second look: a thin outline cornered by its enclosing rectangle
+  SCAN_READ_BY_RETRY = 3,            // second look: a rejected candidate tried again with finer edge steps
+  SCAN_READ_BY_PERSPECTIVE = 4,      // second look: a candidate read through its perspective
+  SCAN_READ_BY_SMALL_SYMBOL = 5,     // second look: a small outline approximated more finely
+  SCAN_READ_BY_THIN_SYMBOL = 6,      // second look: a thin outline cornered by its enclosing rectangle
   SCAN_READ_BY_MIRRORED_SYMBOL = 7,  // second look: a candidate's matrix read as a mirror image
 };
 

@@ -236,8 +236,8 @@ TEST(MirroredDecoys, DecoysAndClutterGiveNoText) {
     for (int r = 0; r < rows; ++r) {
       for (int c = 0; c < cols; ++c) {
         std::uint8_t dark = static_cast<std::uint8_t>(random() & 1u);
-        if (c == 0 || r == rows - 1) dark = 1;                     // finder L
-        if (r == 0) dark = c % 2 == 0 ? 1 : 0;                     // top timing row
+        if (c == 0 || r == rows - 1) dark = 1;                                      // finder L
+        if (r == 0) dark = c % 2 == 0 ? 1 : 0;                                      // top timing row
         if (c == cols - 1 && r < rows - 1) dark = (rows - 1 - r) % 2 == 0 ? 1 : 0;  // right timing column
         decoy.modules[static_cast<size_t>(r) * cols + c] = dark;
       }
@@ -275,7 +275,8 @@ SymbolMatrix seenMirrored(const SymbolMatrix& symbol) {
 SymbolMatrix withDataArea(SymbolMatrix symbol, const std::vector<std::uint8_t>& matrix) {
   for (int r = 1; r < symbol.rows; ++r) {
     for (int c = 0; c + 1 < symbol.cols; ++c) {
-      symbol.modules[static_cast<size_t>(r) * symbol.cols + c] = matrix[static_cast<size_t>(r - 1) * (symbol.cols - 1) + c];
+      symbol.modules[static_cast<size_t>(r) * symbol.cols + c] =
+          matrix[static_cast<size_t>(r - 1) * (symbol.cols - 1) + c];
     }
   }
   return symbol;
@@ -289,10 +290,10 @@ struct SideCase {
 };
 
 const SideCase SIDE_CASES[] = {
-    {"10x10 dmtx", EncoderLib::Dmtx, 10, 10, false},  {"24x24 dmtx", EncoderLib::Dmtx, 24, 24, false},
-    {"8x18 dmtx", EncoderLib::Dmtx, 8, 18, false},    {"16x48 dmtx", EncoderLib::Dmtx, 16, 48, false},
-    {"64x64 zint", EncoderLib::Zint, 64, 64, false},  {"12x36 zint", EncoderLib::Zint, 12, 36, false},
-    {"8x64 zint", EncoderLib::Zint, 8, 64, true},     {"26x40 zint", EncoderLib::Zint, 26, 40, true},
+    {"10x10 dmtx", EncoderLib::Dmtx, 10, 10, false},     {"24x24 dmtx", EncoderLib::Dmtx, 24, 24, false},
+    {"8x18 dmtx", EncoderLib::Dmtx, 8, 18, false},       {"16x48 dmtx", EncoderLib::Dmtx, 16, 48, false},
+    {"64x64 zint", EncoderLib::Zint, 64, 64, false},     {"12x36 zint", EncoderLib::Zint, 12, 36, false},
+    {"8x64 zint", EncoderLib::Zint, 8, 64, true},        {"26x40 zint", EncoderLib::Zint, 26, 40, true},
     {"144x144 zint", EncoderLib::Zint, 144, 144, false},
 };
 
