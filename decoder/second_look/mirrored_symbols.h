@@ -13,6 +13,8 @@
 
 #include "decoder/ecc200/ecc200_message.h"
 #include "decoder/ecc200/symbol_table.h"
+#include "decoder/second_look/pass_leftovers.h"
+#include "decoder/symbol_decoder.h"
 
 // Reflects an upright module matrix of a columns x rows symbol (rows - 1 by columns - 1, as decodeEcc200
 // takes it) about its L-vertex diagonal into *mirrored, which then holds the matrix of a rows x columns
@@ -44,5 +46,12 @@ bool readEitherSide(const std::uint8_t* matrix, int columns, int rows, Decode de
 
 // readEitherSide under decodeGuarded, the second look's own guards.
 bool decodeEitherSide(const std::uint8_t* matrix, int columns, int rows, Ecc200Message* message, MatrixSide* side);
+
+// Candidates from the outlines the passes put through the finder test in vain, put through it once more
+// as their mirror images and mirrored back. The test's corner estimate is not symmetric (its left and top
+// anchors are the image's edges, and ties go by the order of the polygon's vertices, which a mirror image
+// reverses), so the L of a mirrored symbol may fail where the same L seen from the front passes. Mirrored
+// polygons live in pass.storage; each candidate keeps the outline's own polygon.
+std::vector<SymbolCandidate> findMirroredFinderCandidates(PassLeftovers* pass);
 
 #endif  // QUARNEL_DECODER_SECOND_LOOK_MIRRORED_SYMBOLS_H_

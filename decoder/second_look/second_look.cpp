@@ -218,7 +218,16 @@ ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, 
   for (int p = 0; p < passCount; ++p) {
     if (passes[p].binary == nullptr) continue;
     const std::vector<SymbolCandidate> thin = findThinSymbolCandidates(&passes[p]);
-    if (!readCandidates(grey, passes[p], thin, SCAN_READ_BY_THIN_SYMBOL, maxSymbols, symbols, &firstStep)) break;
+    if (!readCandidates(grey, passes[p], thin, SCAN_READ_BY_THIN_SYMBOL, maxSymbols, symbols, &firstStep)) {
+      return firstStep;
+    }
+  }
+  for (int p = 0; p < passCount; ++p) {
+    if (passes[p].binary == nullptr) continue;
+    const std::vector<SymbolCandidate> mirrored = findMirroredFinderCandidates(&passes[p]);
+    if (!readCandidates(grey, passes[p], mirrored, SCAN_READ_BY_MIRRORED_SYMBOL, maxSymbols, symbols, &firstStep)) {
+      break;
+    }
   }
   return firstStep;
 }
