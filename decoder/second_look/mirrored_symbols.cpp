@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include <opencv2/imgproc/imgproc_c.h>
 
@@ -15,9 +16,11 @@ namespace {
 
 constexpr int TESTED_MIN_POLYGON_VERTICES = 20;  // the passes put polygons of this many vertices through the test
 
-// What the passes' finder test saw: polygons of enough vertices and extent that it did not take.
-bool wasRejectedByFinderTest(const CvSeq* polygon, const PassLeftovers& pass) {
-  if (polygon->total < TESTED_MIN_POLYGON_VERTICES) return false;
+// What the passes' finder test saw and did not take: polygons of enough vertices and extent. Only the
+// outer borders of dark areas are worth another test; a symbol's outline is never the border of a light
+// hole, and most outlines in a cluttered frame are.
+bool wasRejectedByFinderTest(const CvSeq* contour, const CvSeq* polygon, const PassLeftovers& pass) {
+  if (CV_IS_SEQ_HOLE(contour) || polygon->total < TESTED_MIN_POLYGON_VERTICES) return false;
   const CvRect bounds = cvBoundingRect(const_cast<CvSeq*>(polygon), 0);
   if (bounds.width < MIN_POLYGON_EXTENT || bounds.height < MIN_POLYGON_EXTENT) return false;
   for (const SymbolCandidate& candidate : pass.located) {
@@ -26,17 +29,28 @@ bool wasRejectedByFinderTest(const CvSeq* polygon, const PassLeftovers& pass) {
   return true;
 }
 
-// The polygon reflected about the image's vertical centre line (x to right - x), its vertices in reverse
-// order so that it runs round its outline the way a traced outline of the mirror image would.
-CvSeq* mirroredPolygon(const CvSeq* polygon, int right, CvMemStorage* storage) {
-  CvSeq* mirrored = cvCreateSeq(CV_SEQ_POLYGON, sizeof(CvContour), sizeof(CvPoint), storage);
-  for (int v = polygon->total - 1; v >= 0; --v) {
+// A polygon reflected about the image's vertical centre line (x to right - x), its vertices in reverse
+// order so that it runs round its outline the way a traced outline of the mirror image would. The
+// vertices live in `vertices`, the sequence header in the record.
+struct MirroredPolygon {
+  std::vector<CvPoint> vertices;
+  CvContour header;
+  CvSeqBlock block;
+  CvSeq* seq = nullptr;
+};
+
+void mirrorPolygon(const CvSeq* polygon, int right, MirroredPolygon* mirrored) {
+  mirrored->vertices.resize(static_cast<size_t>(polygon->total));
+  for (int v = 0; v < polygon->total; ++v) {
     const CvPoint* vertex = CV_GET_SEQ_ELEM(CvPoint, polygon, v);
-    const CvPoint reflected = cvPoint(right - vertex->x, vertex->y);
-    cvSeqPush(mirrored, &reflected);
+    mirrored->vertices[static_cast<size_t>(polygon->total - 1 - v)] = cvPoint(right - vertex->x, vertex->y);
   }
-  cvBoundingRect(mirrored, 1);  // stored with the outline, as the finder test reads it
-  return mirrored;
+  mirrored->seq = cvMakeSeqHeaderForArray(CV_SEQ_POLYGON, sizeof(CvContour), sizeof(CvPoint),
+                                          mirrored->vertices.data(), polygon->total,
+                                          reinterpret_cast<CvSeq*>(&mirrored->header), &mirrored->block);
+  // The finder test reads the bounding rectangle stored with an outline.
+  const CvRect bounds = reinterpret_cast<const CvContour*>(polygon)->rect;
+  mirrored->header.rect = cvRect(right + 1 - bounds.x - bounds.width, bounds.y, bounds.width, bounds.height);
 }
 
 EdgeLine mirroredLine(const EdgeLine& line, float right) {
@@ -85,10 +99,15 @@ std::vector<SymbolCandidate> findMirroredFinderCandidates(PassLeftovers* pass) {
   std::unique_ptr<SymbolDecoder> scratch(new (std::nothrow) SymbolDecoder);
   if (scratch == nullptr) return found;
   const int width = pass->binary->width, height = pass->binary->height;
-  for (CvSeq* polygon = pass->polygons; polygon != nullptr; polygon = polygon->h_next) {
-    if (!wasRejectedByFinderTest(polygon, *pass)) continue;
+  MirroredPolygon mirrored;
+  // The polygon list was approximated from the contour list in one call, so the two run in step.
+  CvSeq* contour = pass->contours;
+  for (CvSeq* polygon = pass->polygons; contour != nullptr && polygon != nullptr;
+       contour = contour->h_next, polygon = polygon->h_next) {
+    if (!wasRejectedByFinderTest(contour, polygon, *pass)) continue;
+    mirrorPolygon(polygon, width - 1, &mirrored);
     scratch->candidateCount = 0;
-    if (!testPolygon(scratch.get(), mirroredPolygon(polygon, width - 1, pass->storage), width, height)) continue;
+    if (!testPolygon(scratch.get(), mirrored.seq, width, height)) continue;
     SymbolCandidate candidate = mirroredCandidate(scratch->candidates[0], static_cast<float>(width - 1));
     candidate.polygon = polygon;
     found.push_back(candidate);

@@ -50,8 +50,8 @@ bool decodeEitherSide(const std::uint8_t* matrix, int columns, int rows, Ecc200M
 // Candidates from the outlines the passes put through the finder test in vain, put through it once more
 // as their mirror images and mirrored back. The test's corner estimate is not symmetric (its left and top
 // anchors are the image's edges, and ties go by the order of the polygon's vertices, which a mirror image
-// reverses), so the L of a mirrored symbol may fail where the same L seen from the front passes. Mirrored
-// polygons live in pass.storage; each candidate keeps the outline's own polygon.
+// reverses), so the L of a mirrored symbol may fail where the same L seen from the front passes. Each
+// candidate keeps the outline's own polygon.
 std::vector<SymbolCandidate> findMirroredFinderCandidates(PassLeftovers* pass);
 
 #endif  // QUARNEL_DECODER_SECOND_LOOK_MIRRORED_SYMBOLS_H_
