@@ -115,7 +115,7 @@ std::vector<MirroredCase> mirroredSet(const SymbolKind& kind) {
   // Seeds run on from kind to kind, each frame its own.
   std::uint32_t seed = 100;
   for (const SymbolKind& other : symbolKinds()) {
-    if (other.name == kind.name) break;
+    if (std::string(other.name) == kind.name) break;
     seed += static_cast<std::uint32_t>(other.sizes.size() * std::size(ROTATIONS));
   }
   for (const auto& [rows, cols] : kind.sizes) {
