@@ -64,12 +64,13 @@ enum ScanStep {
   SCAN_NOTHING_READ = 0,
   SCAN_READ_BY_GLOBAL_PASS = 1,
   SCAN_READ_BY_ADAPTIVE_PASS = 2,
-  SCAN_READ_BY_RETRY = 3,         // second look: a rejected candidate tried again with finer edge steps
-  SCAN_READ_BY_PERSPECTIVE = 4,   // second look: a candidate read through its perspective
-  SCAN_READ_BY_SMALL_SYMBOL = 5,  // second look: a small outline approximated more finely
-  SCAN_READ_BY_THIN_SYMBOL = 6,   // second look: a thin outline cornered by its enclosing rectangle
+  SCAN_READ_BY_RETRY = 3,             // second look: a rejected candidate tried again with finer edge steps
+  SCAN_READ_BY_PERSPECTIVE = 4,       // second look: a candidate read through its perspective
+  SCAN_READ_BY_SMALL_SYMBOL = 5,      // second look: a small outline approximated more finely
+  SCAN_READ_BY_THIN_SYMBOL = 6,       // second look: a thin outline cornered by its enclosing rectangle
   SCAN_READ_IN_ADDED_QUIET_ZONE = 7,  // files only: the picture framed in a light border and read again
   SCAN_READ_AS_PURE_SYMBOL = 8,       // files only: the whole picture sampled as one symbol's module grid
+  SCAN_READ_BY_MIRRORED_SYMBOL = 9,   // second look: a candidate's matrix read as a mirror image
 };
 
 // The scanner's whole read of one grey image: the global pass; the adaptive pass only when the global

@@ -49,6 +49,9 @@ struct SymbolDecoder {
   bool readEveryCandidate = false;
   bool allowDmre = false;
   bool snapSquareSizes = false;
+  // Second look only: counts that make a size once exchanged are taken as they were counted. A mirrored
+  // rectangle shows its legs swapped, its rows along the top edge; the mirrored read exchanges them back.
+  bool allowExchangedSizes = false;
 };
 
 #endif  // QUARNEL_DECODER_SYMBOL_DECODER_H_

@@ -71,9 +71,11 @@ int measureSymbolSize(SymbolDecoder* ctx, int index, SymbolMeasure* measure) {
   firstRun = trace.runCount > 0 && trace.runColours[0] == 1 ? 1 : 0;
   measure->rowModel = fitRunModel(trace.runLengths + firstRun, measure->rows - 1);
 
-  const bool known = ctx->allowDmre ? findEcc200SymbolIn(measure->columns, measure->rows, true) != nullptr
-                                    : isSymbolSize(measure->columns, measure->rows);
-  if (known) return MEASURE_STATUS_OK;
+  auto isKnown = [ctx](int columns, int rows) {
+    return ctx->allowDmre ? findEcc200SymbolIn(columns, rows, true) != nullptr : isSymbolSize(columns, rows);
+  };
+  if (isKnown(measure->columns, measure->rows)) return MEASURE_STATUS_OK;
+  if (ctx->allowExchangedSizes && isKnown(measure->rows, measure->columns)) return MEASURE_STATUS_OK;
   if (ctx->snapSquareSizes && snapToSquare(measure)) return MEASURE_STATUS_OK;
   return MEASURE_STATUS_BAD_SIZE;
 }

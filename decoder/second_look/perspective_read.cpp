@@ -19,6 +19,7 @@
 
 #include "decoder/ecc200/ecc200_message.h"
 #include "decoder/second_look/homography_sampling.h"
+#include "decoder/second_look/mirrored_symbols.h"
 
 namespace {
 
@@ -251,7 +252,7 @@ bool measureLevels(const IplImage* grey, const FinderFrame& frame, double column
   return levels->contrast() >= MIN_CONTRAST;
 }
 
-// One size under trial and the quad that fits it best.
+// One size under trial, as the legs show it, and the quad that fits it best.
 struct SizeFit {
   const Ecc200Symbol* symbol = nullptr;
   SymbolQuad quad = {};
@@ -525,7 +526,8 @@ int correctionAllowance(const Ecc200Symbol& symbol) {
   return allowance;
 }
 
-bool decodeFit(const IplImage* grey, const SizeFit& fit, Ecc200Message* message) {
+// The fit's matrix read as it is or, when it does not read, as a mirror image.
+bool decodeFit(const IplImage* grey, const SizeFit& fit, Ecc200Message* message, MatrixSide* side) {
   const int columns = fit.symbol->columns, rows = fit.symbol->rows;
   SampledGrid grid;
   if (!sampleGrid(grey, fit.quad, columns, rows, &grid)) return false;
@@ -538,9 +540,12 @@ bool decodeFit(const IplImage* grey, const SizeFit& fit, Ecc200Message* message)
   Ecc200ReadLimits limits;
   limits.allowDmre = true;
   limits.anyPaddingWhenUncorrected = true;
-  Ecc200ReadReport report;
-  if (!decodeEcc200Message(matrix.data(), columns, rows, limits, message, &report)) return false;
-  return report.mostCorrections <= correctionAllowance(*fit.symbol);
+  auto decode = [&limits, message](const std::uint8_t* m, int c, int r) {
+    Ecc200ReadReport report;
+    return decodeEcc200Message(m, c, r, limits, message, &report) &&
+           report.mostCorrections <= correctionAllowance(*report.symbol);
+  };
+  return readEitherSide(matrix.data(), columns, rows, decode, side);
 }
 
 // Module counts of the two legs, from their lengths over a module's width and height.
@@ -555,22 +560,23 @@ bool fitsEstimate(const Ecc200Symbol& size, const ModuleCountEstimate& estimate)
 
 // Sizes whose module counts lie within the tolerance of the bar-thickness estimate or of the square-module
 // one when there is one (its counts are zero otherwise), or close to the counts of the timing runs: the
-// 30 sizes and the extensions.
-std::vector<const Ecc200Symbol*> plausibleSizes(const ModuleCountEstimate& fromBars,
-                                                const ModuleCountEstimate& fromSquareModules, int countedColumns,
-                                                int countedRows) {
-  std::vector<const Ecc200Symbol*> sizes;
+// 30 sizes and the extensions, and the rectangles as their mirror images show them.
+std::vector<Ecc200Symbol> plausibleSizes(const ModuleCountEstimate& fromBars,
+                                         const ModuleCountEstimate& fromSquareModules, int countedColumns,
+                                         int countedRows) {
+  std::vector<Ecc200Symbol> sizes;
   auto near = [](int size, int counted) { return std::abs(size - counted) <= std::max(2, counted / 10); };
   auto fits = [&](const Ecc200Symbol& s) {
     return fitsEstimate(s, fromBars) || (fromSquareModules.columns > 0.0 && fitsEstimate(s, fromSquareModules)) ||
            (near(s.columns, countedColumns) && near(s.rows, countedRows));
   };
-  for (int i = 0; i < ECC200_SYMBOL_COUNT; ++i) {
-    if (fits(ecc200SymbolAt(i))) sizes.push_back(&ecc200SymbolAt(i));
-  }
-  for (int i = 0; i < ECC200_DMRE_SYMBOL_COUNT; ++i) {
-    if (fits(ecc200DmreSymbolAt(i))) sizes.push_back(&ecc200DmreSymbolAt(i));
-  }
+  auto consider = [&](const Ecc200Symbol& s) {
+    if (fits(s)) sizes.push_back(s);
+    const Ecc200Symbol mirrored = mirroredSize(s);
+    if (mirrored.columns != s.columns && fits(mirrored)) sizes.push_back(mirrored);
+  };
+  for (int i = 0; i < ECC200_SYMBOL_COUNT; ++i) consider(ecc200SymbolAt(i));
+  for (int i = 0; i < ECC200_DMRE_SYMBOL_COUNT; ++i) consider(ecc200DmreSymbolAt(i));
   return sizes;
 }
 
@@ -584,7 +590,7 @@ bool isUsableImage(const IplImage* image) {
 }  // namespace
 
 bool readByPerspective(const IplImage* grey, const IplImage* binary, const LocatedCandidate& candidate,
-                       DecodedSymbol* symbol) {
+                       DecodedSymbol* symbol, MatrixSide* side) {
   if (!isUsableImage(grey) || !isUsableImage(binary) || symbol == nullptr) return false;
   if (grey->width != binary->width || grey->height != binary->height || candidate.polygon.size() < 4) return false;
   for (const CvPoint2D32f& corner : candidate.corners) {
@@ -619,11 +625,13 @@ bool readByPerspective(const IplImage* grey, const IplImage* binary, const Locat
   if (std::max(columnWidth, rowHeight) > MAX_BAR_THICKNESS_RATIO * moduleScale) {
     fromSquareModules = {horizontalLength / moduleScale, verticalLength / moduleScale};
   }
-  for (const Ecc200Symbol* size : plausibleSizes(fromBars, fromSquareModules, countedColumns, countedRows)) {
-    if (horizontalLength / size->columns < MIN_MODULE_PIXELS || verticalLength / size->rows < MIN_MODULE_PIXELS) {
+  // The fits point into this list.
+  const std::vector<Ecc200Symbol> sizes = plausibleSizes(fromBars, fromSquareModules, countedColumns, countedRows);
+  for (const Ecc200Symbol& size : sizes) {
+    if (horizontalLength / size.columns < MIN_MODULE_PIXELS || verticalLength / size.rows < MIN_MODULE_PIXELS) {
       continue;
     }
-    const SizeFit fit = placeTimingCorner(grey, frame, *size, levels);
+    const SizeFit fit = placeTimingCorner(grey, frame, size, levels);
     if (fit.score >= MIN_PLACED_SCORE) fits.push_back(fit);
   }
   // Only the best placed sizes are refined and decoded.
@@ -636,12 +644,16 @@ bool readByPerspective(const IplImage* grey, const IplImage* binary, const Locat
   const int tries = static_cast<int>(fits.size());
   for (int k = 0; k < tries; ++k) {
     Ecc200Message message;
-    if (!decodeFit(grey, fits[k], &message)) continue;
+    MatrixSide readSide = MatrixSide::Front;
+    if (!decodeFit(grey, fits[k], &message, &readSide)) continue;
     const SymbolQuad& quad = fits[k].quad;
-    symbol->corners[0] = roundPoint(quad.topLeft);
+    // A mirror image's vertical leg is the one the frame took for the horizontal one.
+    const bool mirrored = readSide == MatrixSide::Mirrored;
+    symbol->corners[0] = roundPoint(mirrored ? quad.bottomRight : quad.topLeft);
     symbol->corners[1] = roundPoint(quad.topRight);
-    symbol->corners[2] = roundPoint(quad.bottomRight);
+    symbol->corners[2] = roundPoint(mirrored ? quad.topLeft : quad.bottomRight);
     symbol->corners[3] = roundPoint(quad.bottomLeft);
+    if (side != nullptr) *side = readSide;
     symbol->message = std::move(message.bytes);
     symbol->meaning = std::move(message.meaning);
     return true;

@@ -8,6 +8,7 @@
 #include <opencv2/core/core_c.h>
 
 #include "decoder/decoder.h"
+#include "decoder/second_look/mirrored_symbols.h"
 
 // A finder candidate as the locator found it, before the grid stage re-aimed its edges.
 struct LocatedCandidate {
@@ -19,9 +20,10 @@ struct LocatedCandidate {
 
 // Tries to read one symbol from candidate on the grey image. binary is the thresholded image (255 dark)
 // the candidate was found in. Returns true and fills *symbol (corners in DecodeResult's order, pixels of
-// grey) only for a read that passes every guard against a wrong text.
+// grey) only for a read that passes every guard against a wrong text; *side (optional) tells whether the
+// symbol read as seen or as a mirror image.
 bool readByPerspective(const IplImage* grey, const IplImage* binary, const LocatedCandidate& candidate,
-                       DecodedSymbol* symbol);
+                       DecodedSymbol* symbol, MatrixSide* side = nullptr);
 
 // How far the finder frame that readByPerspective builds from `second` (its L vertex, leg ends and the
 // two seeds of the timing corner) lies from the one it builds from `first`: the largest shift of any of

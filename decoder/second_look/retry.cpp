@@ -9,6 +9,7 @@
 
 #include "decoder/decoder_internal.h"
 #include "decoder/grid.h"
+#include "decoder/second_look/mirrored_symbols.h"
 #include "decoder/second_look/second_look.h"
 #include "decoder/timing_edges_internal.h"
 
@@ -116,12 +117,14 @@ RetryContextHandle newRetryContext(const PassLeftovers& pass) {
   ctx->sweepWholeRange = true;
   ctx->allowDmre = true;
   ctx->snapSquareSizes = true;
+  ctx->allowExchangedSizes = true;
   return ctx;
 }
 
 }  // namespace
 
-bool retryCandidate(const PassLeftovers& pass, const SymbolCandidate& located, DecodedSymbol* symbol) {
+bool retryCandidate(const PassLeftovers& pass, const SymbolCandidate& located, DecodedSymbol* symbol,
+                    MatrixSide* side) {
   const IplImage* binary = pass.binary;
   const CvPoint2D32f vertex = located.corners[0];
   const CvPoint2D32f farA = undoInwardStep(located.corners[1], vertex);
@@ -144,8 +147,10 @@ bool retryCandidate(const PassLeftovers& pass, const SymbolCandidate& located, D
   const TimingScores timing = timingScores(ctx->workImage, ctx->candidates[0].corners, size.columns, size.rows);
   if (timing.top < SECOND_LOOK_MIN_TIMING_SCORE || timing.right < SECOND_LOOK_MIN_TIMING_SCORE) return false;
   Ecc200Message message;
-  if (!decodeGuarded(matrix[0].modules, size.columns, size.rows, &message)) return false;
+  MatrixSide readSide = MatrixSide::Front;
+  if (!decodeEitherSide(matrix[0].modules, size.columns, size.rows, &message, &readSide)) return false;
   for (int i = 0; i < 4; ++i) symbol->corners[i] = ctx->results[0].corners[i];
+  if (side != nullptr) *side = readSide;
   symbol->message = std::move(message.bytes);
   symbol->meaning = std::move(message.meaning);
   return true;

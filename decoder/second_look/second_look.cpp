@@ -53,9 +53,12 @@ struct LeadsToTry {
 // Lead 1, then lead 2 on one candidate. Returns the step that read it, or SCAN_NOTHING_READ.
 ScanStep readCandidate(const IplImage* grey, const PassLeftovers& pass, const SymbolCandidate& candidate,
                        ScanStep retryStep, LeadsToTry leads, DecodedSymbol* symbol) {
-  if (leads.retry && retryCandidate(pass, candidate, symbol)) return retryStep;
-  if (leads.perspective && readByPerspective(grey, pass.binary, toLocated(candidate), symbol)) {
-    return SCAN_READ_BY_PERSPECTIVE;
+  MatrixSide side = MatrixSide::Front;
+  if (leads.retry && retryCandidate(pass, candidate, symbol, &side)) {
+    return side == MatrixSide::Mirrored ? SCAN_READ_BY_MIRRORED_SYMBOL : retryStep;
+  }
+  if (leads.perspective && readByPerspective(grey, pass.binary, toLocated(candidate), symbol, &side)) {
+    return side == MatrixSide::Mirrored ? SCAN_READ_BY_MIRRORED_SYMBOL : SCAN_READ_BY_PERSPECTIVE;
   }
   return SCAN_NOTHING_READ;
 }
@@ -216,7 +219,16 @@ ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, 
   for (int p = 0; p < passCount; ++p) {
     if (passes[p].binary == nullptr) continue;
     const std::vector<SymbolCandidate> thin = findThinSymbolCandidates(&passes[p]);
-    if (!readCandidates(grey, passes[p], thin, SCAN_READ_BY_THIN_SYMBOL, maxSymbols, symbols, &firstStep)) break;
+    if (!readCandidates(grey, passes[p], thin, SCAN_READ_BY_THIN_SYMBOL, maxSymbols, symbols, &firstStep)) {
+      return firstStep;
+    }
+  }
+  for (int p = 0; p < passCount; ++p) {
+    if (passes[p].binary == nullptr) continue;
+    const std::vector<SymbolCandidate> mirrored = findMirroredFinderCandidates(&passes[p]);
+    if (!readCandidates(grey, passes[p], mirrored, SCAN_READ_BY_MIRRORED_SYMBOL, maxSymbols, symbols, &firstStep)) {
+      break;
+    }
   }
   return firstStep;
 }

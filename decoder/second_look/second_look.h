@@ -11,6 +11,7 @@
 
 #include "decoder/decoder.h"
 #include "decoder/ecc200/ecc200_message.h"
+#include "decoder/second_look/mirrored_symbols.h"
 #include "decoder/second_look/pass_leftovers.h"
 #include "decoder/runs.h"
 #include "decoder/symbol_decoder.h"
@@ -49,8 +50,10 @@ bool decodeGuarded(const std::uint8_t* matrix, int columns, int rows, Ecc200Mess
 
 // Lead 1: one located candidate tried again on its pass's binary image, with the leg ends stepped in by
 // half the measured finder-bar thickness and timing-edge sweeps that keep the best angle of their whole
-// range. True and *symbol filled only for a guarded read.
-bool retryCandidate(const PassLeftovers& pass, const SymbolCandidate& located, DecodedSymbol* symbol);
+// range. True and *symbol filled only for a guarded read; *side (optional) tells whether the matrix read
+// as sampled or as a mirrored symbol.
+bool retryCandidate(const PassLeftovers& pass, const SymbolCandidate& located, DecodedSymbol* symbol,
+                    MatrixSide* side = nullptr);
 
 // The located candidates' outlines approximated again at the finer accuracy of lead 3 and put through the
 // finder test: a 5-pixel polygon may put a corner a module off, which the finer one places better.

@@ -35,3 +35,10 @@ LocatedPass locatePass(const cv::Mat& grey, int threshold, int flags) {
   runDecoder(&ipl, threshold, flags, &inspection, nullptr, nullptr, nullptr);
   return pass;
 }
+
+bool globalPassLeftovers(const cv::Mat& grey, PassLeftovers* pass) {
+  cv::Mat copy = grey.clone();
+  IplImage ipl = cvIplImage(copy);
+  return runDecoder(&ipl, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags, nullptr, nullptr, nullptr, nullptr,
+                    pass) == 0;
+}

@@ -7,6 +7,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "decoder/second_look/pass_leftovers.h"
 #include "decoder/second_look/perspective_read.h"
 
 struct LocatedPass {
@@ -17,5 +18,8 @@ struct LocatedPass {
 // Runs the locator of one pass (threshold and flags as decodeImage takes them) over grey. The candidates
 // are those the pass found, in its order, before the grid stage touched them.
 LocatedPass locatePass(const cv::Mat& grey, int threshold, int flags);
+
+// What the global pass over grey leaves behind for the second look. False when the pass could not run.
+bool globalPassLeftovers(const cv::Mat& grey, PassLeftovers* pass);
 
 #endif  // QUARNEL_TESTS_DECODER_SECOND_LOOK_LOCATED_CANDIDATES_H_

@@ -15,6 +15,7 @@
 #include "decoder/decoder_internal.h"
 #include "decoder/second_look/pass_leftovers.h"
 #include "decoder/second_look/second_look.h"
+#include "tests/decoder/second_look/located_candidates.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
 
@@ -208,12 +209,8 @@ TEST(ThinSymbolCandidates, CornersLieOnTheSymbolsOuterCorners) {
   for (const double rotation : {30.0, 160.0, 290.0}) {
     const testsupport::RenderedSymbol rendered =
         testsupport::renderSymbol(encoded->symbol, frameFor(encoded->symbol, 4.0, rotation));
-    cv::Mat copy = rendered.grey.clone();
-    IplImage ipl = cvIplImage(copy);
     PassLeftovers pass;
-    ASSERT_EQ(
-        runDecoder(&ipl, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags, nullptr, nullptr, nullptr, nullptr, &pass),
-        0);
+    ASSERT_TRUE(globalPassLeftovers(rendered.grey, &pass));
     const std::vector<SymbolCandidate> found = findThinSymbolCandidates(&pass);
     ASSERT_EQ(found.size(), 1u) << rotation;
     const SymbolCandidate& candidate = found[0];
