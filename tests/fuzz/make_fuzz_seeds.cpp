@@ -322,6 +322,13 @@ void loadImageSeeds() {
   writeSeed("load_image", "pfm-grey", pfm);
   // One flat block, so that each scan takes a dozen bytes.
   writeSeed("load_image", "jpg-501-scans", testsupport::manyScanJpeg(cv::Mat(8, 8, CV_8UC1, cv::Scalar(200)), 501));
+  // Headers alone that claim the largest picture allowed: the codec takes the whole buffer before it
+  // finds no pixels, the slowest input the loader has to meet.
+  const std::string largest = "10000 9999\n";
+  for (const std::string& header : {"P5\n" + largest + "255\n", "P6\n" + largest + "255\n", "Pf\n" + largest + "-1.0\n"}) {
+    const std::string name = header[1] == '5' ? "pgm" : header[1] == '6' ? "ppm" : "pfm";
+    writeSeed("load_image", name + "-largest-claimed", Bytes(header.begin(), header.end()));
+  }
 }
 
 }  // namespace
