@@ -24,6 +24,7 @@ constexpr int SCANNER_REQUESTED_HEIGHT = 480;
 constexpr std::uint32_t SCANNER_OPEN_PAUSE_MS = 1000;
 constexpr int SCANNER_MISSES_BEFORE_RECONNECT = 5;
 constexpr std::uint32_t SCANNER_MIN_DECODE_MS = 100;
+constexpr int SCANNER_EXTRA_LOOK_TURNS = 5040;  // the turn counts round; divisible by any number of looks to 10
 // Label geometry, all times the frame width.
 constexpr float SCANNER_LABEL_BAND = 0.047f;
 constexpr float SCANNER_LABEL_WIDTH = 0.8f;
@@ -41,9 +42,12 @@ struct ScannerWorker {
   ScannerWorker(const ScannerWorker&) = delete;
   ScannerWorker& operator=(const ScannerWorker&) = delete;
 
-  ScanFunction scan = [](IplImage* grey, std::vector<DecodedSymbol>* symbols) {
-    return scanImageMessages(grey, symbols);
-  };  // tests may put a scripted read here
+  // One extra look a frame, in turn (tests may put a scripted read here).
+  ScanFunction scan = [turn = 0](IplImage* grey, std::vector<DecodedSymbol>* symbols) mutable {
+    const int look = turn;
+    turn = turn < SCANNER_EXTRA_LOOK_TURNS - 1 ? turn + 1 : 0;
+    return scanImageMessages(grey, symbols, nullptr, look);
+  };
   IplImage* colour = nullptr;           // B, G, R, rows top-down, packed rows; null while the size is 0 x 0
   std::vector<std::uint8_t> colourPixels;
   IplImage* grey = nullptr;             // made at the first processed cycle

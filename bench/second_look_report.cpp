@@ -8,6 +8,8 @@
 //   --sets=A,B           frame sets to run (symbols, empty, dmre, exact, flips, decoys); default all
 //   --repeat=N           runs per frame, the fastest kept; default 3
 //   --frames             print one line per frame as well as the summary
+//   --every-look         every frame takes all the extra looks; by default frame k takes the k-th in turn,
+//                        as the scanner does
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +34,7 @@ struct ReportOptions {
   std::string sets;
   int repeat = 3;
   bool frames = false;
+  bool everyLook = false;
 };
 
 double threadMillis() {
@@ -55,7 +58,7 @@ struct FrameOutcome {
   double passesMillis = 1e300;
 };
 
-FrameOutcome measureFrame(const cv::Mat& grey, int repeat) {
+FrameOutcome measureFrame(const cv::Mat& grey, int repeat, int extraLookTurn) {
   FrameOutcome outcome;
   IplImage image = cvIplImage(grey);
   for (int r = 0; r < repeat; ++r) {
@@ -65,7 +68,7 @@ FrameOutcome measureFrame(const cv::Mat& grey, int repeat) {
     const double start = threadMillis();
     // Under callgrind (--instr-atstart=no) only the whole read is counted, not the frame making.
     CALLGRIND_START_INSTRUMENTATION;
-    if (scanImage(&image, results, &count, &step) != 0) count = 0;
+    if (scanImage(&image, results, &count, &step, nullptr, extraLookTurn) != 0) count = 0;
     CALLGRIND_STOP_INSTRUMENTATION;
     outcome.wholeMillis = std::min(outcome.wholeMillis, threadMillis() - start);
     outcome.step = step;
@@ -116,6 +119,8 @@ int main(int argc, char** argv) {
       options.repeat = std::max(1, std::atoi(argv[i] + 9));
     } else if (std::strcmp(argv[i], "--frames") == 0) {
       options.frames = true;
+    } else if (std::strcmp(argv[i], "--every-look") == 0) {
+      options.everyLook = true;
     } else {
       std::fprintf(stderr, "unknown option %s\n", argv[i]);
       return 2;
@@ -129,11 +134,12 @@ int main(int argc, char** argv) {
     std::vector<double> whole, passes, added;
   };
   std::vector<SetSummary> summaries;
+  int turn = 0;
   for (const benchframes::FrameRecipe& recipe : recipes) {
     if (!wanted(options.sets, recipe.set)) continue;
     const benchframes::Frame frame = benchframes::renderFrame(recipe, size);
     if (frame.grey.empty()) continue;
-    const FrameOutcome outcome = measureFrame(frame.grey, options.repeat);
+    const FrameOutcome outcome = measureFrame(frame.grey, options.repeat, options.everyLook ? SCAN_EVERY_EXTRA_LOOK : turn++);
     const bool read = recipe.hasSymbol &&
                       std::find(outcome.texts.begin(), outcome.texts.end(), recipe.message) != outcome.texts.end();
     const bool misread = !outcome.texts.empty() && !read;

@@ -80,13 +80,19 @@ enum ScanStep {
 // means neither pass could run on the image; *readBy (optional) receives the step that read. meanings
 // (optional, room for DECODE_MAX_RESULTS records): meanings[i] is the meaning of results[i], written for
 // the *count valid results and left untouched on -1.
+//
+// The second look ends with extra looks that search the whole frame again in forms the passes cannot
+// see; each costs about a pass. extraLookTurn picks one of them (a scanner counts its frames through
+// them, so a label held still meets each within a few frames); SCAN_EVERY_EXTRA_LOOK takes them all.
+constexpr int SCAN_EVERY_EXTRA_LOOK = -1;
 int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readBy = nullptr,
-              Ecc200Meaning* meanings = nullptr);
+              Ecc200Meaning* meanings = nullptr, int extraLookTurn = SCAN_EVERY_EXTRA_LOOK);
 
 // The whole read for callers that need whole messages: a step counts as having read something when it
 // gave any symbol, whether or not its message fits DecodeResult's text. Appends to *symbols; returns 0,
-// or -1 (with *symbols untouched) when neither pass could run.
-int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy = nullptr);
+// or -1 (with *symbols untouched) when neither pass could run. extraLookTurn as scanImage.
+int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy = nullptr,
+                      int extraLookTurn = SCAN_EVERY_EXTRA_LOOK);
 
 // The whole read for a file, which may hold many labels: every step runs (both passes and the second
 // look), each through every candidate (up to DECODE_MAX_CANDIDATES) instead of stopping at

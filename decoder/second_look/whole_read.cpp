@@ -6,6 +6,7 @@
 #include "decoder/append.h"
 #include "decoder/decoder.h"
 #include "decoder/decoder_internal.h"
+#include "decoder/second_look/extra_looks.h"
 #include "decoder/second_look/pure_pictures.h"
 #include "decoder/second_look/second_look.h"
 
@@ -85,13 +86,24 @@ int readEveryStep(IplImage* grey, WholeRead* read) {
   read->count = 0;  // the result slots were only the passes' scratch
   if (!anyPassRan) return -1;
 
-  std::vector<DecodedSymbol> withRescued = read->messages;  // the second look skips what lies in these
-  try {
-    const ScanStep step = secondLook(grey, leftovers, PASS_COUNT, &withRescued, DECODE_MAX_CANDIDATES);
-    if (read->readBy == SCAN_NOTHING_READ) read->readBy = step;
-    read->messages = std::move(withRescued);
-  } catch (...) {
-    // An image-library error inside the second look costs its reads, never those of the passes.
+  // The second look, then the extra looks, each skipping what lies in the symbols read before it. An
+  // image-library error inside one costs its own reads, never those of the steps before it.
+  using Step = ScanStep (*)(const IplImage*, PassLeftovers*, std::vector<DecodedSymbol>*);
+  const Step steps[] = {
+      [](const IplImage* image, PassLeftovers* passes, std::vector<DecodedSymbol>* symbols) {
+        return secondLook(image, passes, PASS_COUNT, symbols, DECODE_MAX_CANDIDATES);
+      },
+      [](const IplImage* image, PassLeftovers* passes, std::vector<DecodedSymbol>* symbols) {
+        return runExtraLooks(image, passes, PASS_COUNT, symbols, DECODE_MAX_CANDIDATES, SCAN_EVERY_EXTRA_LOOK);
+      }};
+  for (const Step step : steps) {
+    std::vector<DecodedSymbol> withRescued = read->messages;
+    try {
+      const ScanStep readBy = step(grey, leftovers, &withRescued);
+      if (read->readBy == SCAN_NOTHING_READ) read->readBy = readBy;
+      read->messages = std::move(withRescued);
+    } catch (...) {
+    }
   }
   return 0;
 }
@@ -125,7 +137,7 @@ enum class ReadScope { Results, Messages, EveryMessage };
 
 // A step has read something when it gave a result with text (Results) or any symbol at all (the
 // message scopes). Returns -1 when neither pass could run.
-int runWholeRead(IplImage* grey, ReadScope scope, WholeRead* read) {
+int runWholeRead(IplImage* grey, ReadScope scope, int extraLookTurn, WholeRead* read) {
   if (scope == ReadScope::EveryMessage) return readFile(grey, read);
   const bool countsMessages = scope != ReadScope::Results;
   PassLeftovers leftovers[PASS_COUNT];
@@ -148,6 +160,9 @@ int runWholeRead(IplImage* grey, ReadScope scope, WholeRead* read) {
   ScanStep step = SCAN_NOTHING_READ;
   try {
     step = secondLook(grey, leftovers, PASS_COUNT, &rescued);
+    if (step == SCAN_NOTHING_READ) {
+      step = runExtraLooks(grey, leftovers, PASS_COUNT, &rescued, DECODE_MAX_RESULTS, extraLookTurn);
+    }
   } catch (...) {
     // An image-library error inside the second look costs its reads, never the frame.
     rescued.clear();
@@ -162,9 +177,10 @@ int runWholeRead(IplImage* grey, ReadScope scope, WholeRead* read) {
 
 }  // namespace
 
-int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readBy, Ecc200Meaning* meanings) {
+int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readBy, Ecc200Meaning* meanings,
+              int extraLookTurn) {
   WholeRead read;
-  if (runWholeRead(grey, ReadScope::Results, &read) != 0) return -1;
+  if (runWholeRead(grey, ReadScope::Results, extraLookTurn, &read) != 0) return -1;
   if (results != nullptr && count != nullptr) {
     std::memcpy(results, read.results, sizeof(read.results));
     *count = read.count;
@@ -176,10 +192,11 @@ int scanImage(IplImage* grey, DecodeResult* results, int* count, ScanStep* readB
 
 namespace {
 
-int readMessages(IplImage* grey, ReadScope scope, std::vector<DecodedSymbol>* symbols, ScanStep* readBy) {
+int readMessages(IplImage* grey, ReadScope scope, int extraLookTurn, std::vector<DecodedSymbol>* symbols,
+                 ScanStep* readBy) {
   if (symbols == nullptr) return -1;
   WholeRead read;
-  if (runWholeRead(grey, scope, &read) != 0) return -1;
+  if (runWholeRead(grey, scope, extraLookTurn, &read) != 0) return -1;
   symbols->insert(symbols->end(), read.messages.begin(), read.messages.end());
   if (readBy != nullptr) *readBy = read.messages.empty() ? SCAN_NOTHING_READ : read.readBy;
   return 0;
@@ -187,10 +204,10 @@ int readMessages(IplImage* grey, ReadScope scope, std::vector<DecodedSymbol>* sy
 
 }  // namespace
 
-int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy) {
-  return readMessages(grey, ReadScope::Messages, symbols, readBy);
+int scanImageMessages(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy, int extraLookTurn) {
+  return readMessages(grey, ReadScope::Messages, extraLookTurn, symbols, readBy);
 }
 
 int scanImageEveryMessage(IplImage* grey, std::vector<DecodedSymbol>* symbols, ScanStep* readBy) {
-  return readMessages(grey, ReadScope::EveryMessage, symbols, readBy);
+  return readMessages(grey, ReadScope::EveryMessage, SCAN_EVERY_EXTRA_LOOK, symbols, readBy);
 }

@@ -1,0 +1,21 @@
+// The extra looks in their order, and the turn that picks one of them.
+#include "decoder/second_look/extra_looks.h"
+
+const std::vector<ExtraLook>& extraLooks() {
+  static const std::vector<ExtraLook> looks = {};
+  return looks;
+}
+
+ScanStep runExtraLooks(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
+                       std::size_t maxSymbols, int turn) {
+  const std::vector<ExtraLook>& looks = extraLooks();
+  if (looks.empty()) return SCAN_NOTHING_READ;
+  if (turn >= 0) return looks[static_cast<std::size_t>(turn) % looks.size()](grey, passes, passCount, symbols, maxSymbols);
+  ScanStep firstStep = SCAN_NOTHING_READ;
+  for (const ExtraLook look : looks) {
+    if (symbols->size() >= maxSymbols) break;
+    const ScanStep step = look(grey, passes, passCount, symbols, maxSymbols);
+    if (firstStep == SCAN_NOTHING_READ) firstStep = step;
+  }
+  return firstStep;
+}
