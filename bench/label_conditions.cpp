@@ -9,6 +9,7 @@
 //   --frames=N        frames per condition; default 30
 //   --jobs=N          frames read at once; default 1
 //   --list            one line per frame: condition, frame, each reader's outcome
+//   --write=DIR       also write every frame as DIR/<condition>-<index>.png
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include <opencv2/core/core_c.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include "bench/label_condition_sets.h"
 #include "bench/readers.h"
@@ -34,6 +36,7 @@ struct ToolOptions {
   int frames = 30;
   int jobs = 1;
   bool list = false;
+  std::string writeFolder;
 };
 
 enum Column { COLUMN_OURS, COLUMN_DMTX, COLUMN_ZXING, COLUMN_COUNT };
@@ -97,13 +100,18 @@ std::vector<std::string> fileRead(const cv::Mat& grey) {
   return texts;
 }
 
-FrameResult readFrame(const std::string& condition, int index) {
+FrameResult readFrame(const std::string& condition, int index, const std::string& writeFolder) {
   FrameResult result;
   result.condition = condition;
   const labelconditions::ConditionFrame frame = labelconditions::makeConditionFrame(condition, index);
   result.name = frame.name;
   if (frame.grey.empty() || (frame.hasSymbol && frame.message.empty())) return result;
   result.made = true;
+  if (!writeFolder.empty()) {
+    std::string file = condition + "-" + std::to_string(index) + ".png";
+    std::replace(file.begin(), file.end(), ' ', '-');
+    cv::imwrite(writeFolder + "/" + file, frame.grey);
+  }
   result.whole = timed(frame, [&] { return wholeRead(frame.grey); });
   result.outcomes[COLUMN_OURS] =
       labelconditions::conditionIsFile(condition) ? timed(frame, [&] { return fileRead(frame.grey); }) : result.whole;
@@ -155,6 +163,8 @@ bool parseOptions(int argc, char** argv, ToolOptions* options) {
       options->frames = std::max(1, std::atoi(argv[i] + 9));
     } else if (std::strncmp(argv[i], "--jobs=", 7) == 0) {
       options->jobs = std::max(1, std::atoi(argv[i] + 7));
+    } else if (std::strncmp(argv[i], "--write=", 8) == 0) {
+      options->writeFolder = argv[i] + 8;
     } else if (std::strcmp(argv[i], "--list") == 0) {
       options->list = true;
     } else {
@@ -188,7 +198,7 @@ int main(int argc, char** argv) {
   std::vector<FrameResult> results(work.size());
   std::atomic<std::size_t> next{0};
   auto worker = [&]() {
-    for (std::size_t i = next++; i < work.size(); i = next++) results[i] = readFrame(work[i].first, work[i].second);
+    for (std::size_t i = next++; i < work.size(); i = next++) results[i] = readFrame(work[i].first, work[i].second, options.writeFolder);
   };
   std::vector<std::thread> threads;
   for (int j = 1; j < options.jobs; ++j) threads.emplace_back(worker);
