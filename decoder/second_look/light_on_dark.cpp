@@ -2,6 +2,7 @@
 // second look's steps run on them with light and dark exchanged.
 #include "decoder/second_look/light_on_dark.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -18,11 +19,43 @@ constexpr double POLYGON_ACCURACY = 5.0;  // pixels, as the passes approximate
 constexpr int MIN_CONTOUR_POINTS = 20;    // as the passes' trace keeps
 constexpr int TESTED_MIN_POLYGON_VERTICES = 20;  // the passes put polygons of this many vertices through the test
 
-// A hole that may hold a light symbol: as large as the passes' outlines must be.
-bool mayHoldSymbol(const CvSeq* contour) {
+// Which holes are worth tracing again: those the passes' finder test took, and those the second look's
+// small and thin steps would look at were they outer outlines. Most holes of a busy frame (letters, gaps
+// in clutter, the page inside a dark border) are none of these and cost nothing more.
+constexpr int SMALL_MIN_CONTOUR_POINTS = 24;
+constexpr int SMALL_MIN_POLYGON_VERTICES = 4;  // an L has six corners; the grain of a textured frame two or three
+constexpr int SMALL_MIN_EXTENT = 20;           // pixels: 8 modules at 2.5 pixels
+constexpr int SMALL_MAX_EXTENT = 160;          // pixels
+constexpr int THIN_MIN_CONTOUR_POINTS = 40;
+constexpr double THIN_MIN_ELONGATION = 1.8;    // long side over short side
+constexpr double THIN_MIN_SHORT_SIDE = 20.0;   // pixels
+
+bool wasLocated(const CvSeq* polygon, const PassLeftovers& pass) {
+  for (const SymbolCandidate& candidate : pass.located) {
+    if (candidate.polygon == polygon) return true;
+  }
+  return false;
+}
+
+bool mayHoldSymbol(const CvSeq* contour, const CvSeq* polygon, const PassLeftovers& pass) {
   if (!CV_IS_SEQ_HOLE(contour)) return false;
   const CvRect bounds = reinterpret_cast<const CvContour*>(contour)->rect;
-  return bounds.width >= MIN_POLYGON_EXTENT && bounds.height >= MIN_POLYGON_EXTENT;
+  if (bounds.width < MIN_POLYGON_EXTENT || bounds.height < MIN_POLYGON_EXTENT) return false;
+  if (wasLocated(polygon, pass)) return true;
+  // The adaptive threshold turns the grain of any textured surface into holes by the hundred; there only
+  // what the finder test took is worth it. A small or thin light symbol stands out in the global pass.
+  if (pass.adaptiveMode != 0) return false;
+  if (polygon->total < TESTED_MIN_POLYGON_VERTICES && polygon->total >= SMALL_MIN_POLYGON_VERTICES &&
+      contour->total >= SMALL_MIN_CONTOUR_POINTS && bounds.width >= SMALL_MIN_EXTENT &&
+      bounds.height >= SMALL_MIN_EXTENT && bounds.width <= SMALL_MAX_EXTENT && bounds.height <= SMALL_MAX_EXTENT) {
+    return true;
+  }
+  if (contour->total < THIN_MIN_CONTOUR_POINTS || polygon->total < 4) return false;
+  if (std::max(bounds.width, bounds.height) < THIN_MIN_ELONGATION * THIN_MIN_SHORT_SIDE) return false;
+  const CvBox2D rough = cvMinAreaRect2(polygon, nullptr);
+  const double shortSide = std::min(rough.size.width, rough.size.height);
+  const double longSide = std::max(rough.size.width, rough.size.height);
+  return shortSide >= THIN_MIN_SHORT_SIDE - 2.0 && longSide >= THIN_MIN_ELONGATION * shortSide;
 }
 
 // The outer outlines of the light regions inside `bounds` (a hole's box, whose edge is the dark border
@@ -60,8 +93,11 @@ bool negatePassLeftovers(PassLeftovers* pass, PassLeftovers* negative) {
   StorageHandle storage(cvCreateMemStorage(0));
   CvSeq* first = nullptr;
   CvSeq* last = nullptr;
-  for (const CvSeq* contour = pass->contours; contour != nullptr; contour = contour->h_next) {
-    if (!mayHoldSymbol(contour)) continue;
+  // The polygon list was approximated from the contour list in one call, so the two run in step.
+  CvSeq* contour = pass->contours;
+  for (CvSeq* polygon = pass->polygons; contour != nullptr && polygon != nullptr;
+       contour = contour->h_next, polygon = polygon->h_next) {
+    if (!mayHoldSymbol(contour, polygon, *pass)) continue;
     traceLightRegions(binary, reinterpret_cast<const CvContour*>(contour)->rect, storage.get(), &first, &last);
   }
   if (first == nullptr) return false;
