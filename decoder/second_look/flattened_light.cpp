@@ -24,18 +24,18 @@ constexpr int CLOSING_STEPS = 4;
 constexpr double DEEPEST_SHADOW = 0.25;
 constexpr double SHALLOWEST_SHADOW = 0.72;
 constexpr int MIN_LIGHT_LEVEL = 40;  // white estimates below this are dark objects, not lit paper
-// A cell holds ink when it lies this far below its white (a module of three pixels in a cell of four
-// brings an area-averaged cell well below it).
+// A cell holds ink when its middle lies this far below its white.
 constexpr double INK_SHARE = 0.7;
-constexpr int INK_REACH_STEPS = 2;   // cells between a light step and the ink beside it
+constexpr int INK_REACH = 3;         // cells between a light step and the ink beside it
+constexpr int MIN_INK_CELLS = 4;     // on each side of the step, within reach
 constexpr int MIN_STEP_CELLS = 4;    // a shadow edge crosses a symbol for at least this many cells
+constexpr int REGION_REACH = 4;      // how far a symbol may reach from the edge, in lengths of the edge across ink
+constexpr int MIN_REGION_MARGIN = 8;  // cells of light around the region flattened, beyond the symbol's reach
 // Cells whose neighbours' whites differ by more than this take their white per pixel from a neighbour.
 constexpr double EVEN_LIGHT_SHARE = 0.85;
-// A pixel's white is the lowest neighbouring white that its own level does not exceed by more than noise.
-constexpr double WHITE_FIT_SHARE = 0.9;
 
 struct WhiteEstimate {
-  ImageHandle reduced;  // the grey picture averaged over each cell
+  ImageHandle reduced;  // the grey picture at each cell's middle (two by two pixels averaged)
   ImageHandle white;    // the reduced picture's closing
   ImageHandle lowest;   // its 3 x 3 minimum
   ImageHandle highest;  // its 3 x 3 maximum
@@ -57,7 +57,9 @@ bool estimateWhite(const IplImage* grey, WhiteEstimate* estimate) {
   cvGetSubRect(grey, &whole, cvRect(0, 0, columns * REDUCTION, rows * REDUCTION));
   estimate->reduced.reset(cvCreateImage(cvSize(columns, rows), IPL_DEPTH_8U, 1));
   const IplImage* reduced = estimate->reduced.get();
-  cvResize(&whole, estimate->reduced.get(), CV_INTER_AREA);
+  // Sampling the cells' middles costs a sixth of averaging them whole; the closing takes the light it
+  // needs from the neighbouring cells, and the ink of a symbol shows in every other cell or more.
+  cvResize(&whole, estimate->reduced.get(), CV_INTER_LINEAR);
   // The closing runs on a copy whose border cells are repeated outwards: clipped at the frame's edge it
   // would fill the narrow end of a shade that meets the edge at a slant with the light beside it.
   const int margin = 2 * CLOSING_STEPS;
@@ -76,74 +78,90 @@ bool estimateWhite(const IplImage* grey, WhiteEstimate* estimate) {
   return true;
 }
 
-// Cells holding ink, widened by INK_REACH_STEPS: 255 where ink lies near.
-ImageHandle inkNearby(const WhiteEstimate& estimate) {
-  const IplImage* white = estimate.white.get();
-  const IplImage* reduced = estimate.reduced.get();
-  const int columns = white->width, rows = white->height;
-  ImageHandle ink = newLike(white);
-  for (int y = 0; y < rows; ++y) {
-    for (int x = 0; x < columns; ++x) {
-      const bool dark = at(reduced, x, y) < INK_SHARE * at(white, x, y);
-      ink->imageData[y * ink->widthStep + x] = static_cast<char>(dark ? 255 : 0);
-    }
-  }
-  cvDilate(ink.get(), ink.get(), nullptr, INK_REACH_STEPS);
-  return ink;
-}
-
 bool isShadowStep(const WhiteEstimate& estimate, int x, int y) {
   const int high = at(estimate.highest.get(), x, y), low = at(estimate.lowest.get(), x, y);
   return high >= MIN_LIGHT_LEVEL && low >= DEEPEST_SHADOW * high && low <= SHALLOWEST_SHADOW * high;
 }
 
-bool shadowEdgeNearInk(const WhiteEstimate& estimate) {
+// A cell of ink in even light: well below its white, away from any light step.
+bool isInk(const WhiteEstimate& estimate, int x, int y) {
+  const int white = at(estimate.white.get(), x, y);
+  return at(estimate.reduced.get(), x, y) < INK_SHARE * white &&
+         at(estimate.lowest.get(), x, y) >= EVEN_LIGHT_SHARE * at(estimate.highest.get(), x, y);
+}
+
+// A shadow edge through a symbol has the symbol's modules on both sides of it, a good many cells of ink
+// in the shade and in the light within reach. The edge of a grey object, or a shadow on bare paper, has
+// not, nor mostly that of a grey object with a stroke or two across it.
+bool hasInkOnBothSides(const WhiteEstimate& estimate, int x, int y) {
   const IplImage* white = estimate.white.get();
-  int stepCells = 0;
-  for (int y = 0; y < white->height; ++y) {
-    for (int x = 0; x < white->width; ++x) stepCells += isShadowStep(estimate, x, y) ? 1 : 0;
+  const double middle = 0.5 * (at(estimate.lowest.get(), x, y) + at(estimate.highest.get(), x, y));
+  int shaded = 0, lit = 0;
+  for (int cy = std::max(0, y - INK_REACH); cy <= std::min(white->height - 1, y + INK_REACH); ++cy) {
+    for (int cx = std::max(0, x - INK_REACH); cx <= std::min(white->width - 1, x + INK_REACH); ++cx) {
+      if (!isInk(estimate, cx, cy)) continue;
+      ++(at(white, cx, cy) < middle ? shaded : lit);
+      if (shaded >= MIN_INK_CELLS && lit >= MIN_INK_CELLS) return true;
+    }
   }
-  if (stepCells < MIN_STEP_CELLS) return false;  // most frames end here, before the ink test
-  const ImageHandle ink = inkNearby(estimate);
-  int nearInk = 0;
+  return false;
+}
+
+// The cells of shadow edges with ink on both sides, as a box in cells; empty when fewer than
+// MIN_STEP_CELLS such cells are found.
+CvRect shadowEdgeCells(const WhiteEstimate& estimate) {
+  const IplImage* white = estimate.white.get();
+  int edgeCells = 0, left = white->width, top = white->height, right = -1, bottom = -1;
   for (int y = 0; y < white->height; ++y) {
     for (int x = 0; x < white->width; ++x) {
-      if (at(ink.get(), x, y) != 0 && isShadowStep(estimate, x, y)) ++nearInk;
+      if (!isShadowStep(estimate, x, y) || !hasInkOnBothSides(estimate, x, y)) continue;
+      ++edgeCells;
+      left = std::min(left, x);
+      right = std::max(right, x);
+      top = std::min(top, y);
+      bottom = std::max(bottom, y);
     }
   }
-  return nearInk >= MIN_STEP_CELLS;
+  if (edgeCells < MIN_STEP_CELLS) return cvRect(0, 0, 0, 0);
+  return cvRect(left, top, right - left + 1, bottom - top + 1);
 }
 
-// The white of one pixel of level `level` in cell (cx, cy) whose neighbours' whites differ: the lowest
-// neighbouring white that fits the level, so paper just inside the shade takes the shade's white and
-// paper just outside it the light's; ink, which fits every white, takes the lowest.
-int whiteNearStep(const IplImage* white, int cx, int cy, int level) {
-  int fitting = 256, highest = 0;
-  for (int dy = -1; dy <= 1; ++dy) {
-    for (int dx = -1; dx <= 1; ++dx) {
-      const int x = cx + dx, y = cy + dy;
-      if (x < 0 || y < 0 || x >= white->width || y >= white->height) continue;
-      const int candidate = at(white, x, y);
-      highest = std::max(highest, candidate);
-      if (candidate >= WHITE_FIT_SHARE * level) fitting = std::min(fitting, candidate);
-    }
-  }
-  return fitting <= 255 ? fitting : highest;
+// The part of the frame to flatten, in pixels: the shadow edge's stretch across ink, widened on every
+// side by REGION_REACH times its length (an edge across a rectangle's narrow side runs for a quarter of
+// the length the symbol reaches, for every size up to 8 x 32) and by MIN_REGION_MARGIN cells for a
+// quiet zone.
+CvRect regionAround(CvRect cells, const IplImage* grey) {
+  const int margin = REGION_REACH * std::max(cells.width, cells.height) + MIN_REGION_MARGIN;
+  const int left = std::max(0, (cells.x - margin) * REDUCTION), top = std::max(0, (cells.y - margin) * REDUCTION);
+  const int right = std::min(grey->width, (cells.x + cells.width + margin) * REDUCTION);
+  const int bottom = std::min(grey->height, (cells.y + cells.height + margin) * REDUCTION);
+  return cvRect(left, top, right - left, bottom - top);
 }
 
-IplImage* flattenWith(const IplImage* grey, const WhiteEstimate& estimate) {
+// The white of one pixel of level `level` in a cell whose neighbours' whites differ, lowest to highest:
+// a light step runs through or beside it. Paper on either side of the step, and the blended pixels on
+// the step itself, lie between the two and are their own white; ink lies below and takes the lowest, so
+// that ink in the light stays darker than the shade's paper.
+int whiteNearStep(int level, int lowest, int highest) { return std::clamp(level, lowest, highest); }
+
+// The region of grey divided by its white, as an image of the region's size.
+IplImage* flattenWith(const IplImage* grey, const WhiteEstimate& estimate, CvRect region) {
   const IplImage* white = estimate.white.get();
-  ImageHandle spread(cvCreateImage(cvGetSize(grey), IPL_DEPTH_8U, 1));
+  const int columns = white->width, rows = white->height;
+  // The cells' whites spread linearly over the pixels of the reduced picture's extent.
+  ImageHandle spread(cvCreateImage(cvSize(columns * REDUCTION, rows * REDUCTION), IPL_DEPTH_8U, 1));
   cvResize(white, spread.get(), CV_INTER_LINEAR);
-  ImageHandle flat(cvCreateImage(cvGetSize(grey), IPL_DEPTH_8U, 1));
-  for (int y = 0; y < grey->height; ++y) {
-    const int cy = std::min(y / REDUCTION, white->height - 1);
-    for (int x = 0; x < grey->width; ++x) {
-      const int cx = std::min(x / REDUCTION, white->width - 1);
+  ImageHandle flat(cvCreateImage(cvSize(region.width, region.height), IPL_DEPTH_8U, 1));
+  for (int y = region.y; y < region.y + region.height; ++y) {
+    const int cy = std::min(y / REDUCTION, rows - 1), sy = std::min(y, spread->height - 1);
+    char* out = flat->imageData + (y - region.y) * flat->widthStep;
+    for (int x = region.x; x < region.x + region.width; ++x) {
+      const int cx = std::min(x / REDUCTION, columns - 1), sx = std::min(x, spread->width - 1);
       const int level = at(grey, x, y);
-      const bool evenLight = at(estimate.lowest.get(), cx, cy) >= EVEN_LIGHT_SHARE * at(estimate.highest.get(), cx, cy);
-      const int paper = std::max(1, evenLight ? at(spread.get(), x, y) : whiteNearStep(white, cx, cy, level));
-      flat->imageData[y * flat->widthStep + x] = static_cast<char>(std::min(255, 255 * level / paper));
+      const int lowest = at(estimate.lowest.get(), cx, cy), highest = at(estimate.highest.get(), cx, cy);
+      const bool evenLight = lowest >= EVEN_LIGHT_SHARE * highest;
+      const int paper = std::max(1, evenLight ? at(spread.get(), sx, sy) : whiteNearStep(level, lowest, highest));
+      out[x - region.x] = static_cast<char>(std::min(255, 255 * level / paper));
     }
   }
   return flat.release();
@@ -172,26 +190,42 @@ bool locateIn(IplImage* flat, PassLeftovers* pass) {
 
 bool hasShadowEdgeNearInk(const IplImage* grey) {
   WhiteEstimate estimate;
-  return estimateWhite(grey, &estimate) && shadowEdgeNearInk(estimate);
+  return estimateWhite(grey, &estimate) && shadowEdgeCells(estimate).width > 0;
 }
 
 IplImage* flattenLight(const IplImage* grey) {
   WhiteEstimate estimate;
   if (!estimateWhite(grey, &estimate)) return nullptr;
-  return flattenWith(grey, estimate);
+  return flattenWith(grey, estimate, cvRect(0, 0, grey->width, grey->height));
 }
 
 ScanStep readInFlattenedLight(const IplImage* grey, PassLeftovers* /*passes*/, int /*passCount*/,
                               std::vector<DecodedSymbol>* symbols, std::size_t maxSymbols) {
   if (symbols->size() >= maxSymbols) return SCAN_NOTHING_READ;
   WhiteEstimate estimate;
-  if (!estimateWhite(grey, &estimate) || !shadowEdgeNearInk(estimate)) return SCAN_NOTHING_READ;
-  const ImageHandle flat(flattenWith(grey, estimate));
+  if (!estimateWhite(grey, &estimate)) return SCAN_NOTHING_READ;
+  const CvRect cells = shadowEdgeCells(estimate);
+  if (cells.width == 0) return SCAN_NOTHING_READ;  // most frames end here
+  const CvRect region = regionAround(cells, grey);
+  const ImageHandle flat(flattenWith(grey, estimate, region));
   PassLeftovers pass;
   if (!locateIn(flat.get(), &pass)) return SCAN_NOTHING_READ;
-  // The second look skips what lies in the symbols handed in, so it sees those read before this look.
-  std::vector<DecodedSymbol> found = *symbols;
-  if (secondLook(flat.get(), &pass, 1, &found, maxSymbols) == SCAN_NOTHING_READ) return SCAN_NOTHING_READ;
-  symbols->swap(found);
-  return SCAN_READ_IN_FLATTENED_LIGHT;
+  std::vector<DecodedSymbol> found;
+  if (secondLook(flat.get(), &pass, 1, &found, maxSymbols - symbols->size()) == SCAN_NOTHING_READ) {
+    return SCAN_NOTHING_READ;
+  }
+  ScanStep step = SCAN_NOTHING_READ;
+  for (DecodedSymbol& symbol : found) {
+    CvPoint2D32f centre = {0.0f, 0.0f};
+    for (CvPoint& corner : symbol.corners) {
+      corner.x += region.x;
+      corner.y += region.y;
+      centre.x += 0.25f * static_cast<float>(corner.x);
+      centre.y += 0.25f * static_cast<float>(corner.y);
+    }
+    if (liesInRead(centre, *symbols)) continue;
+    symbols->push_back(std::move(symbol));
+    step = SCAN_READ_IN_FLATTENED_LIGHT;
+  }
+  return step;
 }
