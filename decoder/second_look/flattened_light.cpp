@@ -3,6 +3,7 @@
 #include "decoder/second_look/flattened_light.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include <opencv2/imgproc/imgproc_c.h>
@@ -28,7 +29,11 @@ constexpr int MIN_LIGHT_LEVEL = 40;  // white estimates below this are dark obje
 constexpr double INK_SHARE = 0.7;
 constexpr int INK_REACH = 3;         // cells between a light step and the ink beside it
 constexpr int MIN_INK_CELLS = 4;     // on each side of the step, within reach
-constexpr int MIN_STEP_CELLS = 4;    // a shadow edge crosses a symbol for at least this many cells
+constexpr int MIN_STEP_CELLS = 8;    // a shadow edge crosses a symbol for at least this many cells
+// The cells of a straight edge, a band two or three cells wide, spread about one cell across its line.
+constexpr double MAX_EDGE_SPREAD = 1.2;
+// A symbol of 10 x 10 modules of 3.5 pixels has ten cells of edge across it and the ink beside it.
+constexpr int MIN_EDGE_LENGTH = 8;
 constexpr int REGION_REACH = 4;      // how far a symbol may reach from the edge, in lengths of the edge across ink
 constexpr int MIN_REGION_MARGIN = 8;  // cells of light around the region flattened, beyond the symbol's reach
 // Cells whose neighbours' whites differ by more than this take their white per pixel from a neighbour.
@@ -107,11 +112,13 @@ bool hasInkOnBothSides(const WhiteEstimate& estimate, int x, int y) {
   return false;
 }
 
-// The cells of shadow edges with ink on both sides, as a box in cells; empty when fewer than
-// MIN_STEP_CELLS such cells are found.
+// The cells of a shadow edge with ink on both sides, as a box in cells; empty when fewer than
+// MIN_STEP_CELLS such cells are found or when they do not lie along one straight line, as a shadow's edge
+// across a label does (the rim of a grey blob with strokes on it curves round, clutter lies scattered).
 CvRect shadowEdgeCells(const WhiteEstimate& estimate) {
   const IplImage* white = estimate.white.get();
   int edgeCells = 0, left = white->width, top = white->height, right = -1, bottom = -1;
+  double sumX = 0.0, sumY = 0.0, sumXX = 0.0, sumYY = 0.0, sumXY = 0.0;
   for (int y = 0; y < white->height; ++y) {
     for (int x = 0; x < white->width; ++x) {
       if (!isShadowStep(estimate, x, y) || !hasInkOnBothSides(estimate, x, y)) continue;
@@ -120,9 +127,21 @@ CvRect shadowEdgeCells(const WhiteEstimate& estimate) {
       right = std::max(right, x);
       top = std::min(top, y);
       bottom = std::max(bottom, y);
+      sumX += x;
+      sumY += y;
+      sumXX += static_cast<double>(x) * x;
+      sumYY += static_cast<double>(y) * y;
+      sumXY += static_cast<double>(x) * y;
     }
   }
-  if (edgeCells < MIN_STEP_CELLS) return cvRect(0, 0, 0, 0);
+  if (edgeCells < MIN_STEP_CELLS || std::max(right - left, bottom - top) + 1 < MIN_EDGE_LENGTH) {
+    return cvRect(0, 0, 0, 0);
+  }
+  // The spread of the cells across their main direction: the smaller eigenvalue of their covariance.
+  const double n = edgeCells, meanX = sumX / n, meanY = sumY / n;
+  const double varX = sumXX / n - meanX * meanX, varY = sumYY / n - meanY * meanY, cov = sumXY / n - meanX * meanY;
+  const double across = 0.5 * (varX + varY) - std::sqrt(0.25 * (varX - varY) * (varX - varY) + cov * cov);
+  if (across > MAX_EDGE_SPREAD * MAX_EDGE_SPREAD) return cvRect(0, 0, 0, 0);
   return cvRect(left, top, right - left + 1, bottom - top + 1);
 }
 
