@@ -36,7 +36,7 @@ constexpr double MAX_EDGE_SPREAD = 1.2;
 constexpr int MIN_EDGE_LENGTH = 8;
 constexpr int REGION_REACH = 4;      // how far a symbol may reach from the edge, in lengths of the edge across ink
 constexpr int MIN_REGION_MARGIN = 8;  // cells of light around the region flattened, beyond the symbol's reach
-// Cells whose neighbours' whites differ by more than this take their white per pixel from a neighbour.
+// Cells whose neighbours' whites differ by less than this lie in even light.
 constexpr double EVEN_LIGHT_SHARE = 0.85;
 
 struct WhiteEstimate {
@@ -149,40 +149,37 @@ CvRect shadowEdgeCells(const WhiteEstimate& estimate) {
 // side by REGION_REACH times its length (an edge across a rectangle's narrow side runs for a quarter of
 // the length the symbol reaches, for every size up to 8 x 32) and by MIN_REGION_MARGIN cells for a
 // quiet zone.
-CvRect regionAround(CvRect cells, const IplImage* grey) {
+CvRect regionAround(CvRect cells, const WhiteEstimate& estimate) {
+  const IplImage* white = estimate.white.get();
   const int margin = REGION_REACH * std::max(cells.width, cells.height) + MIN_REGION_MARGIN;
-  const int left = std::max(0, (cells.x - margin) * REDUCTION), top = std::max(0, (cells.y - margin) * REDUCTION);
-  const int right = std::min(grey->width, (cells.x + cells.width + margin) * REDUCTION);
-  const int bottom = std::min(grey->height, (cells.y + cells.height + margin) * REDUCTION);
-  return cvRect(left, top, right - left, bottom - top);
+  const int left = std::max(0, cells.x - margin), top = std::max(0, cells.y - margin);
+  const int right = std::min(white->width, cells.x + cells.width + margin);
+  const int bottom = std::min(white->height, cells.y + cells.height + margin);
+  return cvRect(left * REDUCTION, top * REDUCTION, (right - left) * REDUCTION, (bottom - top) * REDUCTION);
 }
 
-// The white of one pixel of level `level` in a cell whose neighbours' whites differ, lowest to highest:
-// a light step runs through or beside it. Paper on either side of the step, and the blended pixels on
-// the step itself, lie between the two and are their own white; ink lies below and takes the lowest, so
-// that ink in the light stays darker than the shade's paper.
-int whiteNearStep(int level, int lowest, int highest) { return std::clamp(level, lowest, highest); }
-
-// The region of grey divided by its white, as an image of the region's size.
+// The region of grey (whole cells) divided by its white, as an image of the region's size. Each pixel's
+// white is its own level held between the lowest and the highest white of the cells around its own:
+// paper on either side of a light step, and the blended pixels on the step, are their own white, so the
+// step stays as sharp as it is; ink takes the lowest, so that ink in the light stays darker than the
+// shade's paper. Image-library operations on region-sized images only: fresh full frames would cost more
+// in the memory they touch than in the arithmetic.
 IplImage* flattenWith(const IplImage* grey, const WhiteEstimate& estimate, CvRect region) {
-  const IplImage* white = estimate.white.get();
-  const int columns = white->width, rows = white->height;
-  // The cells' whites spread linearly over the pixels of the reduced picture's extent.
-  ImageHandle spread(cvCreateImage(cvSize(columns * REDUCTION, rows * REDUCTION), IPL_DEPTH_8U, 1));
-  cvResize(white, spread.get(), CV_INTER_LINEAR);
-  ImageHandle flat(cvCreateImage(cvSize(region.width, region.height), IPL_DEPTH_8U, 1));
-  for (int y = region.y; y < region.y + region.height; ++y) {
-    const int cy = std::min(y / REDUCTION, rows - 1), sy = std::min(y, spread->height - 1);
-    char* out = flat->imageData + (y - region.y) * flat->widthStep;
-    for (int x = region.x; x < region.x + region.width; ++x) {
-      const int cx = std::min(x / REDUCTION, columns - 1), sx = std::min(x, spread->width - 1);
-      const int level = at(grey, x, y);
-      const int lowest = at(estimate.lowest.get(), cx, cy), highest = at(estimate.highest.get(), cx, cy);
-      const bool evenLight = lowest >= EVEN_LIGHT_SHARE * highest;
-      const int paper = std::max(1, evenLight ? at(spread.get(), sx, sy) : whiteNearStep(level, lowest, highest));
-      out[x - region.x] = static_cast<char>(std::min(255, 255 * level / paper));
-    }
-  }
+  const CvRect cells = cvRect(region.x / REDUCTION, region.y / REDUCTION, region.width / REDUCTION,
+                              region.height / REDUCTION);
+  const CvSize size = cvSize(region.width, region.height);
+  ImageHandle paper(cvCreateImage(size, IPL_DEPTH_8U, 1)), lowest(cvCreateImage(size, IPL_DEPTH_8U, 1));
+  CvMat cellPart, greyPart;
+  cvGetSubRect(estimate.highest.get(), &cellPart, cells);
+  cvResize(&cellPart, paper.get(), CV_INTER_NN);
+  cvGetSubRect(estimate.lowest.get(), &cellPart, cells);
+  cvResize(&cellPart, lowest.get(), CV_INTER_NN);
+  cvGetSubRect(grey, &greyPart, region);
+  cvMin(&greyPart, paper.get(), paper.get());
+  cvMax(paper.get(), lowest.get(), paper.get());
+  cvMaxS(paper.get(), 1.0, paper.get());
+  ImageHandle flat(cvCreateImage(size, IPL_DEPTH_8U, 1));
+  cvDiv(&greyPart, paper.get(), flat.get(), 255.0);
   return flat.release();
 }
 
@@ -215,7 +212,8 @@ bool hasShadowEdgeNearInk(const IplImage* grey) {
 IplImage* flattenLight(const IplImage* grey) {
   WhiteEstimate estimate;
   if (!estimateWhite(grey, &estimate)) return nullptr;
-  return flattenWith(grey, estimate, cvRect(0, 0, grey->width, grey->height));
+  const IplImage* white = estimate.white.get();
+  return flattenWith(grey, estimate, cvRect(0, 0, white->width * REDUCTION, white->height * REDUCTION));
 }
 
 ScanStep readInFlattenedLight(const IplImage* grey, PassLeftovers* /*passes*/, int /*passCount*/,
@@ -225,7 +223,7 @@ ScanStep readInFlattenedLight(const IplImage* grey, PassLeftovers* /*passes*/, i
   if (!estimateWhite(grey, &estimate)) return SCAN_NOTHING_READ;
   const CvRect cells = shadowEdgeCells(estimate);
   if (cells.width == 0) return SCAN_NOTHING_READ;  // most frames end here
-  const CvRect region = regionAround(cells, grey);
+  const CvRect region = regionAround(cells, estimate);
   const ImageHandle flat(flattenWith(grey, estimate, region));
   PassLeftovers pass;
   if (!locateIn(flat.get(), &pass)) return SCAN_NOTHING_READ;

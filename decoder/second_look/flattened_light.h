@@ -19,9 +19,9 @@
 bool hasShadowEdgeNearInk(const IplImage* grey);
 
 // The grey image divided by its local white (paper at 255, ink keeping its share of the paper's light),
-// the same size as grey. The white estimate is the reduced picture's closing; near a light step, where
-// the cells' whites differ, a pixel between the lowest and the highest of them is its own white, so the
-// step stays as sharp as it is.
+// as large as the whole cells of the reduced picture cover. The white estimate is the reduced picture's
+// closing; a pixel between the lowest and the highest white of the cells around its own is its own
+// white, so a light step stays as sharp as it is.
 // Null for an image too small to reduce.
 IplImage* flattenLight(const IplImage* grey);
 
