@@ -1,6 +1,7 @@
 // Lead 1 of the second look: a rejected candidate tried again. The locator steps the leg ends in by a
 // pixel per hundred pixels of leg, which on large symbols skips whole modules; the retry steps them in
 // by half a finder module instead, sweeps each timing edge over its whole range and keeps the best angle.
+// A candidate that still does not read is tried once more with its legs fitted through their edge points.
 #include <algorithm>
 #include <cmath>
 #include <memory>
