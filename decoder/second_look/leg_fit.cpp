@@ -104,34 +104,34 @@ bool refitInliers(const std::vector<Point>& points, const FittedLine& guess, Fit
   return true;
 }
 
-// The line most edge points agree with: every pair at least a quarter of the scans apart proposes one, the
-// most points within reach (then the smallest summed distance) wins, and is refitted through them.
+// The line most edge points agree with: each point and the one half the scans further along propose one
+// (a notch covers less than half a leg, so some pair lies wholly on the edge), the most points within
+// reach (then the smallest summed distance) wins, and is refitted through them.
 bool fitLeg(const std::vector<Point>& points, FittedLine* line) {
   const int count = static_cast<int>(points.size());
   if (count < FIT_MIN_INLIERS) return false;
-  const int minGap = std::max(1, count / 4);
+  const int gap = count / 2;
   FittedLine best = {{0.0, 0.0}, 1.0, 0.0};
   int bestInliers = -1;
   double bestSpread = 0.0;
-  for (int i = 0; i < count; ++i) {
-    for (int j = i + minGap; j < count; ++j) {
-      const double dx = points[j].x - points[i].x, dy = points[j].y - points[i].y;
-      const double length = std::hypot(dx, dy);
-      if (length < 1.0) continue;
-      const FittedLine proposal = {points[i], dx / length, dy / length};
-      int inliers = 0;
-      double spread = 0.0;
-      for (const Point& p : points) {
-        const double d = distanceTo(proposal, p);
-        if (d > FIT_INLIER_DISTANCE) continue;
-        ++inliers;
-        spread += d;
-      }
-      if (inliers > bestInliers || (inliers == bestInliers && spread < bestSpread)) {
-        best = proposal;
-        bestInliers = inliers;
-        bestSpread = spread;
-      }
+  for (int i = 0; i + gap < count; ++i) {
+    const int j = i + gap;
+    const double dx = points[j].x - points[i].x, dy = points[j].y - points[i].y;
+    const double length = std::hypot(dx, dy);
+    if (length < 1.0) continue;
+    const FittedLine proposal = {points[i], dx / length, dy / length};
+    int inliers = 0;
+    double spread = 0.0;
+    for (const Point& p : points) {
+      const double d = distanceTo(proposal, p);
+      if (d > FIT_INLIER_DISTANCE) continue;
+      ++inliers;
+      spread += d;
+    }
+    if (inliers > bestInliers || (inliers == bestInliers && spread < bestSpread)) {
+      best = proposal;
+      bestInliers = inliers;
+      bestSpread = spread;
     }
   }
   if (bestInliers < 0) return false;
