@@ -1,6 +1,7 @@
 // Lead 1 of the second look: a rejected candidate tried again. The locator steps the leg ends in by a
 // pixel per hundred pixels of leg, which on large symbols skips whole modules; the retry steps them in
 // by half a finder module instead, sweeps each timing edge over its whole range and keeps the best angle.
+// A candidate that still does not read is tried once more with its legs fitted through their edge points.
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include "decoder/decoder_internal.h"
 #include "decoder/grid.h"
+#include "decoder/second_look/leg_fit.h"
 #include "decoder/second_look/mirrored_symbols.h"
 #include "decoder/second_look/second_look.h"
 #include "decoder/timing_edges_internal.h"
@@ -121,19 +123,10 @@ RetryContextHandle newRetryContext(const PassLeftovers& pass) {
   return ctx;
 }
 
-}  // namespace
-
-bool retryCandidate(const PassLeftovers& pass, const SymbolCandidate& located, DecodedSymbol* symbol,
-                    MatrixSide* side) {
+// One finder L (vertex, leg lines and the leg ends as found) read with its leg ends stepped in by `step`.
+bool readFinderL(const PassLeftovers& pass, const SymbolCandidate& located, CvPoint2D32f farA, CvPoint2D32f farB,
+                 float step, DecodedSymbol* symbol, MatrixSide* side) {
   const IplImage* binary = pass.binary;
-  const CvPoint2D32f vertex = located.corners[0];
-  const CvPoint2D32f farA = undoInwardStep(located.corners[1], vertex);
-  const CvPoint2D32f farB = undoInwardStep(located.corners[2], vertex);
-  const double barA = finderBarThickness(binary, vertex, farA, farB);
-  const double barB = finderBarThickness(binary, vertex, farB, farA);
-  if (barA <= 0.0 || barB <= 0.0) return false;
-  const float step = static_cast<float>(std::max(1.0, 0.5 * std::min(barA, barB)));
-
   const RetryContextHandle retry = newRetryContext(pass);
   SymbolDecoder* ctx = retry.get();
   if (ctx == nullptr) return false;
@@ -154,4 +147,23 @@ bool retryCandidate(const PassLeftovers& pass, const SymbolCandidate& located, D
   symbol->message = std::move(message.bytes);
   symbol->meaning = std::move(message.meaning);
   return true;
+}
+
+}  // namespace
+
+bool retryCandidate(const PassLeftovers& pass, const SymbolCandidate& located, DecodedSymbol* symbol,
+                    MatrixSide* side) {
+  const IplImage* binary = pass.binary;
+  const CvPoint2D32f vertex = located.corners[0];
+  const CvPoint2D32f farA = undoInwardStep(located.corners[1], vertex);
+  const CvPoint2D32f farB = undoInwardStep(located.corners[2], vertex);
+  const double barA = finderBarThickness(binary, vertex, farA, farB);
+  const double barB = finderBarThickness(binary, vertex, farB, farA);
+  if (barA <= 0.0 || barB <= 0.0) return false;
+  const float step = static_cast<float>(std::max(1.0, 0.5 * std::min(barA, barB)));
+  if (readFinderL(pass, located, farA, farB, step, symbol, side)) return true;
+  // A notch in a leg moves the outline's corners off the leg's edge; the legs fitted through it do not.
+  SymbolCandidate fitted;
+  if (!fitFinderLegs(binary, located, farA, farB, barA, barB, &fitted)) return false;
+  return readFinderL(pass, fitted, fitted.corners[1], fitted.corners[2], step, symbol, side);
 }
