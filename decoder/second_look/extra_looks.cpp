@@ -1,8 +1,12 @@
 // The extra looks in their order, and the turn that picks one of them.
 #include "decoder/second_look/extra_looks.h"
 
+#include "decoder/second_look/dot_symbols.h"
+
 const std::vector<ExtraLook>& extraLooks() {
-  static const std::vector<ExtraLook> looks = {};
+  static const std::vector<ExtraLook> looks = {
+      readJoinedDots,  // dot-peened and ink-jet marks
+  };
   return looks;
 }
 
