@@ -25,7 +25,7 @@ constexpr int DOT_MIN_TILE_CONTRAST = 48;  // grey levels between a tile's darke
 constexpr int DOT_MIN_FIELD_TILES = 3;
 
 // The close look: blobs in the field's box.
-constexpr int DOT_MIN_WIDTH = 2;
+constexpr int DOT_MIN_WIDTH = 2;  // box sides
 constexpr int DOT_MAX_WIDTH = 20;
 constexpr double DOT_MAX_ELONGATION = 1.5;       // longer side over shorter, beyond a pixel of rounding
 constexpr double DOT_SIZE_LOW = 0.7;             // of the median dot width: a dot of the field's own size
@@ -44,6 +44,7 @@ constexpr double DOT_MIN_GRID_SHARE = 0.4;
 constexpr double DOT_MARGIN_PITCHES = 3.0;
 constexpr int DOT_MAX_FIELDS = 3;
 constexpr int DOT_SAFE_KERNEL = 3;  // joins a gap of up to two pixels and eats no light module of 4 pixels
+constexpr double DOT_MIN_PITCH_FOR_WIDER = 5.0;  // pixels: a 5-pixel kernel leaves a light module a pixel
 
 struct Blob {
   double x, y;  // centre of its box, pixels
@@ -166,7 +167,8 @@ bool roughlyRound(const Blob& blob) {
   return shorter >= DOT_MIN_WIDTH && longer <= DOT_MAX_WIDTH && longer <= DOT_MAX_ELONGATION * shorter + 1.0;
 }
 
-double widthOf(const Blob& blob) { return 0.5 * (blob.width + blob.height); }
+// A dot's box takes in the pixels its edge only grazes: about a pixel wider than the dot.
+double widthOf(const Blob& blob) { return 0.5 * (blob.width + blob.height) - 1.0; }
 
 double medianOf(std::vector<double> values) {
   const std::size_t middle = values.size() / 2;
@@ -226,10 +228,12 @@ bool measureField(const IplImage* binary, CvRect box, DotField* field) {
   return true;
 }
 
-// An odd square kernel whose half-width closes the gap from both sides.
+// The odd square kernel whose half-width closes the gap from both sides. The nearest of a dot's
+// neighbours, its centre a box's, tends to look nearer than the pitch, so a gap of two pixels (and not
+// only one over two) takes the next kernel.
 int kernelFor(const DotField& field) {
-  const double gap = std::max(1.0, field.pitch - field.dotWidth);
-  return 2 * static_cast<int>(std::ceil(gap / 2.0)) + 1;
+  const double gap = std::max(0.0, field.pitch - field.dotWidth);
+  return 2 * static_cast<int>(std::floor(gap / 2.0 + 1.0)) + 1;
 }
 
 CvRect regionAround(const DotField& field, const IplImage* grey) {
@@ -280,10 +284,14 @@ std::vector<DotField> findDotFields(const IplImage* binary, const IplImage* grey
 
 ScanStep readJoinedDots(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
                         std::size_t maxSymbols) {
-  const IplImage* binary = nullptr;
-  for (int p = 0; p < passCount && binary == nullptr; ++p) binary = passes[p].binary;
+  // The global pass's binary image first; where its level merged the dots (small, close dots under blur),
+  // the adaptive pass's may keep them apart.
+  std::vector<DotField> fields;
+  for (int p = 0; p < passCount && fields.empty(); ++p) {
+    if (passes[p].binary != nullptr) fields = findDotFields(passes[p].binary, grey, DOT_MAX_FIELDS);
+  }
   ScanStep firstStep = SCAN_NOTHING_READ;
-  for (const DotField& field : findDotFields(binary, grey, DOT_MAX_FIELDS)) {
+  for (const DotField& field : fields) {
     if (symbols->size() >= maxSymbols) break;
     const CvPoint2D32f centre = {static_cast<float>(field.box.x + field.box.width / 2.0),
                                  static_cast<float>(field.box.y + field.box.height / 2.0)};
@@ -292,11 +300,12 @@ ScanStep readJoinedDots(const IplImage* grey, PassLeftovers* passes, int passCou
     CvMat stub, part;
     cvGetSubRect(cvGetMat(grey, &stub), &part, area);
     ImageHandle joined(cvCreateImage(cvSize(area.width, area.height), IPL_DEPTH_8U, 1));
-    // The kernel the field's gap asks for, then the small one that never eats a light module, in case
-    // merged dots made the gap look wider than it is.
+    // The kernel the field's gap asks for, then its smaller neighbour (or the larger one, where the
+    // modules are wide enough that it eats no light module) in case the estimate was a step off.
     const int estimated = kernelFor(field);
-    const int kernels[] = {estimated, DOT_SAFE_KERNEL};
-    const int kernelCount = estimated == DOT_SAFE_KERNEL ? 1 : 2;
+    const int neighbour = estimated > DOT_SAFE_KERNEL ? estimated - 2 : estimated + 2;
+    const int kernels[] = {estimated, neighbour};
+    const int kernelCount = estimated > DOT_SAFE_KERNEL || field.pitch >= DOT_MIN_PITCH_FOR_WIDER ? 2 : 1;
     for (int k = 0; k < kernelCount; ++k) {
       // A 3 x 3 minimum taken n times is the minimum over a square 2n + 1 wide.
       cvErode(&part, joined.get(), nullptr, kernels[k] / 2);

@@ -124,3 +124,4 @@ TEST(DotSymbolRead, DotMarkedFramesReadWithNoWrongText) {
 }
 
 }  // namespace
+
