@@ -1,5 +1,5 @@
-// Dot symbols: fields of small round blobs found in a pass's binary image, joined into modules by a grey
-// minimum filter about as wide as the gap between the dots, and read in a region image of their own.
+// Dot symbols: fields of small round blobs, surveyed in a pass's binary image and measured in the grey
+// picture, joined into modules by a grey minimum filter about as wide as the gap between the dots, and read in a region image of their own.
 #include "decoder/second_look/dot_symbols.h"
 
 #include <algorithm>
@@ -24,20 +24,21 @@ constexpr int DOT_HOT_TILE_RUNS = 4;     // short dark runs that make a tile wor
 constexpr int DOT_MIN_TILE_CONTRAST = 48;  // grey levels between a tile's darkest and lightest sample
 constexpr int DOT_MIN_FIELD_TILES = 3;
 
-// The close look: blobs in the field's box.
+// The close look: blobs in the field's box, the grey thresholded there.
 constexpr int DOT_MIN_WIDTH = 2;  // box sides
 constexpr int DOT_MAX_WIDTH = 20;
 constexpr double DOT_MAX_ELONGATION = 1.5;       // longer side over shorter, beyond a pixel of rounding
 constexpr double DOT_SIZE_LOW = 0.7;             // of the median dot width: a dot of the field's own size
 constexpr double DOT_SIZE_HIGH = 1.4;
 constexpr int DOT_MIN_COUNT = 20;                // the smallest symbol (10 x 10) has about fifty dark modules
-constexpr double DOT_MIN_SHARE_OF_BLOBS = 0.35;  // dots merged in the binary image make the rest
+constexpr double DOT_MIN_SHARE_OF_BLOBS = 0.35;  // dots merged at the level make most of the rest
 constexpr int DOT_MAX_COUNT = 2500;              // bounds the nearest-neighbour search
 constexpr double DOT_MIN_PITCH = 0.9;            // of the dot width
 constexpr double DOT_MAX_PITCH = 3.0;
 // Dots with a neighbour at about the pitch (a dark module beside another along a row or column).
 constexpr double DOT_NEIGHBOUR_LOW = 0.8, DOT_NEIGHBOUR_HIGH = 1.25;
 constexpr double DOT_MIN_GRID_SHARE = 0.4;
+constexpr double DOT_PARTING_LEVEL = 0.3;  // of the way from ink to paper
 
 // The read: room for the quiet zone and the finder's growth under the filter, and how many fields a frame
 // may cost.
@@ -144,15 +145,15 @@ std::vector<TileGroup> hotTileGroups(const TileSurvey& survey, const IplImage* g
   return groups;
 }
 
-// The outer blobs of the binary image inside box, in frame pixels.
-std::vector<Blob> blobsIn(const IplImage* binary, CvRect box) {
-  ImageHandle copy(cvCreateImage(cvSize(box.width, box.height), IPL_DEPTH_8U, 1));
+// The outer dark blobs inside box of the grey picture thresholded at level, in frame pixels.
+std::vector<Blob> blobsIn(const IplImage* grey, CvRect box, int level) {
+  ImageHandle dark(cvCreateImage(cvSize(box.width, box.height), IPL_DEPTH_8U, 1));
   CvMat stub, part;
-  cvGetSubRect(cvGetMat(binary, &stub), &part, box);
-  cvCopy(&part, copy.get());
+  cvGetSubRect(cvGetMat(grey, &stub), &part, box);
+  cvThreshold(&part, dark.get(), level, 255, CV_THRESH_BINARY_INV);
   StorageHandle storage(cvCreateMemStorage(0));
   CvSeq* first = nullptr;
-  cvFindContours(copy.get(), storage.get(), &first, sizeof(CvContour), CV_RETR_EXTERNAL, CV_CHAIN_APPROX_SIMPLE,
+  cvFindContours(dark.get(), storage.get(), &first, sizeof(CvContour), CV_RETR_EXTERNAL, CV_CHAIN_APPROX_SIMPLE,
                  cvPoint(box.x, box.y));
   std::vector<Blob> blobs;
   for (CvSeq* contour = first; contour != nullptr; contour = contour->h_next) {
@@ -160,6 +161,23 @@ std::vector<Blob> blobsIn(const IplImage* binary, CvRect box) {
     blobs.push_back({r.x + r.width / 2.0, r.y + r.height / 2.0, r.width, r.height});
   }
   return blobs;
+}
+
+// The grey levels a twentieth of the box's pixels lie below and above: ink and paper.
+void inkAndPaper(const IplImage* grey, CvRect box, int* ink, int* paper) {
+  int histogram[256] = {};
+  for (int y = box.y; y < box.y + box.height; ++y) {
+    const auto* line = reinterpret_cast<const std::uint8_t*>(grey->imageData + y * grey->widthStep);
+    for (int x = box.x; x < box.x + box.width; ++x) ++histogram[line[x]];
+  }
+  const int tail = box.width * box.height / 20;
+  int below = 0, level = 0;
+  while (level < 255 && below + histogram[level] <= tail) below += histogram[level++];
+  *ink = level;
+  int above = 0;
+  level = 255;
+  while (level > 0 && above + histogram[level] <= tail) above += histogram[level--];
+  *paper = level;
 }
 
 bool roughlyRound(const Blob& blob) {
@@ -176,9 +194,9 @@ double medianOf(std::vector<double> values) {
   return values[middle];
 }
 
-// The field within one tile group, when its blobs are dots of one size on a grid.
-bool measureField(const IplImage* binary, CvRect box, DotField* field) {
-  const std::vector<Blob> blobs = blobsIn(binary, box);
+// The field within one tile group, when its blobs at one level are dots of one size on a grid.
+bool measureFieldAt(const IplImage* grey, CvRect box, int level, DotField* field) {
+  const std::vector<Blob> blobs = blobsIn(grey, box, level);
   std::vector<double> widths;
   for (const Blob& blob : blobs) {
     if (roughlyRound(blob)) widths.push_back(widthOf(blob));
@@ -214,7 +232,7 @@ bool measureField(const IplImage* binary, CvRect box, DotField* field) {
   });
   if (onGrid < DOT_MIN_GRID_SHARE * dotCount) return false;
 
-  int left = binary->width, top = binary->height, right = 0, bottom = 0;
+  int left = grey->width, top = grey->height, right = 0, bottom = 0;
   for (const Blob& dot : dots) {
     left = std::min(left, static_cast<int>(dot.x - dot.width / 2.0));
     top = std::min(top, static_cast<int>(dot.y - dot.height / 2.0));
@@ -225,6 +243,18 @@ bool measureField(const IplImage* binary, CvRect box, DotField* field) {
   field->dotWidth = dotWidth;
   field->pitch = pitch;
   field->dotCount = dotCount;
+  return true;
+}
+
+// Halfway between ink and paper the dots show at their size; where blur has merged close dots there, a
+// level nearer the ink parts them, and the dots, which show a pixel narrower, are taken a pixel wider.
+bool measureField(const IplImage* grey, CvRect box, DotField* field) {
+  int ink = 0, paper = 0;
+  inkAndPaper(grey, box, &ink, &paper);
+  if (paper - ink < DOT_MIN_TILE_CONTRAST) return false;
+  if (measureFieldAt(grey, box, (ink + paper) / 2, field)) return true;
+  if (!measureFieldAt(grey, box, ink + (paper - ink) * DOT_PARTING_LEVEL, field)) return false;
+  field->dotWidth += 1.0;
   return true;
 }
 
@@ -277,7 +307,7 @@ std::vector<DotField> findDotFields(const IplImage* binary, const IplImage* grey
   for (const TileGroup& group : hotTileGroups(surveyDotRuns(binary), grey)) {
     if (static_cast<int>(fields.size()) >= maxFields) break;
     DotField field;
-    if (measureField(binary, group.box, &field)) fields.push_back(field);
+    if (measureField(grey, group.box, &field)) fields.push_back(field);
   }
   return fields;
 }

@@ -13,15 +13,15 @@
 
 // What a field of dots tells: where it lies in the frame, how wide its dots are and how far apart.
 struct DotField {
-  CvRect box = {0, 0, 0, 0};  // the dots' extent, pixels of the binary image
+  CvRect box = {0, 0, 0, 0};  // the dots' extent, frame pixels
   double dotWidth = 0.0;      // median dot width across, pixels
   double pitch = 0.0;         // median distance to the nearest dot: the module size
   int dotCount = 0;
 };
 
-// Fields of many small, roughly round dark blobs of one size in a pass's binary image (255 dark), at most
-// maxFields, the most dotted first. A cheap count of short dark runs on every other row picks the
-// places worth looking at closely, so a frame without such places costs about one look at half its rows.
+// Fields of many small, roughly round dark blobs of one size on a grid, at most maxFields, the most dotted
+// first. A cheap count of short dark runs on every other row of a pass's binary image (255 dark) picks the
+// places worth a close look, in grey; a frame without such places costs about one look at half its rows.
 std::vector<DotField> findDotFields(const IplImage* binary, const IplImage* grey, int maxFields);
 
 // The extra look for dot symbols: in each dot field, the grey picture around it (with room for the quiet
