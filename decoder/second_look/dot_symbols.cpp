@@ -15,26 +15,30 @@
 
 namespace {
 
-// The cheap survey: dark runs on every other row of the binary image, counted per tile.
+// The cheap survey: dark runs on every third row of the binary image, counted per tile.
 constexpr int DOT_TILE = 16;             // pixels a side
-constexpr int DOT_ROW_STEP = 2;
+constexpr int DOT_ROW_STEP = 3;
 constexpr int DOT_MIN_RUN = 2;           // a dot of the smallest marks (4-pixel modules) is 2 to 3 pixels across
 constexpr int DOT_MAX_RUN = 16;
-constexpr int DOT_HOT_TILE_RUNS = 4;     // short dark runs that make a tile worth a closer look
+constexpr int DOT_HOT_TILE_RUNS = 3;     // short dark runs that make a tile worth a closer look
 constexpr int DOT_MIN_TILE_CONTRAST = 48;  // grey levels between a tile's darkest and lightest sample
 constexpr int DOT_MIN_FIELD_TILES = 3;
+constexpr int DOT_TILE_REACH = 2;        // tiles between two of one group
 
 // The close look: blobs in the field's box, the grey thresholded there.
 constexpr int DOT_MIN_WIDTH = 2;  // box sides
 constexpr int DOT_MAX_WIDTH = 20;
 constexpr double DOT_MAX_ELONGATION = 1.5;       // longer side over shorter, beyond a pixel of rounding
+constexpr double DOT_MIN_FILL = 0.5;             // a 3 x 3 plus, the smallest dot's shape, fills half
 constexpr double DOT_SIZE_LOW = 0.7;             // of the median dot width: a dot of the field's own size
 constexpr double DOT_SIZE_HIGH = 1.4;
 constexpr int DOT_MIN_COUNT = 20;                // the smallest symbol (10 x 10) has about fifty dark modules
 constexpr double DOT_MIN_SHARE_OF_BLOBS = 0.35;  // dots merged at the level make most of the rest
 constexpr int DOT_MAX_COUNT = 2500;              // bounds the nearest-neighbour search
 constexpr double DOT_MIN_PITCH = 0.9;            // of the dot width
-constexpr double DOT_MAX_PITCH = 3.0;
+// Dots of about half their module and wider; square modules alone in a printed code lie two modules or
+// more from the next.
+constexpr double DOT_MAX_PITCH = 1.9;
 // Dots with a neighbour at about the pitch (a dark module beside another along a row or column).
 constexpr double DOT_NEIGHBOUR_LOW = 0.8, DOT_NEIGHBOUR_HIGH = 1.25;
 constexpr double DOT_MIN_GRID_SHARE = 0.4;
@@ -44,12 +48,15 @@ constexpr double DOT_PARTING_LEVEL = 0.3;  // of the way from ink to paper
 // may cost.
 constexpr double DOT_MARGIN_PITCHES = 3.0;
 constexpr int DOT_MAX_FIELDS = 3;
+constexpr int DOT_MAX_GROUP_LOOKS = 2;
 constexpr int DOT_SAFE_KERNEL = 3;  // joins a gap of up to two pixels and eats no light module of 4 pixels
 constexpr double DOT_MIN_PITCH_FOR_WIDER = 5.0;  // pixels: a 5-pixel kernel leaves a light module a pixel
 
 struct Blob {
   double x, y;  // centre of its box, pixels
   int width, height;
+  double fill;    // outline area over the inner box's: a pen stroke fills little of its box
+  bool withHole;  // a letter's bowl, a ring
 };
 
 struct TileSurvey {
@@ -83,12 +90,12 @@ TileSurvey surveyDotRuns(const IplImage* binary) {
   return survey;
 }
 
-// Darkest to lightest grey on the surveyed rows of one tile: a field of noise specks has little.
+// Darkest to lightest grey on two rows of one tile: a field of noise specks has little.
 int tileContrast(const IplImage* grey, int column, int row) {
   const int x0 = column * DOT_TILE, x1 = std::min(grey->width, x0 + DOT_TILE);
   const int y0 = row * DOT_TILE, y1 = std::min(grey->height, y0 + DOT_TILE);
   int low = 255, high = 0;
-  for (int y = y0 + 1; y < y1; y += DOT_ROW_STEP) {
+  for (int y = y0 + DOT_TILE / 4; y < y1; y += DOT_TILE / 2) {
     const auto* line = reinterpret_cast<const std::uint8_t*>(grey->imageData + y * grey->widthStep);
     for (int x = x0; x < x1; ++x) {
       low = std::min<int>(low, line[x]);
@@ -98,7 +105,8 @@ int tileContrast(const IplImage* grey, int column, int row) {
   return high - low;
 }
 
-// Groups of touching hot tiles (eight neighbours), each as its box in pixels with its tile count.
+// Groups of hot tiles, each as its box in pixels with its tile count. A tile joins a group across one
+// cold tile: on large dots the sparse survey leaves some tiles of a symbol cold.
 struct TileGroup {
   CvRect box;
   int tiles;
@@ -124,8 +132,8 @@ std::vector<TileGroup> hotTileGroups(const TileSurvey& survey, const IplImage* g
       const int c = i % survey.columns, r = i / survey.columns;
       ++tiles;
       left = std::min(left, c), right = std::max(right, c), top = std::min(top, r), bottom = std::max(bottom, r);
-      for (int dr = -1; dr <= 1; ++dr) {
-        for (int dc = -1; dc <= 1; ++dc) {
+      for (int dr = -DOT_TILE_REACH; dr <= DOT_TILE_REACH; ++dr) {
+        for (int dc = -DOT_TILE_REACH; dc <= DOT_TILE_REACH; ++dc) {
           const int nc = c + dc, nr = r + dr;
           if (nc < 0 || nr < 0 || nc >= survey.columns || nr >= survey.rows) continue;
           const int n = nr * survey.columns + nc;
@@ -153,12 +161,16 @@ std::vector<Blob> blobsIn(const IplImage* grey, CvRect box, int level) {
   cvThreshold(&part, dark.get(), level, 255, CV_THRESH_BINARY_INV);
   StorageHandle storage(cvCreateMemStorage(0));
   CvSeq* first = nullptr;
-  cvFindContours(dark.get(), storage.get(), &first, sizeof(CvContour), CV_RETR_EXTERNAL, CV_CHAIN_APPROX_SIMPLE,
+  cvFindContours(dark.get(), storage.get(), &first, sizeof(CvContour), CV_RETR_CCOMP, CV_CHAIN_APPROX_SIMPLE,
                  cvPoint(box.x, box.y));
   std::vector<Blob> blobs;
   for (CvSeq* contour = first; contour != nullptr; contour = contour->h_next) {
     const CvRect r = reinterpret_cast<CvContour*>(contour)->rect;
-    blobs.push_back({r.x + r.width / 2.0, r.y + r.height / 2.0, r.width, r.height});
+    // The outline runs through the edge pixels' centres, so a filled disc covers about pi / 4 of the
+    // box a pixel smaller all round.
+    const double inner = static_cast<double>(r.width - 1) * (r.height - 1);
+    const double fill = inner > 0.0 ? std::fabs(cvContourArea(contour)) / inner : 0.0;
+    blobs.push_back({r.x + r.width / 2.0, r.y + r.height / 2.0, r.width, r.height, fill, contour->v_next != nullptr});
   }
   return blobs;
 }
@@ -182,7 +194,8 @@ void inkAndPaper(const IplImage* grey, CvRect box, int* ink, int* paper) {
 
 bool roughlyRound(const Blob& blob) {
   const int shorter = std::min(blob.width, blob.height), longer = std::max(blob.width, blob.height);
-  return shorter >= DOT_MIN_WIDTH && longer <= DOT_MAX_WIDTH && longer <= DOT_MAX_ELONGATION * shorter + 1.0;
+  return shorter >= DOT_MIN_WIDTH && longer <= DOT_MAX_WIDTH && longer <= DOT_MAX_ELONGATION * shorter + 1.0 &&
+         blob.fill >= DOT_MIN_FILL && !blob.withHole;
 }
 
 // A dot's box takes in the pixels its edge only grazes: about a pixel wider than the dot.
@@ -195,7 +208,8 @@ double medianOf(std::vector<double> values) {
 }
 
 // The field within one tile group, when its blobs at one level are dots of one size on a grid.
-bool measureFieldAt(const IplImage* grey, CvRect box, int level, DotField* field) {
+// widthAdded: what the level takes off each dot's width.
+bool measureFieldAt(const IplImage* grey, CvRect box, int level, double widthAdded, DotField* field) {
   const std::vector<Blob> blobs = blobsIn(grey, box, level);
   std::vector<double> widths;
   for (const Blob& blob : blobs) {
@@ -226,7 +240,8 @@ bool measureFieldAt(const IplImage* grey, CvRect box, int level, DotField* field
     nearest[i] = std::sqrt(best);
   }
   const double pitch = medianOf(nearest);
-  if (pitch < DOT_MIN_PITCH * dotWidth || pitch > DOT_MAX_PITCH * dotWidth) return false;
+  const double trueWidth = dotWidth + widthAdded;
+  if (pitch < DOT_MIN_PITCH * trueWidth || pitch > DOT_MAX_PITCH * trueWidth) return false;
   const auto onGrid = std::count_if(nearest.begin(), nearest.end(), [pitch](double d) {
     return d >= DOT_NEIGHBOUR_LOW * pitch && d <= DOT_NEIGHBOUR_HIGH * pitch;
   });
@@ -240,7 +255,7 @@ bool measureFieldAt(const IplImage* grey, CvRect box, int level, DotField* field
     bottom = std::max(bottom, static_cast<int>(std::ceil(dot.y + dot.height / 2.0)));
   }
   field->box = cvRect(left, top, right - left, bottom - top);
-  field->dotWidth = dotWidth;
+  field->dotWidth = trueWidth;
   field->pitch = pitch;
   field->dotCount = dotCount;
   return true;
@@ -252,10 +267,8 @@ bool measureField(const IplImage* grey, CvRect box, DotField* field) {
   int ink = 0, paper = 0;
   inkAndPaper(grey, box, &ink, &paper);
   if (paper - ink < DOT_MIN_TILE_CONTRAST) return false;
-  if (measureFieldAt(grey, box, (ink + paper) / 2, field)) return true;
-  if (!measureFieldAt(grey, box, ink + (paper - ink) * DOT_PARTING_LEVEL, field)) return false;
-  field->dotWidth += 1.0;
-  return true;
+  return measureFieldAt(grey, box, (ink + paper) / 2, 0.0, field) ||
+         measureFieldAt(grey, box, static_cast<int>(ink + (paper - ink) * DOT_PARTING_LEVEL), 1.0, field);
 }
 
 // The odd square kernel whose half-width closes the gap from both sides. The nearest of a dot's
@@ -304,8 +317,12 @@ std::vector<DotField> findDotFields(const IplImage* binary, const IplImage* grey
   if (binary == nullptr || grey == nullptr || binary->width != grey->width || binary->height != grey->height) {
     return fields;
   }
-  for (const TileGroup& group : hotTileGroups(surveyDotRuns(binary), grey)) {
-    if (static_cast<int>(fields.size()) >= maxFields) break;
+  const std::vector<TileGroup> groups = hotTileGroups(surveyDotRuns(binary), grey);
+  // The largest groups only: a busy scene (print, clutter) has many, and each close look costs.
+  const std::size_t looks = std::min(groups.size(), static_cast<std::size_t>(DOT_MAX_GROUP_LOOKS));
+
+  for (std::size_t g = 0; g < looks && static_cast<int>(fields.size()) < maxFields; ++g) {
+    const TileGroup& group = groups[g];
     DotField field;
     if (measureField(grey, group.box, &field)) fields.push_back(field);
   }
@@ -314,12 +331,11 @@ std::vector<DotField> findDotFields(const IplImage* binary, const IplImage* grey
 
 ScanStep readJoinedDots(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
                         std::size_t maxSymbols) {
-  // The global pass's binary image first; where its level merged the dots (small, close dots under blur),
-  // the adaptive pass's may keep them apart.
-  std::vector<DotField> fields;
-  for (int p = 0; p < passCount && fields.empty(); ++p) {
-    if (passes[p].binary != nullptr) fields = findDotFields(passes[p].binary, grey, DOT_MAX_FIELDS);
-  }
+  // The survey takes the first pass's binary image that there is (the global one): the fields are
+  // measured in grey, so its level matters little, and a second survey would double the cost.
+  const IplImage* binary = nullptr;
+  for (int p = 0; p < passCount && binary == nullptr; ++p) binary = passes[p].binary;
+  const std::vector<DotField> fields = findDotFields(binary, grey, DOT_MAX_FIELDS);
   ScanStep firstStep = SCAN_NOTHING_READ;
   for (const DotField& field : fields) {
     if (symbols->size() >= maxSymbols) break;
