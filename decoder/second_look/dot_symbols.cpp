@@ -175,14 +175,17 @@ std::vector<Blob> blobsIn(const IplImage* grey, CvRect box, int level) {
   return blobs;
 }
 
-// The grey levels a twentieth of the box's pixels lie below and above: ink and paper.
+// The grey levels a twentieth of the box's pixels lie below and above: ink and paper. Every other row
+// tells them as well as all.
 void inkAndPaper(const IplImage* grey, CvRect box, int* ink, int* paper) {
   int histogram[256] = {};
-  for (int y = box.y; y < box.y + box.height; ++y) {
+  int counted = 0;
+  for (int y = box.y; y < box.y + box.height; y += 2) {
     const auto* line = reinterpret_cast<const std::uint8_t*>(grey->imageData + y * grey->widthStep);
     for (int x = box.x; x < box.x + box.width; ++x) ++histogram[line[x]];
+    counted += box.width;
   }
-  const int tail = box.width * box.height / 20;
+  const int tail = counted / 20;
   int below = 0, level = 0;
   while (level < 255 && below + histogram[level] <= tail) below += histogram[level++];
   *ink = level;
