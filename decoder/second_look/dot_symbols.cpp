@@ -1,5 +1,6 @@
 // Dot symbols: fields of small round blobs, surveyed in a pass's binary image and measured in the grey
-// picture, joined into modules by a grey minimum filter about as wide as the gap between the dots, and read in a region image of their own.
+// picture, joined into modules by a grey minimum filter about as wide as the gap between the dots, and
+// read in a region image of their own.
 #include "decoder/second_look/dot_symbols.h"
 
 #include <algorithm>
@@ -16,21 +17,21 @@
 namespace {
 
 // The cheap survey: dark runs on every third row of the binary image, counted per tile.
-constexpr int DOT_TILE = 16;             // pixels a side
+constexpr int DOT_TILE = 16;  // pixels a side
 constexpr int DOT_ROW_STEP = 3;
-constexpr int DOT_MIN_RUN = 2;           // a dot of the smallest marks (4-pixel modules) is 2 to 3 pixels across
+constexpr int DOT_MIN_RUN = 2;  // a dot of the smallest marks (4-pixel modules) is 2 to 3 pixels across
 constexpr int DOT_MAX_RUN = 16;
-constexpr int DOT_HOT_TILE_RUNS = 3;     // short dark runs that make a tile worth a closer look
+constexpr int DOT_HOT_TILE_RUNS = 3;       // short dark runs that make a tile worth a closer look
 constexpr int DOT_MIN_TILE_CONTRAST = 48;  // grey levels between a tile's darkest and lightest sample
 constexpr int DOT_MIN_FIELD_TILES = 3;
-constexpr int DOT_TILE_REACH = 2;        // tiles between two of one group
+constexpr int DOT_TILE_REACH = 2;  // tiles between two of one group
 
 // The close look: blobs in the field's box, the grey thresholded there.
 constexpr int DOT_MIN_WIDTH = 2;  // box sides
 constexpr int DOT_MAX_WIDTH = 20;
-constexpr double DOT_MAX_ELONGATION = 1.5;       // longer side over shorter, beyond a pixel of rounding
-constexpr double DOT_MIN_FILL = 0.5;             // a 3 x 3 plus, the smallest dot's shape, fills half
-constexpr double DOT_SIZE_LOW = 0.7;             // of the median dot width: a dot of the field's own size
+constexpr double DOT_MAX_ELONGATION = 1.5;  // longer side over shorter, beyond a pixel of rounding
+constexpr double DOT_MIN_FILL = 0.5;        // a 3 x 3 plus, the smallest dot's shape, fills half
+constexpr double DOT_SIZE_LOW = 0.7;        // of the median dot width: a dot of the field's own size
 constexpr double DOT_SIZE_HIGH = 1.4;
 constexpr int DOT_MIN_COUNT = 20;                // the smallest symbol (10 x 10) has about fifty dark modules
 constexpr double DOT_MIN_SHARE_OF_BLOBS = 0.35;  // dots merged at the level make most of the rest
@@ -47,9 +48,9 @@ constexpr double DOT_PARTING_LEVEL = 0.3;  // of the way from ink to paper
 // The read: room for the quiet zone and the finder's growth under the filter, and how many fields a frame
 // may cost.
 constexpr double DOT_MARGIN_PITCHES = 3.0;
-constexpr int DOT_MAX_FIELDS = 3;
 constexpr int DOT_MAX_GROUP_LOOKS = 2;
-constexpr int DOT_SAFE_KERNEL = 3;  // joins a gap of up to two pixels and eats no light module of 4 pixels
+constexpr int DOT_MAX_FIELDS = DOT_MAX_GROUP_LOOKS;
+constexpr int DOT_SAFE_KERNEL = 3;               // joins a gap of up to two pixels and eats no light module of 4 pixels
 constexpr double DOT_MIN_PITCH_FOR_WIDER = 5.0;  // pixels: a 5-pixel kernel leaves a light module a pixel
 
 struct Blob {
@@ -84,7 +85,8 @@ TileSurvey surveyDotRuns(const IplImage* binary) {
       while (x < width && row[x] != 0) ++x;
       const int length = x - start;
       // A run cut by the frame's edge may be anything.
-      if (length >= DOT_MIN_RUN && length <= DOT_MAX_RUN && start > 0 && x < width) ++tileRow[(start + x) / 2 / DOT_TILE];
+      if (length >= DOT_MIN_RUN && length <= DOT_MAX_RUN && start > 0 && x < width)
+        ++tileRow[(start + x) / 2 / DOT_TILE];
     }
   }
   return survey;
@@ -225,7 +227,8 @@ bool measureFieldAt(const std::vector<Blob>& blobs, const IplImage* grey, double
     if (blob.width * blob.height < DOT_MIN_WIDTH * DOT_MIN_WIDTH) continue;  // specks of noise
     ++blobCount;
     const double width = widthOf(blob);
-    if (roughlyRound(blob) && width >= DOT_SIZE_LOW * dotWidth && width <= DOT_SIZE_HIGH * dotWidth) dots.push_back(blob);
+    if (roughlyRound(blob) && width >= DOT_SIZE_LOW * dotWidth && width <= DOT_SIZE_HIGH * dotWidth)
+      dots.push_back(blob);
   }
   const int dotCount = static_cast<int>(dots.size());
   if (dotCount < DOT_MIN_COUNT || dotCount > DOT_MAX_COUNT || dotCount < DOT_MIN_SHARE_OF_BLOBS * blobCount) {

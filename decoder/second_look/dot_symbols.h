@@ -19,9 +19,10 @@ struct DotField {
   int dotCount = 0;
 };
 
-// Fields of many small, roughly round dark blobs of one size on a grid, at most maxFields, the most dotted
-// first. A cheap count of short dark runs on every third row of a pass's binary image (255 dark) picks the
-// places worth a close look, in grey; a frame without such places costs about one look at a third of its rows.
+// Fields of many small, roughly round dark blobs of one size on a grid, at most maxFields, from the largest
+// places first. A cheap count of short dark runs on every third row of a pass's binary image (255 dark)
+// picks the places worth a close look, in grey (at most two); a frame without such places costs about one
+// look at a third of its rows.
 std::vector<DotField> findDotFields(const IplImage* binary, const IplImage* grey, int maxFields);
 
 // The extra look for dot symbols: in each dot field, the grey picture around it (with room for the quiet

@@ -13,9 +13,9 @@
 namespace {
 
 using testsupport::moduleToImage;
+using testsupport::renderDotSymbol;
 using testsupport::RenderedSymbol;
 using testsupport::RenderOptions;
-using testsupport::renderDotSymbol;
 using testsupport::SymbolMatrix;
 
 // Two dark modules side by side in the middle row of a 5 x 5 matrix, all else light.

@@ -42,7 +42,8 @@ std::optional<std::pair<std::string, SymbolMatrix>> fillSize(int rows, int cols,
   for (int i = 0; i < 200; ++i) source += CHARACTERS[(*rng)() % (sizeof CHARACTERS - 1)];
   for (int length = 120; length >= 1; --length) {
     const std::string text = source.substr(0, length);
-    std::optional<SymbolMatrix> symbol = testsupport::encodeSymbol(text, rows, cols, testsupport::EncodeScheme::Auto, lib);
+    std::optional<SymbolMatrix> symbol =
+        testsupport::encodeSymbol(text, rows, cols, testsupport::EncodeScheme::Auto, lib);
     if (symbol && symbol->rows == rows && symbol->cols == cols) return std::make_pair(text, *symbol);
   }
   return std::nullopt;
@@ -51,9 +52,8 @@ std::optional<std::pair<std::string, SymbolMatrix>> fillSize(int rows, int cols,
 // Frame k of the set: 640 x 480, a symbol anywhere in it at one of several angles, mild blur and noise, dots
 // of 0.6 to 0.85 of a module across, modules of 4 to 10 pixels (as large as the frame allows at the angle).
 std::optional<DotFrame> dotFrame(int k) {
-  const std::pair<int, int> SIZES[] = {{10, 10}, {12, 12}, {14, 14}, {16, 16}, {18, 18}, {20, 20},
-                                       {22, 22}, {24, 24}, {26, 26}, {32, 32}, {8, 32},  {12, 26},
-                                       {12, 36}, {16, 36}, {16, 48}};
+  const std::pair<int, int> SIZES[] = {{10, 10}, {12, 12}, {14, 14}, {16, 16}, {18, 18}, {20, 20}, {22, 22}, {24, 24},
+                                       {26, 26}, {32, 32}, {8, 32},  {12, 26}, {12, 36}, {16, 36}, {16, 48}};
   const double ANGLES[] = {0.0, 8.0, 23.0, 45.0, 90.0, 137.0, 180.0, 212.0, 270.0, 333.0};
   std::mt19937 rng(7919u * static_cast<unsigned>(k) + 17u);
   const auto [rows, cols] = SIZES[k % 15];
@@ -264,4 +264,3 @@ TEST(DotSymbolField, PlainNoiseHasNoField) {
 }
 
 }  // namespace
-
