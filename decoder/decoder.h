@@ -73,8 +73,9 @@ enum ScanStep {
   SCAN_READ_BY_MIRRORED_SYMBOL = 9,   // second look: a candidate's matrix read as a mirror image
   SCAN_READ_AS_LIGHT_ON_DARK = 10,    // second look: a light finder L read with light and dark exchanged
   SCAN_READ_IN_FLATTENED_LIGHT = 11,  // extra look: the frame divided by its local white, then located again
+  SCAN_READ_BY_JOINED_DOTS = 12,      // extra look: a field of dots joined into modules by a minimum filter
 };
-constexpr int SCAN_STEP_COUNT = SCAN_READ_IN_FLATTENED_LIGHT + 1;  // one past the last step
+constexpr int SCAN_STEP_COUNT = SCAN_READ_BY_JOINED_DOTS + 1;  // one past the last step
 
 // The scanner's whole read of one grey image: the global pass; the adaptive pass only when the global
 // pass read nothing; the second look only when neither read anything. The second look re-examines what

@@ -1,11 +1,13 @@
 // The extra looks in their order, and the turn that picks one of them.
 #include "decoder/second_look/extra_looks.h"
 
+#include "decoder/second_look/dot_symbols.h"
 #include "decoder/second_look/flattened_light.h"
 
 const std::vector<ExtraLook>& extraLooks() {
   static const std::vector<ExtraLook> looks = {
-      readInFlattenedLight,
+      readInFlattenedLight,  // a hard shadow edge across a label
+      readJoinedDots,        // dot-peened and ink-jet marks
   };
   return looks;
 }

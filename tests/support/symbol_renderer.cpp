@@ -1,6 +1,7 @@
 // Test-only symbol renderer: exact projective geometry, area-coverage anti-aliasing, then the camera's
 // light, blur and noise, all deterministic from the seed.
 #include "tests/support/symbol_renderer.h"
+#include "tests/support/symbol_renderer_shapes.h"
 
 #include <algorithm>
 #include <array>
@@ -315,9 +316,10 @@ void drawClutter(cv::Mat& canvas, const cv::Mat& keepOut, const RenderOptions& s
 }
 
 // Area coverage by point sampling: each pixel becomes the mean of its sub-samples, which fall on dark
-// modules, light modules or quiet zone, or outside the quiet zone where the scene shows through.
+// modules, light modules or quiet zone, or outside the quiet zone where the scene shows through. A dark
+// module is its whole square, or with dotShare > 0 a round dot of that share of the module across.
 void compositeSymbol(cv::Mat& canvas, const SymbolMatrix& symbol, const RenderOptions& placement,
-                     const SymbolGeometry& geometry) {
+                     const SymbolGeometry& geometry, double dotShare) {
   const std::array<cv::Point2d, 4> quad = quietZoneQuad(symbol, placement, geometry);
   double minX = quad[0].x, maxX = quad[0].x, minY = quad[0].y, maxY = quad[0].y;
   for (const cv::Point2d& p : quad) {
@@ -340,10 +342,25 @@ void compositeSymbol(cv::Mat& canvas, const SymbolMatrix& symbol, const RenderOp
   };
   auto inQuietZone = [&](double u, double v) { return u >= -q && u < right && v >= -q && v < bottom; };
   // Range tests come before the casts, which are only defined for values in range.
-  auto isDark = [&symbol](double u, double v) {
+  auto isDarkSquare = [&symbol](double u, double v) {
     if (!(u >= 0.0 && u < symbol.cols && v >= 0.0 && v < symbol.rows)) return false;
     return symbol.at(std::min(static_cast<int>(v), symbol.rows - 1), std::min(static_cast<int>(u), symbol.cols - 1)) != 0;
   };
+  // A dot wider than its module reaches into the neighbouring cells, so they are asked too.
+  const double dotRadius = dotShare / 2.0;
+  auto isDarkDot = [&symbol, dotRadius](double u, double v) {
+    if (!(u >= -1.0 && u < symbol.cols + 1.0 && v >= -1.0 && v < symbol.rows + 1.0)) return false;
+    const int column = static_cast<int>(std::floor(u)), row = static_cast<int>(std::floor(v));
+    const int reach = dotRadius > 0.5 ? 1 : 0;
+    for (int r = std::max(0, row - reach); r <= std::min(symbol.rows - 1, row + reach); ++r) {
+      for (int c = std::max(0, column - reach); c <= std::min(symbol.cols - 1, column + reach); ++c) {
+        const double du = u - (c + 0.5), dv = v - (r + 0.5);
+        if (symbol.at(r, c) != 0 && du * du + dv * dv <= dotRadius * dotRadius) return true;
+      }
+    }
+    return false;
+  };
+  auto isDark = [&](double u, double v) { return dotShare > 0.0 ? isDarkDot(u, v) : isDarkSquare(u, v); };
   const float darkLevel = placement.dark, lightLevel = placement.light;
 
   constexpr int SAMPLES = RENDER_SUBSAMPLES * RENDER_SUBSAMPLES;
@@ -351,7 +368,7 @@ void compositeSymbol(cv::Mat& canvas, const SymbolMatrix& symbol, const RenderOp
     float* row = canvas.ptr<float>(py);
     for (int px = x0; px <= x1; ++px) {
       // Fast paths: a projective map keeps the pixel square convex, so when its four corners share one
-      // module cell, or lie beyond one side of the quiet zone, the whole pixel does.
+      // square module's cell, or lie beyond one side of the quiet zone, the whole pixel does.
       double u[4], v[4];
       bool inFront = true;
       for (int k = 0; k < 4; ++k) inFront &= toModule(px - 0.5 + (k & 1), py - 0.5 + (k >> 1), u[k], v[k]);
@@ -361,7 +378,7 @@ void compositeSymbol(cv::Mat& canvas, const SymbolMatrix& symbol, const RenderOp
             all([&](int k) { return v[k] < -q; }) || all([&](int k) { return v[k] >= bottom; })) {
           continue;
         }
-        if (all([&](int k) {
+        if (dotShare <= 0.0 && all([&](int k) {
               return inQuietZone(u[k], v[k]) && std::floor(u[k]) == std::floor(u[0]) &&
                      std::floor(v[k]) == std::floor(v[0]);
             })) {
@@ -443,8 +460,13 @@ std::optional<cv::Matx33d> homographyFromCorners(const SymbolCorners& corners, i
 }  // namespace
 
 RenderedScene renderSymbols(const std::vector<PlacedSymbol>& symbols, const RenderOptions& scene) {
+  return renderSymbolsShaped(symbols, scene, 0.0);
+}
+
+RenderedScene renderSymbolsShaped(const std::vector<PlacedSymbol>& symbols, const RenderOptions& scene,
+                                  double dotShare) {
   RenderedScene failed;
-  if (!sceneValid(scene)) return failed;
+  if (!sceneValid(scene) || !(dotShare >= 0.0 && dotShare <= RENDER_MAX_DOT_SHARE)) return failed;
   const cv::Size size(scene.imageWidth, scene.imageHeight);
 
   RenderedScene rendered;
@@ -469,7 +491,7 @@ RenderedScene renderSymbols(const std::vector<PlacedSymbol>& symbols, const Rend
   cv::Mat canvas;
   canvas8.convertTo(canvas, CV_32F);
   for (std::size_t i = 0; i < symbols.size(); ++i) {
-    compositeSymbol(canvas, symbols[i].symbol, symbols[i].placement, geometries[i]);
+    compositeSymbol(canvas, symbols[i].symbol, symbols[i].placement, geometries[i], dotShare);
   }
 
   // The camera: light on the scene, then lens blur, then sensor noise.
