@@ -59,7 +59,7 @@ struct SetResult {
   std::vector<double> millis;      // process CPU time per frame
   std::vector<double> wallMillis;  // elapsed time per frame
   StageTotals stages;
-  int readsByStep[SCAN_READ_BY_MIRRORED_SYMBOL + 1] = {};  // our whole read: correct reads by the step that read
+  int readsByStep[SCAN_READ_FROM_ENLARGED_GREY + 1] = {};  // our whole read: correct reads by the step that read
 };
 
 std::map<std::pair<std::string, std::string>, SetResult> collected;  // (reader, set) -> result
@@ -216,15 +216,15 @@ void printStepTable(const std::vector<FrameSet>& sets) {
   std::printf("\nOur correct reads by the step that made them:\n\n");
   std::printf(
       "| frame set | reads | global pass | adaptive pass | retry | perspective | small symbol | thin symbol | mirrored "
-      "symbol |\n");
-  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+      "symbol | enlarged grey |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   for (const FrameSet& set : sets) {
     const auto found = collected.find({benchreaders::readerName(Reader::Quarnel), set.name});
     if (!set.withSymbols || found == collected.end() || found->second.frames == 0) continue;
     const SetResult& r = found->second;
     std::printf("| %s | %d |", set.name.c_str(), r.reads);
     // The scanner's steps; the two that only the file read takes never come up here.
-    for (int step = SCAN_READ_BY_GLOBAL_PASS; step <= SCAN_READ_BY_MIRRORED_SYMBOL; ++step) {
+    for (int step = SCAN_READ_BY_GLOBAL_PASS; step <= SCAN_READ_FROM_ENLARGED_GREY; ++step) {
       if (step == SCAN_READ_IN_ADDED_QUIET_ZONE || step == SCAN_READ_AS_PURE_SYMBOL) continue;
       std::printf(" %d |", r.readsByStep[step]);
     }

@@ -71,6 +71,7 @@ enum ScanStep {
   SCAN_READ_IN_ADDED_QUIET_ZONE = 7,  // files only: the picture framed in a light border and read again
   SCAN_READ_AS_PURE_SYMBOL = 8,       // files only: the whole picture sampled as one symbol's module grid
   SCAN_READ_BY_MIRRORED_SYMBOL = 9,   // second look: a candidate's matrix read as a mirror image
+  SCAN_READ_FROM_ENLARGED_GREY = 10,  // second look: a small-module region read from its grey interpolated larger
 };
 
 // The scanner's whole read of one grey image: the global pass; the adaptive pass only when the global

@@ -8,6 +8,7 @@
 #include <opencv2/imgproc/imgproc_c.h>
 
 #include "decoder/ecc200/ecc200.h"
+#include "decoder/second_look/enlarged_grey.h"
 #include "decoder/second_look/perspective_read.h"
 
 namespace {
@@ -193,8 +194,8 @@ bool decodeGuarded(const std::uint8_t* matrix, int columns, int rows, Ecc200Mess
   return decodeEcc200Message(matrix, columns, rows, limits, message);
 }
 
-ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
-                    std::size_t maxSymbols) {
+ScanStep readPassLeftovers(const IplImage* grey, PassLeftovers* passes, int passCount,
+                           std::vector<DecodedSymbol>* symbols, std::size_t maxSymbols) {
   ScanStep firstStep = SCAN_NOTHING_READ;
   for (int p = 0; p < passCount; ++p) {
     if (passes[p].binary == nullptr) continue;
@@ -231,4 +232,12 @@ ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, 
     }
   }
   return firstStep;
+}
+
+ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
+                    std::size_t maxSymbols) {
+  ScanStep firstStep = readPassLeftovers(grey, passes, passCount, symbols, maxSymbols);
+  if (symbols->size() >= maxSymbols) return firstStep;
+  const ScanStep enlarged = readFromEnlargedGrey(grey, passes, passCount, symbols, maxSymbols);
+  return firstStep != SCAN_NOTHING_READ ? firstStep : enlarged;
 }

@@ -27,6 +27,11 @@ constexpr double SECOND_LOOK_MAX_CORRECTION_SHARE = 0.5;  // of each block's cor
 ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
                     std::size_t maxSymbols = DECODE_MAX_RESULTS);
 
+// The second look's steps on the leftovers alone, without enlarging any part of the grey image: what
+// secondLook runs first, and what it runs on each enlarged region.
+ScanStep readPassLeftovers(const IplImage* grey, PassLeftovers* passes, int passCount,
+                           std::vector<DecodedSymbol>* symbols, std::size_t maxSymbols);
+
 // True when p lies inside (or on) the outline of a symbol already read: the same symbol often yields a
 // candidate in both passes, and it is read once. Candidates are judged by their centre.
 bool liesInRead(CvPoint2D32f p, const std::vector<DecodedSymbol>& symbols);

@@ -1,0 +1,276 @@
+// Small soft modules in the second look. At 2 to 3 pixels a module, and more so under a blur of about a
+// pixel, the frame's threshold joins neighbouring modules and splits others: an 8-row symbol's outline is
+// too thin for any step and a larger symbol's timing edges count wrong. Doubling the binary image (the
+// passes' crop) keeps what the threshold lost; the grey picture still holds it. So the regions the passes'
+// leftovers mark as such a symbol are enlarged from the grey picture by cubic interpolation, thresholded
+// there as the passes threshold, and read by the second look's own steps under their guards.
+#include "decoder/second_look/enlarged_grey.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include <opencv2/imgproc/imgproc_c.h>
+
+#include "decoder/contours.h"
+#include "decoder/cv_handles.h"
+#include "decoder/decoder_internal.h"
+#include "decoder/second_look/second_look.h"
+
+namespace {
+
+// A located candidate is worth enlarging when its finder bars are this thin: modules of up to about 3
+// pixels (a blur widens the dark run across a bar little, data modules beside it only lengthen it).
+constexpr double ENLARGE_MAX_BAR = 3.5;  // pixels
+constexpr double ENLARGE_BAR_SAMPLES[] = {0.25, 0.4, 0.55, 0.7};  // along a leg, from the vertex
+constexpr double ENLARGE_BAR_WALK_STEP = 0.5;                     // pixels
+constexpr double ENLARGE_BAR_START = -2.0;                        // start just outside the outline
+
+// Thin outlines below the thin-symbol step's floor: 8 rows at 1.5 to 3 pixels, tilted or turned.
+constexpr int ENLARGE_THIN_MIN_CONTOUR_POINTS = 40;
+constexpr double ENLARGE_THIN_MIN_SHORT_SIDE = 11.0;  // pixels
+constexpr double ENLARGE_THIN_MAX_SHORT_SIDE = 24.0;
+constexpr double ENLARGE_THIN_MIN_ELONGATION = 1.8;  // long side over short side; 8 x 18 is 2.25
+constexpr int ENLARGE_THIN_ROWS = 8;
+
+// The enlargement: modules of about 5 pixels, where the passes read sharp symbols well.
+constexpr double ENLARGE_TARGET_MODULE = 5.0;  // pixels
+constexpr double ENLARGE_MIN_SCALE = 2.0;
+constexpr double ENLARGE_MAX_SCALE = 3.0;
+// Light around the outline: the quiet zone and the reach of the threshold's block.
+constexpr double ENLARGE_MARGIN = 6.0;          // pixels
+constexpr double ENLARGE_MARGIN_SHARE = 0.08;   // of the region's longer side
+constexpr int ENLARGE_MAX_REGIONS = 6;
+constexpr int ENLARGE_ADAPTIVE_BLOCK = 15;      // pixels of the enlarged image, as the adaptive pass
+
+bool isDark(const IplImage* binary, double x, double y) {
+  const int px = static_cast<int>(std::floor(x + 0.5)), py = static_cast<int>(std::floor(y + 0.5));
+  if (px < 0 || py < 0 || px >= binary->width || py >= binary->height) return false;
+  return static_cast<std::uint8_t>(binary->imageData[py * binary->widthStep + px]) != 0;
+}
+
+// Thickness of the dark bar along the leg vertex -> farEnd, measured across it towards `inside`: the
+// thinnest of a few places, or 0 when none shows a bar.
+double thinnestBar(const IplImage* binary, CvPoint2D32f vertex, CvPoint2D32f farEnd, CvPoint2D32f inside) {
+  const double length = pointDistance(vertex, farEnd);
+  if (length < 1.0) return 0.0;
+  const double ux = (farEnd.x - vertex.x) / length, uy = (farEnd.y - vertex.y) / length;
+  double nx = -uy, ny = ux;
+  if (nx * (inside.x - vertex.x) + ny * (inside.y - vertex.y) < 0.0) {
+    nx = -nx;
+    ny = -ny;
+  }
+  double thinnest = 0.0;
+  for (const double share : ENLARGE_BAR_SAMPLES) {
+    const double sx = vertex.x + share * (farEnd.x - vertex.x), sy = vertex.y + share * (farEnd.y - vertex.y);
+    double darkFrom = 0.0;
+    bool inBar = false;
+    for (double t = ENLARGE_BAR_START; t <= 0.5 * length; t += ENLARGE_BAR_WALK_STEP) {
+      const bool dark = isDark(binary, sx + t * nx, sy + t * ny);
+      if (dark && !inBar) {
+        inBar = true;
+        darkFrom = t;
+      } else if (!dark && inBar) {
+        const double width = t - darkFrom;
+        if (thinnest == 0.0 || width < thinnest) thinnest = width;
+        break;
+      }
+    }
+  }
+  return thinnest;
+}
+
+CvRect boundsOf(const CvPoint2D32f* points, int count) {
+  float minX = points[0].x, maxX = points[0].x, minY = points[0].y, maxY = points[0].y;
+  for (int i = 1; i < count; ++i) {
+    minX = std::min(minX, points[i].x);
+    maxX = std::max(maxX, points[i].x);
+    minY = std::min(minY, points[i].y);
+    maxY = std::max(maxY, points[i].y);
+  }
+  const int x = static_cast<int>(std::floor(minX)), y = static_cast<int>(std::floor(minY));
+  return cvRect(x, y, static_cast<int>(std::ceil(maxX)) - x + 1, static_cast<int>(std::ceil(maxY)) - y + 1);
+}
+
+CvRect unionOf(CvRect a, CvRect b) {
+  const int x = std::min(a.x, b.x), y = std::min(a.y, b.y);
+  return cvRect(x, y, std::max(a.x + a.width, b.x + b.width) - x, std::max(a.y + a.height, b.y + b.height) - y);
+}
+
+bool overlaps(CvRect a, CvRect b) {
+  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+// The outline's box widened by the margin on every side and clipped to the frame.
+CvRect withMargin(CvRect box, int width, int height) {
+  const int margin =
+      static_cast<int>(std::ceil(ENLARGE_MARGIN + ENLARGE_MARGIN_SHARE * std::max(box.width, box.height)));
+  const int x0 = std::max(0, box.x - margin), y0 = std::max(0, box.y - margin);
+  const int x1 = std::min(width, box.x + box.width + margin), y1 = std::min(height, box.y + box.height + margin);
+  return cvRect(x0, y0, std::max(0, x1 - x0), std::max(0, y1 - y0));
+}
+
+CvPoint2D32f centreOf(CvRect box) {
+  return cvPoint2D32f(box.x + 0.5f * box.width, box.y + 0.5f * box.height);
+}
+
+double scaleFor(double modulePixels) {
+  return std::min(ENLARGE_MAX_SCALE, std::max(ENLARGE_MIN_SCALE, ENLARGE_TARGET_MODULE / modulePixels));
+}
+
+// A located candidate whose finder bars are both thin: its box (the polygon's, which holds the whole
+// outline) and the module size its thinner bar gives.
+bool smallModuleCandidate(const IplImage* binary, const SymbolCandidate& candidate, CvRect* box, double* module) {
+  const CvPoint2D32f* corners = candidate.corners;
+  const double barA = thinnestBar(binary, corners[0], corners[1], corners[2]);
+  const double barB = thinnestBar(binary, corners[0], corners[2], corners[1]);
+  if (barA <= 0.0 || barB <= 0.0 || std::max(barA, barB) > ENLARGE_MAX_BAR) return false;
+  *module = std::min(barA, barB);
+  *box = candidate.polygon != nullptr ? cvBoundingRect(const_cast<CvSeq*>(candidate.polygon), 0)
+                                      : boundsOf(corners, 4);
+  return true;
+}
+
+// An outer outline as long and thin as 8 rows of 1.5 to 3 pixels. (Its area says nothing: off the axes
+// the outline of ragged timing edges folds over itself.)
+bool thinSmallOutline(CvSeq* contour, CvSeq* polygon, CvRect* box, double* module) {
+  if (CV_IS_SEQ_HOLE(contour) || contour->total < ENLARGE_THIN_MIN_CONTOUR_POINTS || polygon->total < 4) return false;
+  const CvBox2D rough = cvMinAreaRect2(polygon, nullptr);
+  const double shortSide = std::min(rough.size.width, rough.size.height);
+  const double longSide = std::max(rough.size.width, rough.size.height);
+  if (shortSide < ENLARGE_THIN_MIN_SHORT_SIDE - 2.0 || shortSide > ENLARGE_THIN_MAX_SHORT_SIDE + 2.0 ||
+      longSide < ENLARGE_THIN_MIN_ELONGATION * shortSide) {
+    return false;
+  }
+  const CvBox2D exact = cvMinAreaRect2(contour, nullptr);
+  const double exactShort = std::min(exact.size.width, exact.size.height);
+  const double exactLong = std::max(exact.size.width, exact.size.height);
+  if (exactShort < ENLARGE_THIN_MIN_SHORT_SIDE || exactShort > ENLARGE_THIN_MAX_SHORT_SIDE ||
+      exactLong < ENLARGE_THIN_MIN_ELONGATION * exactShort) {
+    return false;
+  }
+  *module = exactShort / ENLARGE_THIN_ROWS;
+  *box = cvBoundingRect(contour, 0);
+  return true;
+}
+
+// Adds a region, joined with any it overlaps (the same symbol often shows in both passes).
+void addRegion(CvRect box, double scale, int width, int height, std::vector<EnlargedRegion>* regions) {
+  EnlargedRegion region;
+  region.area = withMargin(box, width, height);
+  region.scale = scale;
+  if (region.area.width <= 0 || region.area.height <= 0) return;
+  for (auto it = regions->begin(); it != regions->end();) {
+    if (!overlaps(it->area, region.area)) {
+      ++it;
+      continue;
+    }
+    region.area = unionOf(region.area, it->area);
+    region.scale = std::max(region.scale, it->scale);
+    it = regions->erase(it);
+  }
+  regions->push_back(region);
+}
+
+// A pass's leftovers as a locator would leave them: binary image, contours, polygons and candidates.
+bool locateInto(IplImage* grey, int threshold, int flags, PassLeftovers* pass) {
+  SymbolDecoderHandle ctx = newSymbolDecoder();
+  if (ctx == nullptr) return false;
+  try {
+    ctx->storage = cvCreateMemStorage(0);
+    locateCandidates(ctx.get(), grey, threshold, flags);
+  } catch (...) {
+    // A picture with no outline at all is refused by the polygon search: nothing to read there.
+    return false;
+  }
+  pass->release();
+  pass->binary = ctx->binary;
+  pass->storage = ctx->storage;
+  pass->contours = ctx->contours;
+  pass->polygons = ctx->polygons;
+  pass->located.assign(ctx->candidates, ctx->candidates + ctx->candidateCount);
+  pass->adaptiveMode = ctx->adaptiveMode;
+  ctx->binary = nullptr;
+  ctx->storage = nullptr;
+  return true;
+}
+
+// A pixel of the enlarged image back in the frame: pixel centres on whole numbers in both.
+CvPoint toFrame(CvPoint enlarged, const EnlargedRegion& region) {
+  const double x = region.area.x + (enlarged.x + 0.5) / region.scale - 0.5;
+  const double y = region.area.y + (enlarged.y + 0.5) / region.scale - 0.5;
+  return cvPoint(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
+}
+
+// Reads one region: the grey picture enlarged, thresholded as the global pass does and, when that reads
+// nothing, as the adaptive pass does, each through the second look's steps.
+bool readRegion(const IplImage* grey, const EnlargedRegion& region, std::vector<DecodedSymbol>* symbols,
+                std::size_t maxSymbols) {
+  CvMat source;
+  cvGetSubRect(grey, &source, region.area);
+  const int width = static_cast<int>(std::lround(region.area.width * region.scale));
+  const int height = static_cast<int>(std::lround(region.area.height * region.scale));
+  ImageHandle enlarged(cvCreateImage(cvSize(width, height), IPL_DEPTH_8U, 1));
+  cvResize(&source, enlarged.get(), CV_INTER_CUBIC);
+  const ScanPass thresholds[] = {SCAN_GLOBAL_PASS, {ENLARGE_ADAPTIVE_BLOCK, SCAN_ADAPTIVE_PASS.flags}};
+  for (const ScanPass& threshold : thresholds) {
+    PassLeftovers pass;
+    if (!locateInto(enlarged.get(), threshold.threshold, threshold.flags, &pass)) continue;
+    std::vector<DecodedSymbol> found;
+    readPassLeftovers(enlarged.get(), &pass, 1, &found, maxSymbols - symbols->size());
+    bool any = false;
+    for (DecodedSymbol& symbol : found) {
+      for (CvPoint& corner : symbol.corners) corner = toFrame(corner, region);
+      CvPoint2D32f centre = {0.0f, 0.0f};
+      for (const CvPoint& corner : symbol.corners) {
+        centre.x += 0.25f * static_cast<float>(corner.x);
+        centre.y += 0.25f * static_cast<float>(corner.y);
+      }
+      if (symbols->size() >= maxSymbols || liesInRead(centre, *symbols)) continue;
+      symbols->push_back(std::move(symbol));
+      any = true;
+    }
+    if (any) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<EnlargedRegion> findSmallModuleRegions(const PassLeftovers* passes, int passCount, int width,
+                                                   int height, const std::vector<DecodedSymbol>& symbols) {
+  std::vector<EnlargedRegion> regions;
+  for (int p = 0; p < passCount; ++p) {
+    const PassLeftovers& pass = passes[p];
+    if (pass.binary == nullptr) continue;
+    for (const SymbolCandidate& candidate : pass.located) {
+      CvRect box;
+      double module = 0.0;
+      if (!smallModuleCandidate(pass.binary, candidate, &box, &module)) continue;
+      if (liesInRead(centreOf(box), symbols)) continue;
+      addRegion(box, scaleFor(module), width, height, &regions);
+    }
+    CvSeq* contour = pass.contours;
+    for (CvSeq* polygon = pass.polygons; contour != nullptr && polygon != nullptr;
+         contour = contour->h_next, polygon = polygon->h_next) {
+      CvRect box;
+      double module = 0.0;
+      if (!thinSmallOutline(contour, polygon, &box, &module)) continue;
+      if (liesInRead(centreOf(box), symbols)) continue;
+      addRegion(box, scaleFor(module), width, height, &regions);
+    }
+  }
+  if (regions.size() > static_cast<std::size_t>(ENLARGE_MAX_REGIONS)) regions.resize(ENLARGE_MAX_REGIONS);
+  return regions;
+}
+
+ScanStep readFromEnlargedGrey(const IplImage* grey, const PassLeftovers* passes, int passCount,
+                              std::vector<DecodedSymbol>* symbols, std::size_t maxSymbols) {
+  bool any = false;
+  for (const EnlargedRegion& region : findSmallModuleRegions(passes, passCount, grey->width, grey->height, *symbols)) {
+    if (symbols->size() >= maxSymbols) break;
+    if (liesInRead(centreOf(region.area), *symbols)) continue;
+    any = readRegion(grey, region, symbols, maxSymbols) || any;
+  }
+  return any ? SCAN_READ_FROM_ENLARGED_GREY : SCAN_NOTHING_READ;
+}

@@ -1,0 +1,93 @@
+// Study, run by hand: the small, soft symbol sets through the whole read, frame by frame, with the outlines
+// the two passes left on each symbol.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <opencv2/core/core_c.h>
+#include <opencv2/imgproc/imgproc_c.h>
+
+#include "decoder/decoder.h"
+#include "decoder/decoder_internal.h"
+#include "tests/decoder/second_look/small_soft_sets.h"
+
+namespace {
+
+void outlines(const cv::Mat& grey, const testsupport::SymbolCorners& corners, int threshold, int flags) {
+  cv::Mat copy = grey.clone();
+  IplImage ipl = cvIplImage(copy);
+  PassLeftovers pass;
+  if (runDecoder(&ipl, threshold, flags, nullptr, nullptr, nullptr, nullptr, &pass) != 0) return;
+  const cv::Point2d pts[4] = {corners.finderVertex, corners.verticalLegEnd, corners.timingCorner,
+                              corners.horizontalLegEnd};
+  double minX = 1e9, minY = 1e9, maxX = -1e9, maxY = -1e9;
+  for (const auto& p : pts) {
+    minX = std::min(minX, p.x), minY = std::min(minY, p.y), maxX = std::max(maxX, p.x), maxY = std::max(maxY, p.y);
+  }
+  std::printf("   pass %d: symbol box %.0f,%.0f %.0fx%.0f, %zu located\n", flags, minX, minY, maxX - minX,
+              maxY - minY, pass.located.size());
+  CvSeq* contour = pass.contours;
+  for (CvSeq* polygon = pass.polygons; contour != nullptr && polygon != nullptr;
+       contour = contour->h_next, polygon = polygon->h_next) {
+    const CvRect b = cvBoundingRect(contour, 0);
+    if (b.x > maxX || b.y > maxY || b.x + b.width < minX || b.y + b.height < minY) continue;
+    const CvBox2D box = cvMinAreaRect2(contour, nullptr);
+    const double area = std::fabs(cvContourArea(contour, CV_WHOLE_SEQ, 0));
+    std::printf("     %s pts %4d v5 %3d box %3d,%3d %3dx%3d rect %.0fx%.0f area %.0f\n",
+                CV_IS_SEQ_HOLE(contour) ? "hole " : "outer", contour->total, polygon->total, b.x, b.y, b.width,
+                b.height, box.size.width, box.size.height, area);
+  }
+}
+
+int runSet(const char* title, const std::vector<smallsoft::SoftFrame>& frames, bool detail) {
+  int reads = 0, wrong = 0;
+  double totalMs = 0.0;
+  for (const smallsoft::SoftFrame& frame : frames) {
+    const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(frame.symbol, frame.options);
+    if (rendered.grey.empty()) {
+      std::printf("  %s: render failed\n", frame.name.c_str());
+      continue;
+    }
+    cv::Mat copy = rendered.grey.clone();
+    IplImage ipl = cvIplImage(copy);
+    std::vector<DecodedSymbol> symbols;
+    ScanStep step = SCAN_NOTHING_READ;
+    const auto start = std::chrono::steady_clock::now();
+    scanImageMessages(&ipl, &symbols, &step);
+    totalMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    bool right = false;
+    for (const DecodedSymbol& symbol : symbols) {
+      const std::string text(symbol.message.begin(), symbol.message.end());
+      if (text == frame.text) {
+        right = true;
+      } else {
+        ++wrong;
+        std::printf("  WRONG %s: '%s'\n", frame.name.c_str(), text.c_str());
+      }
+    }
+    reads += right ? 1 : 0;
+    std::printf("  %-60s %s (%d)\n", frame.name.c_str(), right ? "read" : "MISS", static_cast<int>(step));
+    if (detail && !right) {
+      outlines(rendered.grey, rendered.corners, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags);
+      outlines(rendered.grey, rendered.corners, SCAN_ADAPTIVE_PASS.threshold, SCAN_ADAPTIVE_PASS.flags);
+    }
+  }
+  std::printf("%s: %d of %zu read, %d wrong, %.1f ms a frame\n", title, reads, frames.size(), wrong,
+              totalMs / frames.size());
+  return reads;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool detail = false;
+  for (int i = 1; i < argc; ++i) detail = detail || std::strcmp(argv[i], "--detail") == 0;
+  runSet("8 rows at 2 px, tilt 20", smallsoft::eightRowFrames(2.0, 0.0, 20.0, 1000), detail);
+  runSet("8 rows at 2-2.5 px, tilt 20", smallsoft::eightRowFrames(2.0, 0.5, 20.0, 2000), detail);
+  runSet("40x40 at 2.5 px, blur 1", smallsoft::blurredSquareFrames(40, 2.5, 0.0, 1.0, 3000), detail);
+  runSet("40x40 at 2.3-2.75 px, blur 1", smallsoft::blurredSquareFrames(40, 2.3, 0.45, 1.0, 4000), detail);
+  return 0;
+}
