@@ -37,6 +37,8 @@ constexpr int ENLARGE_THIN_ROWS = 8;
 constexpr double ENLARGE_TARGET_MODULE = 5.0;  // pixels
 constexpr double ENLARGE_MIN_SCALE = 2.0;
 constexpr double ENLARGE_MAX_SCALE = 3.0;
+constexpr double ENLARGE_OTHER_SCALES[] = {2.0, 2.5, 3.0};
+constexpr double ENLARGE_SCALE_STEP = 0.5;
 // Light around the outline: the quiet zone and the reach of the threshold's block.
 constexpr double ENLARGE_MARGIN = 6.0;          // pixels
 constexpr double ENLARGE_MARGIN_SHARE = 0.08;   // of the region's longer side
@@ -202,10 +204,11 @@ CvPoint toFrame(CvPoint enlarged, const EnlargedRegion& region) {
   return cvPoint(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
 }
 
-// Reads one region: the grey picture enlarged, thresholded as the global pass does and, when that reads
-// nothing, as the adaptive pass does, each through the second look's steps.
-bool readRegion(const IplImage* grey, const EnlargedRegion& region, std::vector<DecodedSymbol>* symbols,
-                std::size_t maxSymbols) {
+// Reads one region at one scale: the grey picture enlarged, thresholded as the global pass does and, when
+// that reads nothing, as the adaptive pass does, each through the second look's steps.
+bool readRegionAt(const IplImage* grey, EnlargedRegion region, double scale, std::vector<DecodedSymbol>* symbols,
+                  std::size_t maxSymbols) {
+  region.scale = scale;
   CvMat source;
   cvGetSubRect(grey, &source, region.area);
   const int width = static_cast<int>(std::lround(region.area.width * region.scale));
@@ -231,6 +234,18 @@ bool readRegion(const IplImage* grey, const EnlargedRegion& region, std::vector<
       any = true;
     }
     if (any) return true;
+  }
+  return false;
+}
+
+// A region at its own scale first, then at the others: at 2 to 3 pixels a module, where each module
+// edge falls on the enlarged grid decides between a read and a miss, and another scale moves them all.
+bool readRegion(const IplImage* grey, const EnlargedRegion& region, std::vector<DecodedSymbol>* symbols,
+                std::size_t maxSymbols) {
+  if (readRegionAt(grey, region, region.scale, symbols, maxSymbols)) return true;
+  for (const double scale : ENLARGE_OTHER_SCALES) {
+    if (std::fabs(scale - region.scale) < ENLARGE_SCALE_STEP / 2) continue;
+    if (readRegionAt(grey, region, scale, symbols, maxSymbols)) return true;
   }
   return false;
 }

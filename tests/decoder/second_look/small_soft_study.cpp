@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 
 #include "decoder/decoder.h"
 #include "decoder/decoder_internal.h"
+#include "decoder/second_look/enlarged_grey.h"
+#include <opencv2/imgproc.hpp>
 #include "tests/decoder/second_look/small_soft_sets.h"
 
 namespace {
@@ -71,8 +74,37 @@ int runSet(const char* title, const std::vector<smallsoft::SoftFrame>& frames, b
     reads += right ? 1 : 0;
     std::printf("  %-60s %s (%d)\n", frame.name.c_str(), right ? "read" : "MISS", static_cast<int>(step));
     if (detail && !right) {
-      outlines(rendered.grey, rendered.corners, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags);
-      outlines(rendered.grey, rendered.corners, SCAN_ADAPTIVE_PASS.threshold, SCAN_ADAPTIVE_PASS.flags);
+      PassLeftovers passes[2];
+      for (int p = 0; p < 2; ++p) {
+        cv::Mat c2 = rendered.grey.clone();
+        IplImage i2 = cvIplImage(c2);
+        const ScanPass pass = p == 0 ? SCAN_GLOBAL_PASS : SCAN_ADAPTIVE_PASS;
+        runDecoder(&i2, pass.threshold, pass.flags, nullptr, nullptr, nullptr, nullptr, &passes[p]);
+      }
+      for (const EnlargedRegion& r : findSmallModuleRegions(passes, 2, 640, 480, {})) {
+        std::printf("   region %d,%d %dx%d scale %.2f\n", r.area.x, r.area.y, r.area.width, r.area.height, r.scale);
+      }
+      const cv::Point2d pts[4] = {rendered.corners.finderVertex, rendered.corners.verticalLegEnd,
+                                  rendered.corners.timingCorner, rendered.corners.horizontalLegEnd};
+      cv::Rect box = cv::boundingRect(std::vector<cv::Point2f>(pts, pts + 4));
+      box.x -= 8; box.y -= 8; box.width += 16; box.height += 16;
+      box &= cv::Rect(0, 0, 640, 480);
+      for (double scale : {2.0, 2.5, 3.0}) {
+        for (int interp : {cv::INTER_LINEAR, cv::INTER_CUBIC}) {
+          cv::Mat big;
+          cv::resize(rendered.grey(box), big, cv::Size(), scale, scale, interp);
+          IplImage ib = cvIplImage(big);
+          std::vector<DecodedSymbol> got;
+          ScanStep st = SCAN_NOTHING_READ;
+          scanImageMessages(&ib, &got, &st);
+          std::printf("   oracle x%.1f %s: %s (%d)\n", scale, interp == cv::INTER_LINEAR ? "linear" : "cubic",
+                      !got.empty() && std::string(got[0].message.begin(), got[0].message.end()) == frame.text ? "read" : "miss", int(st));
+        }
+      }
+      if (std::getenv("OUTLINES")) {
+        outlines(rendered.grey, rendered.corners, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags);
+        outlines(rendered.grey, rendered.corners, SCAN_ADAPTIVE_PASS.threshold, SCAN_ADAPTIVE_PASS.flags);
+      }
     }
   }
   std::printf("%s: %d of %zu read, %d wrong, %.1f ms a frame\n", title, reads, frames.size(), wrong,
