@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include <opencv2/imgproc/imgproc_c.h>
 
@@ -32,6 +33,22 @@ constexpr double ENLARGE_THIN_MIN_SHORT_SIDE = 11.0;  // pixels
 constexpr double ENLARGE_THIN_MAX_SHORT_SIDE = 24.0;
 constexpr double ENLARGE_THIN_MIN_ELONGATION = 1.8;  // long side over short side; 8 x 18 is 2.25
 constexpr int ENLARGE_THIN_ROWS = 8;
+
+// The inside of a symbol of small modules is a dense pattern, about half dark, even where the frame's
+// threshold joined modules; the inside of an L or a bar of clutter is plain.
+constexpr double ENLARGE_INSIDE_FROM = 0.15;           // of each side: clear of the finder and timing edges
+constexpr double ENLARGE_INSIDE_TO = 0.85;
+constexpr int ENLARGE_INSIDE_LINES = 7;
+constexpr double ENLARGE_MIN_CHANGES_PER_PIXEL = 0.08;  // random modules of 3 pixels change every 6 pixels
+constexpr double ENLARGE_MIN_INSIDE_DARK = 0.25;
+constexpr double ENLARGE_MIN_CONTRAST = 40.0;           // grey levels between ink and paper
+constexpr double ENLARGE_MIN_TIMING_CHANGES = 0.3;      // of one a module, along a timing edge
+constexpr double ENLARGE_MAX_INSIDE_DARK = 0.8;
+// A thin outline's sides, sampled just inside: two adjacent ones solid (the finder L), the others dotted.
+constexpr int ENLARGE_SIDE_SAMPLES = 64;
+constexpr double ENLARGE_SOLID_SHARE = 0.7;     // at 2 pixels a module the threshold notches the bars
+constexpr double ENLARGE_TIMING_MIN_SHARE = 0.2;
+constexpr double ENLARGE_TIMING_MAX_SHARE = 0.8;
 
 // The enlargement: modules of about 5 pixels, where the passes read sharp symbols well.
 constexpr double ENLARGE_TARGET_MODULE = 5.0;  // pixels
@@ -82,6 +99,169 @@ double thinnestBar(const IplImage* binary, CvPoint2D32f vertex, CvPoint2D32f far
   return thinnest;
 }
 
+CvPoint2D32f quadPoint(const CvPoint2D32f quad[4], double u, double v) {
+  // quad[0] -> quad[1] is u, quad[0] -> quad[3] is v; bilinear across the four corners.
+  const double x = (1 - u) * (1 - v) * quad[0].x + u * (1 - v) * quad[1].x + u * v * quad[2].x + (1 - u) * v * quad[3].x;
+  const double y = (1 - u) * (1 - v) * quad[0].y + u * (1 - v) * quad[1].y + u * v * quad[2].y + (1 - u) * v * quad[3].y;
+  return cvPoint2D32f(x, y);
+}
+
+double greyAt(const IplImage* grey, double x, double y) {
+  const int px = std::min(grey->width - 1, std::max(0, static_cast<int>(std::floor(x + 0.5))));
+  const int py = std::min(grey->height - 1, std::max(0, static_cast<int>(std::floor(y + 0.5))));
+  return static_cast<std::uint8_t>(grey->imageData[py * grey->widthStep + px]);
+}
+
+// Ink and paper of a region, and the band between them that a change of colour must cross: noise on flat
+// paper, which the adaptive threshold turns into a dense pattern of its own, never crosses it.
+struct InkLevels {
+  double dark = 0.0;
+  double light = 0.0;
+};
+
+// Counts the changes of colour along grey samples that cross the middle third between ink and paper;
+// *darkCount (optional) receives how many samples lie below the middle.
+template <typename Sample>
+int colourChanges(int samples, Sample sample, InkLevels levels, int* darkCount = nullptr) {
+  const double low = levels.dark + (levels.light - levels.dark) / 3, high = levels.light - (levels.light - levels.dark) / 3;
+  const double middle = 0.5 * (levels.dark + levels.light);
+  int changes = 0, dark = 0, state = 0;  // -1 dark, 1 light, 0 not yet known
+  for (int i = 0; i < samples; ++i) {
+    const double value = sample(i);
+    dark += value < middle ? 1 : 0;
+    const int now = value <= low ? -1 : (value >= high ? 1 : 0);
+    if (now != 0 && state != 0 && now != state) ++changes;
+    if (now != 0) state = now;
+  }
+  if (darkCount != nullptr) *darkCount = dark;
+  return changes;
+}
+
+// Whether the inside of the quadrilateral (corners in order around it) shows the dense, half dark pattern
+// of modules in the grey picture: lines along quad[0] -> quad[1], a pixel a sample. *levels receives its
+// ink and paper.
+bool denseInside(const IplImage* grey, const CvPoint2D32f quad[4], InkLevels* levels) {
+  const double length = 0.5 * (pointDistance(quad[0], quad[1]) + pointDistance(quad[3], quad[2]));
+  const int samples = std::max(8, static_cast<int>((ENLARGE_INSIDE_TO - ENLARGE_INSIDE_FROM) * length));
+  std::vector<double> values;
+  values.reserve(static_cast<std::size_t>(samples) * ENLARGE_INSIDE_LINES);
+  for (int line = 0; line < ENLARGE_INSIDE_LINES; ++line) {
+    const double v =
+        ENLARGE_INSIDE_FROM + (ENLARGE_INSIDE_TO - ENLARGE_INSIDE_FROM) * (line + 0.5) / ENLARGE_INSIDE_LINES;
+    for (int i = 0; i < samples; ++i) {
+      const double u = ENLARGE_INSIDE_FROM + (ENLARGE_INSIDE_TO - ENLARGE_INSIDE_FROM) * i / (samples - 1);
+      const CvPoint2D32f p = quadPoint(quad, u, v);
+      values.push_back(greyAt(grey, p.x, p.y));
+    }
+  }
+  std::vector<double> sorted = values;
+  const std::size_t lowAt = sorted.size() / 10, highAt = sorted.size() - 1 - sorted.size() / 10;
+  std::nth_element(sorted.begin(), sorted.begin() + lowAt, sorted.end());
+  levels->dark = sorted[lowAt];
+  std::nth_element(sorted.begin(), sorted.begin() + highAt, sorted.end());
+  levels->light = sorted[highAt];
+  if (levels->light - levels->dark < ENLARGE_MIN_CONTRAST) return false;
+  int changes = 0, dark = 0;
+  for (int line = 0; line < ENLARGE_INSIDE_LINES; ++line) {
+    int lineDark = 0;
+    changes += colourChanges(
+        samples, [&values, line, samples](int i) { return values[static_cast<std::size_t>(line) * samples + i]; },
+        *levels, &lineDark);
+    dark += lineDark;
+  }
+  const double darkShare = static_cast<double>(dark) / values.size();
+  const double pixels = ENLARGE_INSIDE_LINES * (ENLARGE_INSIDE_TO - ENLARGE_INSIDE_FROM) * length;
+  return darkShare >= ENLARGE_MIN_INSIDE_DARK && darkShare <= ENLARGE_MAX_INSIDE_DARK &&
+         changes >= ENLARGE_MIN_CHANGES_PER_PIXEL * pixels;
+}
+
+// Whether the side from -> to alternates about as often as a timing edge of modules of `module` pixels
+// does, half a module inside (towards centre), in the grey picture.
+bool alternatesLikeTiming(const IplImage* grey, CvPoint2D32f from, CvPoint2D32f to, CvPoint2D32f centre,
+                          double module, InkLevels levels) {
+  const double length = pointDistance(from, to);
+  if (length < 1.0 || module <= 0.0) return false;
+  double nx = -(to.y - from.y) / length, ny = (to.x - from.x) / length;
+  const double midX = 0.5 * (from.x + to.x), midY = 0.5 * (from.y + to.y);
+  if (nx * (centre.x - midX) + ny * (centre.y - midY) < 0.0) {
+    nx = -nx;
+    ny = -ny;
+  }
+  const double inset = 0.5 * module;
+  const int samples = std::max(8, static_cast<int>(2.0 * length));  // half a pixel a sample
+  const int changes = colourChanges(
+      samples,
+      [&](int i) {
+        const double share = (i + 0.5) / samples;
+        return greyAt(grey, from.x + share * (to.x - from.x) + inset * nx, from.y + share * (to.y - from.y) + inset * ny);
+      },
+      levels);
+  return changes >= ENLARGE_MIN_TIMING_CHANGES * length / module;
+}
+
+// Dark share just inside the side from -> to of the quadrilateral around centre.
+double darkShareInside(const IplImage* binary, CvPoint2D32f from, CvPoint2D32f to, CvPoint2D32f centre,
+                       double inset) {
+  const double length = pointDistance(from, to);
+  if (length < 1.0) return 0.0;
+  double nx = -(to.y - from.y) / length, ny = (to.x - from.x) / length;
+  const double midX = 0.5 * (from.x + to.x), midY = 0.5 * (from.y + to.y);
+  if (nx * (centre.x - midX) + ny * (centre.y - midY) < 0.0) {
+    nx = -nx;
+    ny = -ny;
+  }
+  int dark = 0;
+  for (int i = 0; i < ENLARGE_SIDE_SAMPLES; ++i) {
+    const double share = 0.05 + 0.9 * (i + 0.5) / ENLARGE_SIDE_SAMPLES;  // clear of the corners
+    dark += isDark(binary, from.x + share * (to.x - from.x) + inset * nx, from.y + share * (to.y - from.y) + inset * ny)
+                ? 1
+                : 0;
+  }
+  return static_cast<double>(dark) / ENLARGE_SIDE_SAMPLES;
+}
+
+// When two adjacent sides are solid and the other two dotted, as a finder L and two timing edges: the first
+// timing side (side s runs from corner s to corner s + 1); else -1.
+int finderTimingSide(const IplImage* binary, const CvPoint2D32f corners[4], double inset) {
+  CvPoint2D32f centre = cvPoint2D32f(0.0, 0.0);
+  for (int c = 0; c < 4; ++c) {
+    centre.x += 0.25f * corners[c].x;
+    centre.y += 0.25f * corners[c].y;
+  }
+  bool solid[4], timing[4];
+  for (int s = 0; s < 4; ++s) {
+    const double share = darkShareInside(binary, corners[s], corners[(s + 1) % 4], centre, inset);
+    solid[s] = share >= ENLARGE_SOLID_SHARE;
+    timing[s] = share >= ENLARGE_TIMING_MIN_SHARE && share <= ENLARGE_TIMING_MAX_SHARE;
+  }
+  for (int v = 0; v < 4; ++v) {
+    if (solid[(v + 3) % 4] && solid[v] && timing[(v + 1) % 4] && timing[(v + 2) % 4]) return (v + 1) % 4;
+  }
+  return -1;
+}
+
+// Under tilt the outline is a quadrilateral, not a rectangle: each corner of the enclosing rectangle
+// moves to the outline's point nearest it.
+void snapToOutline(CvSeq* contour, CvPoint2D32f corners[4]) {
+  CvPoint2D32f nearest[4];
+  double nearestDistance[4] = {1e30, 1e30, 1e30, 1e30};
+  CvSeqReader reader;
+  cvStartReadSeq(contour, &reader, 0);
+  for (int i = 0; i < contour->total; ++i) {
+    CvPoint point;
+    CV_READ_SEQ_ELEM(point, reader);
+    const CvPoint2D32f p = cvPoint2D32f(static_cast<float>(point.x), static_cast<float>(point.y));
+    for (int c = 0; c < 4; ++c) {
+      const double d = pointDistance(p, corners[c]);
+      if (d < nearestDistance[c]) {
+        nearestDistance[c] = d;
+        nearest[c] = p;
+      }
+    }
+  }
+  for (int c = 0; c < 4; ++c) corners[c] = nearest[c];
+}
+
 CvRect boundsOf(const CvPoint2D32f* points, int count) {
   float minX = points[0].x, maxX = points[0].x, minY = points[0].y, maxY = points[0].y;
   for (int i = 1; i < count; ++i) {
@@ -122,11 +302,15 @@ double scaleFor(double modulePixels) {
 
 // A located candidate whose finder bars are both thin: its box (the polygon's, which holds the whole
 // outline) and the module size its thinner bar gives.
-bool smallModuleCandidate(const IplImage* binary, const SymbolCandidate& candidate, CvRect* box, double* module) {
+bool smallModuleCandidate(const IplImage* grey, const IplImage* binary, const SymbolCandidate& candidate, CvRect* box,
+                          double* module) {
   const CvPoint2D32f* corners = candidate.corners;
   const double barA = thinnestBar(binary, corners[0], corners[1], corners[2]);
   const double barB = thinnestBar(binary, corners[0], corners[2], corners[1]);
   if (barA <= 0.0 || barB <= 0.0 || std::max(barA, barB) > ENLARGE_MAX_BAR) return false;
+  const CvPoint2D32f quad[4] = {corners[0], corners[1], corners[3], corners[2]};
+  InkLevels levels;
+  if (!denseInside(grey, quad, &levels)) return false;
   *module = std::min(barA, barB);
   *box = candidate.polygon != nullptr ? cvBoundingRect(const_cast<CvSeq*>(candidate.polygon), 0)
                                       : boundsOf(corners, 4);
@@ -135,7 +319,7 @@ bool smallModuleCandidate(const IplImage* binary, const SymbolCandidate& candida
 
 // An outer outline as long and thin as 8 rows of 1.5 to 3 pixels. (Its area says nothing: off the axes
 // the outline of ragged timing edges folds over itself.)
-bool thinSmallOutline(CvSeq* contour, CvSeq* polygon, CvRect* box, double* module) {
+bool thinSmallOutline(const IplImage* grey, const IplImage* binary, CvSeq* contour, CvSeq* polygon, CvRect* box, double* module) {
   if (CV_IS_SEQ_HOLE(contour) || contour->total < ENLARGE_THIN_MIN_CONTOUR_POINTS || polygon->total < 4) return false;
   const CvBox2D rough = cvMinAreaRect2(polygon, nullptr);
   const double shortSide = std::min(rough.size.width, rough.size.height);
@@ -152,6 +336,25 @@ bool thinSmallOutline(CvSeq* contour, CvSeq* polygon, CvRect* box, double* modul
     return false;
   }
   *module = exactShort / ENLARGE_THIN_ROWS;
+  CvPoint2D32f corners[4];
+  cvBoxPoints(exact, corners);
+  snapToOutline(contour, corners);
+  const int timingSide = finderTimingSide(binary, corners, std::max(0.75, 0.5 * *module));
+  if (timingSide < 0) return false;
+  // Along the long side, so the lines run through the data rows.
+  const int from = pointDistance(corners[0], corners[1]) >= pointDistance(corners[1], corners[2]) ? 0 : 1;
+  const CvPoint2D32f quad[4] = {corners[from], corners[from + 1], corners[from + 2], corners[(from + 3) % 4]};
+  InkLevels levels;
+  if (!denseInside(grey, quad, &levels)) return false;
+  // The long timing edge: of the two timing sides, the one along the outline's length.
+  const int side = pointDistance(corners[timingSide], corners[(timingSide + 1) % 4]) >=
+                           pointDistance(corners[(timingSide + 1) % 4], corners[(timingSide + 2) % 4])
+                       ? timingSide
+                       : (timingSide + 1) % 4;
+  if (!alternatesLikeTiming(grey, corners[side], corners[(side + 1) % 4], quadPoint(quad, 0.5, 0.5), *module,
+                            levels)) {
+    return false;
+  }
   *box = cvBoundingRect(contour, 0);
   return true;
 }
@@ -252,8 +455,9 @@ bool readRegion(const IplImage* grey, const EnlargedRegion& region, std::vector<
 
 }  // namespace
 
-std::vector<EnlargedRegion> findSmallModuleRegions(const PassLeftovers* passes, int passCount, int width,
-                                                   int height, const std::vector<DecodedSymbol>& symbols) {
+std::vector<EnlargedRegion> findSmallModuleRegions(const IplImage* grey, const PassLeftovers* passes, int passCount,
+                                                   const std::vector<DecodedSymbol>& symbols) {
+  const int width = grey->width, height = grey->height;
   std::vector<EnlargedRegion> regions;
   for (int p = 0; p < passCount; ++p) {
     const PassLeftovers& pass = passes[p];
@@ -261,7 +465,7 @@ std::vector<EnlargedRegion> findSmallModuleRegions(const PassLeftovers* passes, 
     for (const SymbolCandidate& candidate : pass.located) {
       CvRect box;
       double module = 0.0;
-      if (!smallModuleCandidate(pass.binary, candidate, &box, &module)) continue;
+      if (!smallModuleCandidate(grey, pass.binary, candidate, &box, &module)) continue;
       if (liesInRead(centreOf(box), symbols)) continue;
       addRegion(box, scaleFor(module), width, height, &regions);
     }
@@ -270,7 +474,7 @@ std::vector<EnlargedRegion> findSmallModuleRegions(const PassLeftovers* passes, 
          contour = contour->h_next, polygon = polygon->h_next) {
       CvRect box;
       double module = 0.0;
-      if (!thinSmallOutline(contour, polygon, &box, &module)) continue;
+      if (!thinSmallOutline(grey, pass.binary, contour, polygon, &box, &module)) continue;
       if (liesInRead(centreOf(box), symbols)) continue;
       addRegion(box, scaleFor(module), width, height, &regions);
     }
@@ -282,7 +486,7 @@ std::vector<EnlargedRegion> findSmallModuleRegions(const PassLeftovers* passes, 
 ScanStep readFromEnlargedGrey(const IplImage* grey, const PassLeftovers* passes, int passCount,
                               std::vector<DecodedSymbol>* symbols, std::size_t maxSymbols) {
   bool any = false;
-  for (const EnlargedRegion& region : findSmallModuleRegions(passes, passCount, grey->width, grey->height, *symbols)) {
+  for (const EnlargedRegion& region : findSmallModuleRegions(grey, passes, passCount, *symbols)) {
     if (symbols->size() >= maxSymbols) break;
     if (liesInRead(centreOf(region.area), *symbols)) continue;
     any = readRegion(grey, region, symbols, maxSymbols) || any;

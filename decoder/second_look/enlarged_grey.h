@@ -23,8 +23,8 @@ struct EnlargedRegion {
 // and no step read whose finder bars are a few pixels thick, and outer outlines a few pixels thicker than 8
 // modules of 2 pixels and several times as long (thin symbols below the floor of the thin-symbol step).
 // Regions whose centre lies in a symbol of `symbols` are left out; overlapping ones are joined.
-std::vector<EnlargedRegion> findSmallModuleRegions(const PassLeftovers* passes, int passCount, int width,
-                                                   int height, const std::vector<DecodedSymbol>& symbols);
+std::vector<EnlargedRegion> findSmallModuleRegions(const IplImage* grey, const PassLeftovers* passes, int passCount,
+                                                   const std::vector<DecodedSymbol>& symbols);
 
 // Reads each region of findSmallModuleRegions from the grey picture enlarged by cubic interpolation,
 // thresholded as the passes threshold, through the second look's steps (every read under their guards).

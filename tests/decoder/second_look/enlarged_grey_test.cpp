@@ -102,7 +102,9 @@ std::vector<EnlargedRegion> regionsOf(const cv::Mat& grey) {
                          &passes[p]),
               0);
   }
-  return findSmallModuleRegions(passes, 2, grey.cols, grey.rows, {});
+  cv::Mat copy = grey.clone();
+  IplImage ipl0 = cvIplImage(copy);
+  return findSmallModuleRegions(&ipl0, passes, 2, {});
 }
 
 bool inside(const CvRect& area, cv::Point2d p) {

@@ -1,5 +1,6 @@
 // Study, run by hand: the small, soft symbol sets through the whole read, frame by frame, with the outlines
 // the two passes left on each symbol.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -15,7 +16,9 @@
 #include "decoder/decoder_internal.h"
 #include "decoder/second_look/enlarged_grey.h"
 #include <opencv2/imgproc.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include "tests/decoder/second_look/small_soft_sets.h"
+#include "bench/frame_set.h"
 
 namespace {
 
@@ -81,7 +84,9 @@ int runSet(const char* title, const std::vector<smallsoft::SoftFrame>& frames, b
         const ScanPass pass = p == 0 ? SCAN_GLOBAL_PASS : SCAN_ADAPTIVE_PASS;
         runDecoder(&i2, pass.threshold, pass.flags, nullptr, nullptr, nullptr, nullptr, &passes[p]);
       }
-      for (const EnlargedRegion& r : findSmallModuleRegions(passes, 2, 640, 480, {})) {
+      cv::Mat c0 = rendered.grey.clone();
+      IplImage ipl0 = cvIplImage(c0);
+      for (const EnlargedRegion& r : findSmallModuleRegions(&ipl0, passes, 2, {})) {
         std::printf("   region %d,%d %dx%d scale %.2f\n", r.area.x, r.area.y, r.area.width, r.area.height, r.scale);
       }
       const cv::Point2d pts[4] = {rendered.corners.finderVertex, rendered.corners.verticalLegEnd,
@@ -114,9 +119,57 @@ int runSet(const char* title, const std::vector<smallsoft::SoftFrame>& frames, b
 
 }  // namespace
 
+// Frames without a symbol: how many regions the passes' leftovers mark, and what reading them costs.
+void census(const std::vector<cv::Mat>& frames, const char* title) {
+  int marked = 0, regions = 0;
+  std::vector<double> millis;
+  for (const cv::Mat& grey : frames) {
+    PassLeftovers passes[2];
+    for (int p = 0; p < 2; ++p) {
+      cv::Mat c2 = grey.clone();
+      IplImage i2 = cvIplImage(c2);
+      const ScanPass pass = p == 0 ? SCAN_GLOBAL_PASS : SCAN_ADAPTIVE_PASS;
+      runDecoder(&i2, pass.threshold, pass.flags, nullptr, nullptr, nullptr, nullptr, &passes[p]);
+    }
+    cv::Mat c0 = grey.clone();
+    IplImage ipl0 = cvIplImage(c0);
+    const auto found = findSmallModuleRegions(&ipl0, passes, 2, {});
+    marked += found.empty() ? 0 : 1;
+    regions += static_cast<int>(found.size());
+    if (std::getenv("REGIONS")) {
+      for (const auto& r : found) {
+        std::printf("   %d,%d %dx%d scale %.2f\n", r.area.x, r.area.y, r.area.width, r.area.height, r.scale);
+        static int n = 0;
+        cv::Mat big;
+        cv::resize(grey(cv::Rect(r.area.x, r.area.y, r.area.width, r.area.height)), big, cv::Size(), 3, 3, cv::INTER_NEAREST);
+        cv::imwrite("/tmp/ssm_region" + std::to_string(n++) + ".png", big);
+      }
+    }
+    cv::Mat copy = grey.clone();
+    IplImage ipl = cvIplImage(copy);
+    std::vector<DecodedSymbol> symbols;
+    const auto start = std::chrono::steady_clock::now();
+    readFromEnlargedGrey(&ipl, passes, 2, &symbols, DECODE_MAX_RESULTS);
+    millis.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::sort(millis.begin(), millis.end());
+  std::printf("%s: %d of %zu frames marked, %d regions, step median %.3f ms, p95 %.3f ms\n", title, marked,
+              frames.size(), regions, millis[millis.size() / 2], millis[millis.size() * 95 / 100]);
+}
+
 int main(int argc, char** argv) {
-  bool detail = false;
+  bool detail = false, empty = false;
   for (int i = 1; i < argc; ++i) detail = detail || std::strcmp(argv[i], "--detail") == 0;
+  for (int i = 1; i < argc; ++i) empty = empty || std::strcmp(argv[i], "--empty") == 0;
+  if (empty) {
+    std::vector<cv::Mat> frames;
+    for (const auto& recipe : benchframes::makeRecipes(4)) {
+      if (recipe.set != std::string(benchframes::SET_EMPTY)) continue;
+      frames.push_back(benchframes::renderFrame(recipe, benchframes::FRAME_SIZES[0]).grey);
+    }
+    census(frames, "empty");
+    return 0;
+  }
   runSet("8 rows at 2 px, tilt 20", smallsoft::eightRowFrames(2.0, 0.0, 20.0, 1000), detail);
   runSet("8 rows at 2-2.5 px, tilt 20", smallsoft::eightRowFrames(2.0, 0.5, 20.0, 2000), detail);
   runSet("40x40 at 2.5 px, blur 1", smallsoft::blurredSquareFrames(40, 2.5, 0.0, 1.0, 3000), detail);
