@@ -27,7 +27,7 @@ constexpr double ENLARGE_BAR_SAMPLES[] = {0.25, 0.4, 0.55, 0.7};  // along a leg
 constexpr double ENLARGE_BAR_WALK_STEP = 0.5;                     // pixels
 constexpr double ENLARGE_BAR_START = -2.0;                        // start just outside the outline
 
-// Thin outlines below the thin-symbol step's floor: 8 rows at 1.5 to 3 pixels, tilted or turned.
+// Thin outlines below the thin-symbol step's floor: 8 rows at 1.4 to 3 pixels, tilted or turned.
 constexpr int ENLARGE_THIN_MIN_CONTOUR_POINTS = 40;
 constexpr double ENLARGE_THIN_MIN_SHORT_SIDE = 11.0;  // pixels
 constexpr double ENLARGE_THIN_MAX_SHORT_SIDE = 24.0;
@@ -41,9 +41,9 @@ constexpr double ENLARGE_INSIDE_TO = 0.85;
 constexpr int ENLARGE_INSIDE_LINES = 7;
 constexpr double ENLARGE_MIN_CHANGES_PER_PIXEL = 0.08;  // random modules of 3 pixels change every 6 pixels
 constexpr double ENLARGE_MIN_INSIDE_DARK = 0.25;
-constexpr double ENLARGE_MIN_CONTRAST = 40.0;           // grey levels between ink and paper
-constexpr double ENLARGE_MIN_TIMING_CHANGES = 0.3;      // of one a module, along a timing edge
 constexpr double ENLARGE_MAX_INSIDE_DARK = 0.8;
+constexpr double ENLARGE_MIN_CONTRAST = 40.0;           // grey levels between ink and paper
+constexpr double ENLARGE_MIN_TIMING_CHANGES = 0.3;      // of one a module, along a thin outline's timing edge
 // A thin outline's sides, sampled just inside: two adjacent ones solid (the finder L), the others dotted.
 constexpr int ENLARGE_SIDE_SAMPLES = 64;
 constexpr double ENLARGE_SOLID_SHARE = 0.7;     // at 2 pixels a module the threshold notches the bars
