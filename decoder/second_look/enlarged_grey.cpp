@@ -60,6 +60,11 @@ constexpr double ENLARGE_SCALE_STEP = 0.5;
 constexpr double ENLARGE_MARGIN = 6.0;          // pixels
 constexpr double ENLARGE_MARGIN_SHARE = 0.08;   // of the region's longer side
 constexpr int ENLARGE_MAX_REGIONS = 6;
+// A larger candidate holds modules the passes see well, or is a decoy of a large size, and costs like a
+// frame. (A thin outline's width is bounded by its own test.)
+constexpr int ENLARGE_MAX_CANDIDATE_SIDE = 260;    // pixels of the frame, margin included
+constexpr double ENLARGE_MAX_PIXELS = 400000.0;    // of one enlarged image; larger scales are skipped
+constexpr double ENLARGE_MIN_JOIN_SHARE = 0.5;     // of the smaller region's area: the same symbol
 constexpr int ENLARGE_ADAPTIVE_BLOCK = 15;      // pixels of the enlarged image, as the adaptive pass
 
 bool isDark(const IplImage* binary, double x, double y) {
@@ -279,8 +284,14 @@ CvRect unionOf(CvRect a, CvRect b) {
   return cvRect(x, y, std::max(a.x + a.width, b.x + b.width) - x, std::max(a.y + a.height, b.y + b.height) - y);
 }
 
-bool overlaps(CvRect a, CvRect b) {
-  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+// Whether two regions share most of the smaller one: the same symbol seen by both passes, not two
+// neighbours, which joined would make one large region.
+bool sameRegion(CvRect a, CvRect b) {
+  const int width = std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x);
+  const int height = std::min(a.y + a.height, b.y + b.height) - std::max(a.y, b.y);
+  if (width <= 0 || height <= 0) return false;
+  const double smaller = std::min(static_cast<double>(a.width) * a.height, static_cast<double>(b.width) * b.height);
+  return static_cast<double>(width) * height >= ENLARGE_MIN_JOIN_SHARE * smaller;
 }
 
 // The outline's box widened by the margin on every side and clipped to the frame.
@@ -359,14 +370,16 @@ bool thinSmallOutline(const IplImage* grey, const IplImage* binary, CvSeq* conto
   return true;
 }
 
-// Adds a region, joined with any it overlaps (the same symbol often shows in both passes).
-void addRegion(CvRect box, double scale, int width, int height, std::vector<EnlargedRegion>* regions) {
+// Adds a region no wider or higher than maxSide, joined with any that shares most of it (the same symbol
+// often shows in both passes).
+void addRegion(CvRect box, double scale, int maxSide, int width, int height, std::vector<EnlargedRegion>* regions) {
   EnlargedRegion region;
   region.area = withMargin(box, width, height);
   region.scale = scale;
   if (region.area.width <= 0 || region.area.height <= 0) return;
+  if (region.area.width > maxSide || region.area.height > maxSide) return;
   for (auto it = regions->begin(); it != regions->end();) {
-    if (!overlaps(it->area, region.area)) {
+    if (!sameRegion(it->area, region.area)) {
       ++it;
       continue;
     }
@@ -445,9 +458,11 @@ bool readRegionAt(const IplImage* grey, EnlargedRegion region, double scale, std
 // edge falls on the enlarged grid decides between a read and a miss, and another scale moves them all.
 bool readRegion(const IplImage* grey, const EnlargedRegion& region, std::vector<DecodedSymbol>* symbols,
                 std::size_t maxSymbols) {
-  if (readRegionAt(grey, region, region.scale, symbols, maxSymbols)) return true;
+  const double pixels = static_cast<double>(region.area.width) * region.area.height;
+  const double ownScale = std::min(region.scale, std::max(ENLARGE_MIN_SCALE, std::sqrt(ENLARGE_MAX_PIXELS / pixels)));
+  if (readRegionAt(grey, region, ownScale, symbols, maxSymbols)) return true;
   for (const double scale : ENLARGE_OTHER_SCALES) {
-    if (std::fabs(scale - region.scale) < ENLARGE_SCALE_STEP / 2) continue;
+    if (std::fabs(scale - ownScale) < ENLARGE_SCALE_STEP / 2 || scale * scale * pixels > ENLARGE_MAX_PIXELS) continue;
     if (readRegionAt(grey, region, scale, symbols, maxSymbols)) return true;
   }
   return false;
@@ -467,7 +482,7 @@ std::vector<EnlargedRegion> findSmallModuleRegions(const IplImage* grey, const P
       double module = 0.0;
       if (!smallModuleCandidate(grey, pass.binary, candidate, &box, &module)) continue;
       if (liesInRead(centreOf(box), symbols)) continue;
-      addRegion(box, scaleFor(module), width, height, &regions);
+      addRegion(box, scaleFor(module), ENLARGE_MAX_CANDIDATE_SIDE, width, height, &regions);
     }
     CvSeq* contour = pass.contours;
     for (CvSeq* polygon = pass.polygons; contour != nullptr && polygon != nullptr;
@@ -476,7 +491,7 @@ std::vector<EnlargedRegion> findSmallModuleRegions(const IplImage* grey, const P
       double module = 0.0;
       if (!thinSmallOutline(grey, pass.binary, contour, polygon, &box, &module)) continue;
       if (liesInRead(centreOf(box), symbols)) continue;
-      addRegion(box, scaleFor(module), width, height, &regions);
+      addRegion(box, scaleFor(module), std::max(width, height), width, height, &regions);
     }
   }
   if (regions.size() > static_cast<std::size_t>(ENLARGE_MAX_REGIONS)) regions.resize(ENLARGE_MAX_REGIONS);
