@@ -330,16 +330,21 @@ bool smallModuleCandidate(const IplImage* grey, const IplImage* binary, const Sy
 
 // An outer outline as long and thin as 8 rows of 1.5 to 3 pixels. (Its area says nothing: off the axes
 // the outline of ragged timing edges folds over itself.)
-bool thinSmallOutline(const IplImage* grey, const IplImage* binary, CvSeq* contour, CvSeq* polygon, CvRect* box, double* module) {
+// scratch holds the hull the enclosing rectangle is found from; without it each call would allocate a
+// storage block of its own, for every outline of the frame.
+bool thinSmallOutline(const IplImage* grey, const IplImage* binary, CvSeq* contour, CvSeq* polygon,
+                      CvMemStorage* scratch, CvRect* box, double* module) {
   if (CV_IS_SEQ_HOLE(contour) || contour->total < ENLARGE_THIN_MIN_CONTOUR_POINTS || polygon->total < 4) return false;
-  const CvBox2D rough = cvMinAreaRect2(polygon, nullptr);
+  cvClearMemStorage(scratch);
+  const CvBox2D rough = cvMinAreaRect2(polygon, scratch);
   const double shortSide = std::min(rough.size.width, rough.size.height);
   const double longSide = std::max(rough.size.width, rough.size.height);
   if (shortSide < ENLARGE_THIN_MIN_SHORT_SIDE - 2.0 || shortSide > ENLARGE_THIN_MAX_SHORT_SIDE + 2.0 ||
       longSide < ENLARGE_THIN_MIN_ELONGATION * shortSide) {
     return false;
   }
-  const CvBox2D exact = cvMinAreaRect2(contour, nullptr);
+  cvClearMemStorage(scratch);
+  const CvBox2D exact = cvMinAreaRect2(contour, scratch);
   const double exactShort = std::min(exact.size.width, exact.size.height);
   const double exactLong = std::max(exact.size.width, exact.size.height);
   if (exactShort < ENLARGE_THIN_MIN_SHORT_SIDE || exactShort > ENLARGE_THIN_MAX_SHORT_SIDE ||
@@ -473,6 +478,7 @@ bool readRegion(const IplImage* grey, const EnlargedRegion& region, std::vector<
 std::vector<EnlargedRegion> findSmallModuleRegions(const IplImage* grey, const PassLeftovers* passes, int passCount,
                                                    const std::vector<DecodedSymbol>& symbols) {
   const int width = grey->width, height = grey->height;
+  StorageHandle scratch(cvCreateMemStorage(0));
   std::vector<EnlargedRegion> regions;
   for (int p = 0; p < passCount; ++p) {
     const PassLeftovers& pass = passes[p];
@@ -489,7 +495,7 @@ std::vector<EnlargedRegion> findSmallModuleRegions(const IplImage* grey, const P
          contour = contour->h_next, polygon = polygon->h_next) {
       CvRect box;
       double module = 0.0;
-      if (!thinSmallOutline(grey, pass.binary, contour, polygon, &box, &module)) continue;
+      if (!thinSmallOutline(grey, pass.binary, contour, polygon, scratch.get(), &box, &module)) continue;
       if (liesInRead(centreOf(box), symbols)) continue;
       addRegion(box, scaleFor(module), std::max(width, height), width, height, &regions);
     }
