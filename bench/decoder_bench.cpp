@@ -216,8 +216,8 @@ void printStepTable(const std::vector<FrameSet>& sets) {
   std::printf("\nOur correct reads by the step that made them:\n\n");
   std::printf(
       "| frame set | reads | global pass | adaptive pass | retry | perspective | small symbol | thin symbol | mirrored "
-      "symbol | light on dark | flattened light | joined dots |\n");
-  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+      "symbol | light on dark | flattened light | joined dots | enlarged grey |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   for (const FrameSet& set : sets) {
     const auto found = collected.find({benchreaders::readerName(Reader::Quarnel), set.name});
     if (!set.withSymbols || found == collected.end() || found->second.frames == 0) continue;

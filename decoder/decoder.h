@@ -74,8 +74,9 @@ enum ScanStep {
   SCAN_READ_AS_LIGHT_ON_DARK = 10,    // second look: a light finder L read with light and dark exchanged
   SCAN_READ_IN_FLATTENED_LIGHT = 11,  // extra look: the frame divided by its local white, then located again
   SCAN_READ_BY_JOINED_DOTS = 12,      // extra look: a field of dots joined into modules by a minimum filter
+  SCAN_READ_FROM_ENLARGED_GREY = 13,  // second look: a small-module region read from its grey interpolated larger
 };
-constexpr int SCAN_STEP_COUNT = SCAN_READ_BY_JOINED_DOTS + 1;  // one past the last step
+constexpr int SCAN_STEP_COUNT = SCAN_READ_FROM_ENLARGED_GREY + 1;  // one past the last step
 
 // The scanner's whole read of one grey image: the global pass; the adaptive pass only when the global
 // pass read nothing; the second look only when neither read anything. The second look re-examines what

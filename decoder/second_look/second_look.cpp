@@ -8,6 +8,7 @@
 #include <opencv2/imgproc/imgproc_c.h>
 
 #include "decoder/ecc200/ecc200.h"
+#include "decoder/second_look/enlarged_grey.h"
 #include "decoder/second_look/light_on_dark.h"
 #include "decoder/second_look/perspective_read.h"
 
@@ -236,8 +237,11 @@ ScanStep readPassLeftovers(const IplImage* grey, PassLeftovers* passes, int pass
 
 ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
                     std::size_t maxSymbols) {
-  const ScanStep firstStep = readPassLeftovers(grey, passes, passCount, symbols, maxSymbols);
+  ScanStep firstStep = readPassLeftovers(grey, passes, passCount, symbols, maxSymbols);
   if (symbols->size() >= maxSymbols) return firstStep;
   const ScanStep lightOnDark = readLightOnDark(grey, passes, passCount, symbols, maxSymbols);
-  return firstStep != SCAN_NOTHING_READ ? firstStep : lightOnDark;
+  if (firstStep == SCAN_NOTHING_READ) firstStep = lightOnDark;
+  if (symbols->size() >= maxSymbols) return firstStep;
+  const ScanStep enlarged = readFromEnlargedGrey(grey, passes, passCount, symbols, maxSymbols);
+  return firstStep != SCAN_NOTHING_READ ? firstStep : enlarged;
 }

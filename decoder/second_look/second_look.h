@@ -27,8 +27,9 @@ constexpr double SECOND_LOOK_MAX_CORRECTION_SHARE = 0.5;  // of each block's cor
 ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
                     std::size_t maxSymbols = DECODE_MAX_RESULTS);
 
-// The second look's steps for dark-on-light symbols alone, on the passes given: what secondLook runs
-// before it turns to light-on-dark symbols, and what it runs on the passes negated for them.
+// The second look's steps for dark-on-light symbols at the picture's own scale, on the passes given: what
+// secondLook runs first, and what it runs again on the passes negated for light-on-dark symbols and on
+// each enlarged region of small modules.
 ScanStep readPassLeftovers(const IplImage* grey, PassLeftovers* passes, int passCount,
                            std::vector<DecodedSymbol>* symbols, std::size_t maxSymbols);
 

@@ -238,7 +238,8 @@ TEST(PurePictures, AddedQuietZoneLetsTheScannersReadFindTheSymbol) {
   const PictureRead scannersRead = [](IplImage* grey, std::vector<DecodedSymbol>* symbols) {
     return scanImageMessages(grey, symbols);
   };
-  // Pictures the scanner's read misses as they are: small modules without a quiet zone.
+  // Pictures without a quiet zone, most of which the scanner's read misses as they are: small modules (the
+  // enlarged grey picture reads some of them now, and then with the encoder's text).
   struct Case {
     int rows, cols, modulePixels;
   } cases[] = {{10, 10, 3}, {20, 20, 3}, {20, 20, 4}, {88, 88, 3}, {88, 88, 4}, {144, 144, 3},
@@ -253,7 +254,7 @@ TEST(PurePictures, AddedQuietZoneLetsTheScannersReadFindTheSymbol) {
     IplImage ipl = cvIplImage(picture);
     std::vector<DecodedSymbol> plain;
     ASSERT_EQ(scanImageMessages(&ipl, &plain), 0);
-    EXPECT_TRUE(plain.empty()) << label << ": the picture no longer needs a quiet zone added";
+    for (const DecodedSymbol& read : plain) EXPECT_EQ(textOf(read), text) << label << ": read without a quiet zone";
     std::vector<DecodedSymbol> framed;
     ASSERT_EQ(readInAddedQuietZone(&ipl, scannersRead, &framed), SCAN_READ_IN_ADDED_QUIET_ZONE) << label;
     ASSERT_EQ(framed.size(), 1u) << label;
