@@ -3,6 +3,7 @@
 
 #include "decoder/second_look/dot_symbols.h"
 #include "decoder/second_look/flattened_light.h"
+#include "decoder/second_look/second_look.h"
 
 const std::vector<ExtraLook>& extraLooks() {
   static const std::vector<ExtraLook> looks = {
@@ -16,11 +17,16 @@ ScanStep runExtraLooks(const IplImage* grey, PassLeftovers* passes, int passCoun
                        std::size_t maxSymbols, int turn) {
   const std::vector<ExtraLook>& looks = extraLooks();
   if (looks.empty()) return SCAN_NOTHING_READ;
-  if (turn >= 0) return looks[static_cast<std::size_t>(turn) % looks.size()](grey, passes, passCount, symbols, maxSymbols);
+  // Each look on its own copy of the reads, so that one look's failure never costs another's reads.
+  auto take = [&](ExtraLook look) {
+    return addReadsOf(
+        [&](std::vector<DecodedSymbol>* reads) { return look(grey, passes, passCount, reads, maxSymbols); }, symbols);
+  };
+  if (turn >= 0) return take(looks[static_cast<std::size_t>(turn) % looks.size()]);
   ScanStep firstStep = SCAN_NOTHING_READ;
   for (const ExtraLook look : looks) {
     if (symbols->size() >= maxSymbols) break;
-    const ScanStep step = look(grey, passes, passCount, symbols, maxSymbols);
+    const ScanStep step = take(look);
     if (firstStep == SCAN_NOTHING_READ) firstStep = step;
   }
   return firstStep;

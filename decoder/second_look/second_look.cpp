@@ -239,9 +239,13 @@ ScanStep secondLook(const IplImage* grey, PassLeftovers* passes, int passCount, 
                     std::size_t maxSymbols) {
   ScanStep firstStep = readPassLeftovers(grey, passes, passCount, symbols, maxSymbols);
   if (symbols->size() >= maxSymbols) return firstStep;
-  const ScanStep lightOnDark = readLightOnDark(grey, passes, passCount, symbols, maxSymbols);
+  const ScanStep lightOnDark = addReadsOf(
+      [&](std::vector<DecodedSymbol>* reads) { return readLightOnDark(grey, passes, passCount, reads, maxSymbols); },
+      symbols);
   if (firstStep == SCAN_NOTHING_READ) firstStep = lightOnDark;
   if (symbols->size() >= maxSymbols) return firstStep;
-  const ScanStep enlarged = readFromEnlargedGrey(grey, passes, passCount, symbols, maxSymbols);
+  const ScanStep enlarged = addReadsOf(
+      [&](std::vector<DecodedSymbol>* reads) { return readFromEnlargedGrey(grey, passes, passCount, reads, maxSymbols); },
+      symbols);
   return firstStep != SCAN_NOTHING_READ ? firstStep : enlarged;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 #include <opencv2/core/core_c.h>
@@ -53,6 +54,20 @@ TimingScores timingScores(const IplImage* binary, const CvPoint2D32f gridCorners
 // Decodes an upright module matrix under the second look's limits (extension sizes allowed, at most half
 // of each block's correction capacity) and checks the finder L. False for anything doubtful.
 bool decodeGuarded(const std::uint8_t* matrix, int columns, int rows, Ecc200Message* message);
+
+// Runs step(&reads) on a copy of the reads so far and keeps what it adds: an image-library error or a
+// failed allocation inside one step costs that step's reads, never those made before it.
+template <typename Step>
+ScanStep addReadsOf(Step step, std::vector<DecodedSymbol>* symbols) {
+  std::vector<DecodedSymbol> reads = *symbols;
+  try {
+    const ScanStep readBy = step(&reads);
+    *symbols = std::move(reads);
+    return readBy;
+  } catch (const std::exception&) {
+    return SCAN_NOTHING_READ;
+  }
+}
 
 // Lead 1: one located candidate tried again on its pass's binary image, with the leg ends stepped in by
 // half the measured finder-bar thickness and timing-edge sweeps that keep the best angle of their whole

@@ -2,27 +2,26 @@
 // the two passes left on each symbol.
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <opencv2/core/core_c.h>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/imgproc/imgproc_c.h>
+#include <zint.h>
 
+#include "bench/frame_set.h"
 #include "decoder/decoder.h"
 #include "decoder/decoder_internal.h"
 #include "decoder/second_look/enlarged_grey.h"
-#include <opencv2/imgproc.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include "tests/decoder/second_look/small_soft_sets.h"
-#include "bench/frame_set.h"
-#include <random>
-#include <memory>
-#include <zint.h>
 
 namespace {
 
@@ -143,10 +142,6 @@ void census(const std::vector<cv::Mat>& frames, const char* title) {
     if (std::getenv("REGIONS")) {
       for (const auto& r : found) {
         std::printf("   %d,%d %dx%d scale %.2f\n", r.area.x, r.area.y, r.area.width, r.area.height, r.scale);
-        static int n = 0;
-        cv::Mat big;
-        cv::resize(grey(cv::Rect(r.area.x, r.area.y, r.area.width, r.area.height)), big, cv::Size(), 3, 3, cv::INTER_NEAREST);
-        cv::imwrite("/tmp/ssm_region" + std::to_string(n++) + ".png", big);
       }
     }
     cv::Mat copy = grey.clone();
@@ -224,7 +219,6 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--busy") == 0) {
       const std::vector<cv::Mat> frames = busyScenes(120);
       census(frames, "busy");
-      if (std::getenv("WRITE")) for (int k = 0; k < 4; ++k) cv::imwrite("/tmp/ssm_busy" + std::to_string(k) + ".png", frames[k]);
       return 0;
     }
   }
