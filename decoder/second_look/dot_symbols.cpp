@@ -315,15 +315,6 @@ std::vector<DecodedSymbol> readRegion(IplImage* region, std::size_t maxSymbols) 
   return found;
 }
 
-CvPoint2D32f centreOf(const DecodedSymbol& symbol) {
-  CvPoint2D32f centre = {0.0f, 0.0f};
-  for (const CvPoint& corner : symbol.corners) {
-    centre.x += 0.25f * static_cast<float>(corner.x);
-    centre.y += 0.25f * static_cast<float>(corner.y);
-  }
-  return centre;
-}
-
 }  // namespace
 
 std::vector<DotField> findDotFields(const IplImage* binary, const IplImage* grey, int maxFields) {
@@ -372,7 +363,7 @@ ScanStep readJoinedDots(const IplImage* grey, PassLeftovers* passes, int passCou
       bool read = false;
       for (DecodedSymbol& symbol : readRegion(joined.get(), maxSymbols - symbols->size())) {
         for (CvPoint& corner : symbol.corners) corner = cvPoint(corner.x + area.x, corner.y + area.y);
-        if (symbols->size() >= maxSymbols || liesInRead(centreOf(symbol), *symbols)) continue;
+        if (symbols->size() >= maxSymbols || liesInRead(symbolCentre(symbol), *symbols)) continue;
         symbols->push_back(std::move(symbol));
         read = true;
       }

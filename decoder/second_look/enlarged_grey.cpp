@@ -23,9 +23,6 @@ namespace {
 // A located candidate is worth enlarging when its finder bars are this thin: modules of up to about 3
 // pixels (a blur widens the dark run across a bar little, data modules beside it only lengthen it).
 constexpr double ENLARGE_MAX_BAR = 3.5;  // pixels
-constexpr double ENLARGE_BAR_SAMPLES[] = {0.25, 0.4, 0.55, 0.7};  // along a leg, from the vertex
-constexpr double ENLARGE_BAR_WALK_STEP = 0.5;                     // pixels
-constexpr double ENLARGE_BAR_START = -2.0;                        // start just outside the outline
 
 // Thin outlines below the thin-symbol step's floor: 8 rows at 1.4 to 3 pixels, tilted or turned.
 constexpr int ENLARGE_THIN_MIN_CONTOUR_POINTS = 40;
@@ -66,43 +63,6 @@ constexpr int ENLARGE_MAX_CANDIDATE_SIDE = 260;    // pixels of the frame, margi
 constexpr double ENLARGE_MAX_PIXELS = 400000.0;    // of one enlarged image; larger scales are skipped
 constexpr double ENLARGE_MIN_JOIN_SHARE = 0.5;     // of the smaller region's area: the same symbol
 constexpr int ENLARGE_ADAPTIVE_BLOCK = 15;      // pixels of the enlarged image, as the adaptive pass
-
-bool isDark(const IplImage* binary, double x, double y) {
-  const int px = static_cast<int>(std::floor(x + 0.5)), py = static_cast<int>(std::floor(y + 0.5));
-  if (px < 0 || py < 0 || px >= binary->width || py >= binary->height) return false;
-  return static_cast<std::uint8_t>(binary->imageData[py * binary->widthStep + px]) != 0;
-}
-
-// Thickness of the dark bar along the leg vertex -> farEnd, measured across it towards `inside`: the
-// thinnest of a few places, or 0 when none shows a bar.
-double thinnestBar(const IplImage* binary, CvPoint2D32f vertex, CvPoint2D32f farEnd, CvPoint2D32f inside) {
-  const double length = pointDistance(vertex, farEnd);
-  if (length < 1.0) return 0.0;
-  const double ux = (farEnd.x - vertex.x) / length, uy = (farEnd.y - vertex.y) / length;
-  double nx = -uy, ny = ux;
-  if (nx * (inside.x - vertex.x) + ny * (inside.y - vertex.y) < 0.0) {
-    nx = -nx;
-    ny = -ny;
-  }
-  double thinnest = 0.0;
-  for (const double share : ENLARGE_BAR_SAMPLES) {
-    const double sx = vertex.x + share * (farEnd.x - vertex.x), sy = vertex.y + share * (farEnd.y - vertex.y);
-    double darkFrom = 0.0;
-    bool inBar = false;
-    for (double t = ENLARGE_BAR_START; t <= 0.5 * length; t += ENLARGE_BAR_WALK_STEP) {
-      const bool dark = isDark(binary, sx + t * nx, sy + t * ny);
-      if (dark && !inBar) {
-        inBar = true;
-        darkFrom = t;
-      } else if (!dark && inBar) {
-        const double width = t - darkFrom;
-        if (thinnest == 0.0 || width < thinnest) thinnest = width;
-        break;
-      }
-    }
-  }
-  return thinnest;
-}
 
 CvPoint2D32f quadPoint(const CvPoint2D32f quad[4], double u, double v) {
   // quad[0] -> quad[1] is u, quad[0] -> quad[3] is v; bilinear across the four corners.
@@ -204,27 +164,6 @@ bool alternatesLikeTiming(const IplImage* grey, CvPoint2D32f from, CvPoint2D32f 
   return changes >= ENLARGE_MIN_TIMING_CHANGES * length / module;
 }
 
-// Dark share just inside the side from -> to of the quadrilateral around centre.
-double darkShareInside(const IplImage* binary, CvPoint2D32f from, CvPoint2D32f to, CvPoint2D32f centre,
-                       double inset) {
-  const double length = pointDistance(from, to);
-  if (length < 1.0) return 0.0;
-  double nx = -(to.y - from.y) / length, ny = (to.x - from.x) / length;
-  const double midX = 0.5 * (from.x + to.x), midY = 0.5 * (from.y + to.y);
-  if (nx * (centre.x - midX) + ny * (centre.y - midY) < 0.0) {
-    nx = -nx;
-    ny = -ny;
-  }
-  int dark = 0;
-  for (int i = 0; i < ENLARGE_SIDE_SAMPLES; ++i) {
-    const double share = 0.05 + 0.9 * (i + 0.5) / ENLARGE_SIDE_SAMPLES;  // clear of the corners
-    dark += isDark(binary, from.x + share * (to.x - from.x) + inset * nx, from.y + share * (to.y - from.y) + inset * ny)
-                ? 1
-                : 0;
-  }
-  return static_cast<double>(dark) / ENLARGE_SIDE_SAMPLES;
-}
-
 // When two adjacent sides are solid and the other two dotted, as a finder L and two timing edges: the first
 // timing side (side s runs from corner s to corner s + 1); else -1.
 int finderTimingSide(const IplImage* binary, const CvPoint2D32f corners[4], double inset) {
@@ -235,7 +174,7 @@ int finderTimingSide(const IplImage* binary, const CvPoint2D32f corners[4], doub
   }
   bool solid[4], timing[4];
   for (int s = 0; s < 4; ++s) {
-    const double share = darkShareInside(binary, corners[s], corners[(s + 1) % 4], centre, inset);
+    const double share = darkShareInside(binary, corners[s], corners[(s + 1) % 4], centre, inset, ENLARGE_SIDE_SAMPLES);
     solid[s] = share >= ENLARGE_SOLID_SHARE;
     timing[s] = share >= ENLARGE_TIMING_MIN_SHARE && share <= ENLARGE_TIMING_MAX_SHARE;
   }
@@ -243,28 +182,6 @@ int finderTimingSide(const IplImage* binary, const CvPoint2D32f corners[4], doub
     if (solid[(v + 3) % 4] && solid[v] && timing[(v + 1) % 4] && timing[(v + 2) % 4]) return (v + 1) % 4;
   }
   return -1;
-}
-
-// Under tilt the outline is a quadrilateral, not a rectangle: each corner of the enclosing rectangle
-// moves to the outline's point nearest it.
-void snapToOutline(CvSeq* contour, CvPoint2D32f corners[4]) {
-  CvPoint2D32f nearest[4];
-  double nearestDistance[4] = {1e30, 1e30, 1e30, 1e30};
-  CvSeqReader reader;
-  cvStartReadSeq(contour, &reader, 0);
-  for (int i = 0; i < contour->total; ++i) {
-    CvPoint point;
-    CV_READ_SEQ_ELEM(point, reader);
-    const CvPoint2D32f p = cvPoint2D32f(static_cast<float>(point.x), static_cast<float>(point.y));
-    for (int c = 0; c < 4; ++c) {
-      const double d = pointDistance(p, corners[c]);
-      if (d < nearestDistance[c]) {
-        nearestDistance[c] = d;
-        nearest[c] = p;
-      }
-    }
-  }
-  for (int c = 0; c < 4; ++c) corners[c] = nearest[c];
 }
 
 CvRect boundsOf(const CvPoint2D32f* points, int count) {
@@ -316,8 +233,8 @@ double scaleFor(double modulePixels) {
 bool smallModuleCandidate(const IplImage* grey, const IplImage* binary, const SymbolCandidate& candidate, CvRect* box,
                           double* module) {
   const CvPoint2D32f* corners = candidate.corners;
-  const double barA = thinnestBar(binary, corners[0], corners[1], corners[2]);
-  const double barB = thinnestBar(binary, corners[0], corners[2], corners[1]);
+  const double barA = finderBarThickness(binary, corners[0], corners[1], corners[2]);
+  const double barB = finderBarThickness(binary, corners[0], corners[2], corners[1]);
   if (barA <= 0.0 || barB <= 0.0 || std::max(barA, barB) > ENLARGE_MAX_BAR) return false;
   const CvPoint2D32f quad[4] = {corners[0], corners[1], corners[3], corners[2]};
   InkLevels levels;
@@ -395,29 +312,6 @@ void addRegion(CvRect box, double scale, int maxSide, int width, int height, std
   regions->push_back(region);
 }
 
-// A pass's leftovers as a locator would leave them: binary image, contours, polygons and candidates.
-bool locateInto(IplImage* grey, int threshold, int flags, PassLeftovers* pass) {
-  SymbolDecoderHandle ctx = newSymbolDecoder();
-  if (ctx == nullptr) return false;
-  try {
-    ctx->storage = cvCreateMemStorage(0);
-    locateCandidates(ctx.get(), grey, threshold, flags);
-  } catch (...) {
-    // A picture with no outline at all is refused by the polygon search: nothing to read there.
-    return false;
-  }
-  pass->release();
-  pass->binary = ctx->binary;
-  pass->storage = ctx->storage;
-  pass->contours = ctx->contours;
-  pass->polygons = ctx->polygons;
-  pass->located.assign(ctx->candidates, ctx->candidates + ctx->candidateCount);
-  pass->adaptiveMode = ctx->adaptiveMode;
-  ctx->binary = nullptr;
-  ctx->storage = nullptr;
-  return true;
-}
-
 // A pixel of the enlarged image back in the frame: pixel centres on whole numbers in both.
 CvPoint toFrame(CvPoint enlarged, const EnlargedRegion& region) {
   const double x = region.area.x + (enlarged.x + 0.5) / region.scale - 0.5;
@@ -439,18 +333,13 @@ bool readRegionAt(const IplImage* grey, EnlargedRegion region, double scale, std
   const ScanPass thresholds[] = {SCAN_GLOBAL_PASS, {ENLARGE_ADAPTIVE_BLOCK, SCAN_ADAPTIVE_PASS.flags}};
   for (const ScanPass& threshold : thresholds) {
     PassLeftovers pass;
-    if (!locateInto(enlarged.get(), threshold.threshold, threshold.flags, &pass)) continue;
+    if (!locateAsPass(enlarged.get(), threshold.threshold, threshold.flags, &pass)) continue;
     std::vector<DecodedSymbol> found;
     readPassLeftovers(enlarged.get(), &pass, 1, &found, maxSymbols - symbols->size());
     bool any = false;
     for (DecodedSymbol& symbol : found) {
       for (CvPoint& corner : symbol.corners) corner = toFrame(corner, region);
-      CvPoint2D32f centre = {0.0f, 0.0f};
-      for (const CvPoint& corner : symbol.corners) {
-        centre.x += 0.25f * static_cast<float>(corner.x);
-        centre.y += 0.25f * static_cast<float>(corner.y);
-      }
-      if (symbols->size() >= maxSymbols || liesInRead(centre, *symbols)) continue;
+      if (symbols->size() >= maxSymbols || liesInRead(symbolCentre(symbol), *symbols)) continue;
       symbols->push_back(std::move(symbol));
       any = true;
     }
@@ -464,6 +353,8 @@ bool readRegionAt(const IplImage* grey, EnlargedRegion region, double scale, std
 bool readRegion(const IplImage* grey, const EnlargedRegion& region, std::vector<DecodedSymbol>* symbols,
                 std::size_t maxSymbols) {
   const double pixels = static_cast<double>(region.area.width) * region.area.height;
+  // A long thin outline turned off the axes has a large box; beyond the cap no scale is read at all.
+  if (ENLARGE_MIN_SCALE * ENLARGE_MIN_SCALE * pixels > ENLARGE_MAX_PIXELS) return false;
   const double ownScale = std::min(region.scale, std::max(ENLARGE_MIN_SCALE, std::sqrt(ENLARGE_MAX_PIXELS / pixels)));
   if (readRegionAt(grey, region, ownScale, symbols, maxSymbols)) return true;
   for (const double scale : ENLARGE_OTHER_SCALES) {

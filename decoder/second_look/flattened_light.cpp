@@ -183,25 +183,6 @@ IplImage* flattenWith(const IplImage* grey, const WhiteEstimate& estimate, CvRec
   return flat.release();
 }
 
-// The decoder's own locator on the flattened picture at the global pass's level, its leftovers kept as
-// a pass keeps them; nothing is decoded here, the second look's leads decode under their guards.
-bool locateIn(IplImage* flat, PassLeftovers* pass) {
-  SymbolDecoderHandle ctx = newSymbolDecoder();
-  if (ctx == nullptr) return false;
-  ctx->storage = cvCreateMemStorage(0);
-  locateCandidates(ctx.get(), flat, SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags);
-  pass->release();
-  pass->binary = ctx->binary;
-  pass->storage = ctx->storage;
-  pass->contours = ctx->contours;
-  pass->polygons = ctx->polygons;
-  pass->located.assign(ctx->candidates, ctx->candidates + ctx->candidateCount);
-  pass->adaptiveMode = ctx->adaptiveMode;
-  ctx->binary = nullptr;
-  ctx->storage = nullptr;
-  return true;
-}
-
 }  // namespace
 
 bool hasShadowEdgeNearInk(const IplImage* grey) {
@@ -226,7 +207,8 @@ ScanStep readInFlattenedLight(const IplImage* grey, PassLeftovers* /*passes*/, i
   const CvRect region = regionAround(cells, estimate);
   const ImageHandle flat(flattenWith(grey, estimate, region));
   PassLeftovers pass;
-  if (!locateIn(flat.get(), &pass)) return SCAN_NOTHING_READ;
+  // The global pass's level; nothing is decoded here, the second look's leads decode under their guards.
+  if (!locateAsPass(flat.get(), SCAN_GLOBAL_PASS.threshold, SCAN_GLOBAL_PASS.flags, &pass)) return SCAN_NOTHING_READ;
   std::vector<DecodedSymbol> found;
   if (secondLook(flat.get(), &pass, 1, &found, maxSymbols - symbols->size()) == SCAN_NOTHING_READ) {
     return SCAN_NOTHING_READ;

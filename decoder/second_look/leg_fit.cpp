@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "decoder/geometry.h"
+#include "decoder/second_look/second_look.h"
 
 namespace {
 
@@ -37,12 +38,6 @@ struct FittedLine {
   double dy;
 };
 
-bool isDark(const IplImage* binary, double x, double y) {
-  const int px = static_cast<int>(std::floor(x + 0.5)), py = static_cast<int>(std::floor(y + 0.5));
-  if (px < 0 || py < 0 || px >= binary->width || py >= binary->height) return false;
-  return static_cast<std::uint8_t>(binary->imageData[py * binary->widthStep + px]) != 0;
-}
-
 double distanceTo(const FittedLine& line, Point p) {
   return std::fabs((p.x - line.centre.x) * line.dy - (p.y - line.centre.y) * line.dx);
 }
@@ -66,7 +61,7 @@ std::vector<Point> legEdgePoints(const IplImage* binary, CvPoint2D32f vertex, Cv
     const double share = FIT_FIRST_SHARE + (FIT_LAST_SHARE - FIT_FIRST_SHARE) * i / (FIT_SAMPLES - 1);
     const double bx = vertex.x + share * length * ux, by = vertex.y + share * length * uy;
     for (double t = reach; t >= -reach; t -= FIT_WALK_STEP) {
-      if (isDark(binary, bx + t * nx, by + t * ny)) {
+      if (isDarkPixel(binary, bx + t * nx, by + t * ny)) {
         points.push_back({bx + t * nx, by + t * ny});
         break;
       }

@@ -29,6 +29,9 @@ constexpr int SMALL_MAX_EXTENT = 160;          // pixels
 constexpr int THIN_MIN_CONTOUR_POINTS = 40;
 constexpr double THIN_MIN_ELONGATION = 1.8;    // long side over short side
 constexpr double THIN_MIN_SHORT_SIDE = 20.0;   // pixels
+// Holes nested in holes (rings, a frame within a frame) would each trace nearly the whole box again: all
+// the boxes traced in one pass together cover at most this many frames.
+constexpr double MAX_TRACED_FRAMES = 1.0;
 
 bool wasLocated(const CvSeq* polygon, const PassLeftovers& pass) {
   for (const SymbolCandidate& candidate : pass.located) {
@@ -95,10 +98,14 @@ bool negatePassLeftovers(PassLeftovers* pass, PassLeftovers* negative) {
   CvSeq* last = nullptr;
   // The polygon list was approximated from the contour list in one call, so the two run in step.
   CvSeq* contour = pass->contours;
+  double tracedLeft = MAX_TRACED_FRAMES * binary->width * binary->height;
   for (CvSeq* polygon = pass->polygons; contour != nullptr && polygon != nullptr;
        contour = contour->h_next, polygon = polygon->h_next) {
     if (!mayHoldSymbol(contour, polygon, *pass)) continue;
-    traceLightRegions(binary, reinterpret_cast<const CvContour*>(contour)->rect, storage.get(), &first, &last);
+    const CvRect bounds = reinterpret_cast<const CvContour*>(contour)->rect;
+    tracedLeft -= static_cast<double>(bounds.width) * bounds.height;
+    if (tracedLeft < 0.0) break;
+    traceLightRegions(binary, bounds, storage.get(), &first, &last);
   }
   if (first == nullptr) return false;
   CvSeq* polygons = cvApproxPoly(first, sizeof(CvContour), storage.get(), CV_POLY_APPROX_DP, POLYGON_ACCURACY, 1);

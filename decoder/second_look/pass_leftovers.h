@@ -32,4 +32,9 @@ struct PassLeftovers {
   int adaptiveMode = 0;
 };
 
+// Runs the decoder's own locator (threshold, contours, finder test; nothing decoded) over grey and keeps
+// what it makes in *pass, as a pass keeps it. False when the locator could not run (no memory, or a
+// picture with no outline at all, which the polygon search refuses).
+bool locateAsPass(IplImage* grey, int threshold, int flags, PassLeftovers* pass);
+
 #endif  // QUARNEL_DECODER_SECOND_LOOK_PASS_LEFTOVERS_H_

@@ -39,7 +39,9 @@ CvPoint2D32f undoInwardStep(CvPoint2D32f stepped, CvPoint2D32f vertex) {
   return along(vertex, stepped, scale);
 }
 
-bool isDark(const IplImage* binary, double x, double y) {
+}  // namespace
+
+bool isDarkPixel(const IplImage* binary, double x, double y) {
   const int px = static_cast<int>(std::floor(x + 0.5)), py = static_cast<int>(std::floor(y + 0.5));
   if (px < 0 || py < 0 || px >= binary->width || py >= binary->height) return false;
   return static_cast<std::uint8_t>(binary->imageData[py * binary->widthStep + px]) != 0;
@@ -62,7 +64,7 @@ double finderBarThickness(const IplImage* binary, CvPoint2D32f vertex, CvPoint2D
     const CvPoint2D32f start = along(vertex, farEnd, share);
     double darkFrom = -1.0e9;
     for (double t = THICKNESS_START; t <= reach; t += THICKNESS_WALK_STEP) {
-      const bool dark = isDark(binary, start.x + t * nx, start.y + t * ny);
+      const bool dark = isDarkPixel(binary, start.x + t * nx, start.y + t * ny);
       if (dark && darkFrom < -1.0e8) darkFrom = t;
       if (!dark && darkFrom > -1.0e8) {
         widths.push_back(t - darkFrom);
@@ -73,6 +75,8 @@ double finderBarThickness(const IplImage* binary, CvPoint2D32f vertex, CvPoint2D
   if (widths.empty()) return 0.0;
   return *std::min_element(widths.begin(), widths.end());
 }
+
+namespace {
 
 // The located candidate with its leg ends stepped in by `step` pixels; false when the new outline
 // leaves the image or collapses, as the locator would judge it.

@@ -142,6 +142,15 @@ bool liesInRead(CvPoint2D32f p, const std::vector<DecodedSymbol>& symbols) {
   return false;
 }
 
+CvPoint2D32f symbolCentre(const DecodedSymbol& symbol) {
+  CvPoint2D32f centre = {0.0f, 0.0f};
+  for (const CvPoint& corner : symbol.corners) {
+    centre.x += 0.25f * static_cast<float>(corner.x);
+    centre.y += 0.25f * static_cast<float>(corner.y);
+  }
+  return centre;
+}
+
 double finderDarkShare(const std::uint8_t* matrix, int columns, int rows) {
   const int width = columns - 1, height = rows - 1;
   if (width <= 0 || height <= 0) return 0.0;

@@ -38,6 +38,9 @@ ScanStep readPassLeftovers(const IplImage* grey, PassLeftovers* passes, int pass
 // candidate in both passes, and it is read once. Candidates are judged by their centre.
 bool liesInRead(CvPoint2D32f p, const std::vector<DecodedSymbol>& symbols);
 
+// The mean of a read symbol's four corners.
+CvPoint2D32f symbolCentre(const DecodedSymbol& symbol);
+
 // Share of the finder L's modules (left column and bottom row) that are dark in an upright module matrix
 // of a columns x rows symbol (rows - 1 by columns - 1, as decodeEcc200 takes it).
 double finderDarkShare(const std::uint8_t* matrix, int columns, int rows);
@@ -50,6 +53,23 @@ struct TimingScores {
   double right = 0.0;
 };
 TimingScores timingScores(const IplImage* binary, const CvPoint2D32f gridCorners[4], int columns, int rows);
+
+// Whether the pixel nearest (x, y) of a binary image (255 dark) is dark; false outside the image.
+bool isDarkPixel(const IplImage* binary, double x, double y);
+
+// Thickness in pixels of the dark bar along the finder leg vertex -> farEnd, measured across it towards
+// `inside` (a point on the symbol's side of the leg): the thinnest of several places, or 0 when none shows
+// a bar.
+double finderBarThickness(const IplImage* binary, CvPoint2D32f vertex, CvPoint2D32f farEnd, CvPoint2D32f inside);
+
+// Dark share of `samples` pixels just inside the side from -> to of a quadrilateral around centre, `inset`
+// pixels in, clear of the corners (where a timing edge meets a leg).
+double darkShareInside(const IplImage* binary, CvPoint2D32f from, CvPoint2D32f to, CvPoint2D32f centre, double inset,
+                       int samples);
+
+// Moves each corner of a rectangle enclosing `contour` to the contour's point nearest it: under tilt an
+// outline is a quadrilateral, not a rectangle, and its nearest points are the symbol's own corners.
+void snapToOutline(CvSeq* contour, CvPoint2D32f corners[4]);
 
 // Decodes an upright module matrix under the second look's limits (extension sizes allowed, at most half
 // of each block's correction capacity) and checks the finder L. False for anything doubtful.

@@ -24,12 +24,6 @@ constexpr double THIN_TIMING_MAX_SHARE = 0.7;
 constexpr int THIN_SIDE_SAMPLES = 64;
 constexpr double THIN_POLYGON_ACCURACY = 1.5;  // pixels, as for small symbols
 
-bool isDark(const IplImage* binary, double x, double y) {
-  const int px = static_cast<int>(std::floor(x + 0.5)), py = static_cast<int>(std::floor(y + 0.5));
-  if (px < 0 || py < 0 || px >= binary->width || py >= binary->height) return false;
-  return static_cast<std::uint8_t>(binary->imageData[py * binary->widthStep + px]) != 0;
-}
-
 // The cheap test, on the 5-pixel polygon the pass already made: an outer outline, long and thin. (Its
 // area says nothing: off the axes the polygon of a ragged outline folds over itself.)
 bool looksThin(CvSeq* contour, CvSeq* polygon, CvBox2D* box) {
@@ -44,55 +38,12 @@ bool looksThin(CvSeq* contour, CvSeq* polygon, CvBox2D* box) {
   return std::min(box->size.width, box->size.height) >= THIN_MIN_SHORT_SIDE;
 }
 
-// Under tilt the outline is a quadrilateral, not a rectangle: each corner of the enclosing rectangle
-// moves to the outline's point nearest it, which is the symbol's own corner.
-void snapToOutline(CvSeq* contour, CvPoint2D32f corners[4]) {
-  CvPoint2D32f nearest[4];
-  double nearestDistance[4] = {1e30, 1e30, 1e30, 1e30};
-  CvSeqReader reader;
-  cvStartReadSeq(contour, &reader, 0);
-  for (int i = 0; i < contour->total; ++i) {
-    CvPoint point;
-    CV_READ_SEQ_ELEM(point, reader);
-    const CvPoint2D32f p = cvPoint2D32f(static_cast<float>(point.x), static_cast<float>(point.y));
-    for (int c = 0; c < 4; ++c) {
-      const double d = pointDistance(p, corners[c]);
-      if (d < nearestDistance[c]) {
-        nearestDistance[c] = d;
-        nearest[c] = p;
-      }
-    }
-  }
-  for (int c = 0; c < 4; ++c) corners[c] = nearest[c];
-}
-
-// Dark share of the pixels just inside the side from -> to of a rectangle around centre.
-double darkShareInside(const IplImage* binary, CvPoint2D32f from, CvPoint2D32f to, CvPoint2D32f centre, double inset) {
-  const double length = pointDistance(from, to);
-  if (length < 1.0) return 0.0;
-  double nx = -(to.y - from.y) / length, ny = (to.x - from.x) / length;
-  const double midX = 0.5 * (from.x + to.x), midY = 0.5 * (from.y + to.y);
-  if (nx * (centre.x - midX) + ny * (centre.y - midY) < 0.0) {
-    nx = -nx;
-    ny = -ny;
-  }
-  int dark = 0;
-  for (int i = 0; i < THIN_SIDE_SAMPLES; ++i) {
-    // Clear of the corners, where a timing edge meets a leg.
-    const double share = 0.05 + 0.9 * (i + 0.5) / THIN_SIDE_SAMPLES;
-    dark += isDark(binary, from.x + share * (to.x - from.x) + inset * nx, from.y + share * (to.y - from.y) + inset * ny)
-                ? 1
-                : 0;
-  }
-  return static_cast<double>(dark) / THIN_SIDE_SAMPLES;
-}
-
 // The rectangle's corner where the two solid legs meet, or -1 when its sides do not show one finder L
 // (two adjacent solid sides) and two timing edges.
 int finderVertexOf(const IplImage* binary, const CvPoint2D32f corners[4], CvPoint2D32f centre, double inset) {
   bool solid[4], timing[4];
   for (int s = 0; s < 4; ++s) {
-    const double share = darkShareInside(binary, corners[s], corners[(s + 1) % 4], centre, inset);
+    const double share = darkShareInside(binary, corners[s], corners[(s + 1) % 4], centre, inset, THIN_SIDE_SAMPLES);
     solid[s] = share >= THIN_SOLID_SHARE;
     timing[s] = share >= THIN_TIMING_MIN_SHARE && share <= THIN_TIMING_MAX_SHARE;
   }
@@ -125,6 +76,50 @@ bool candidateFromCorners(CvPoint2D32f vertex, CvPoint2D32f farA, CvPoint2D32f f
 }
 
 }  // namespace
+
+double darkShareInside(const IplImage* binary, CvPoint2D32f from, CvPoint2D32f to, CvPoint2D32f centre, double inset,
+                       int samples) {
+  const double length = pointDistance(from, to);
+  if (length < 1.0) return 0.0;
+  double nx = -(to.y - from.y) / length, ny = (to.x - from.x) / length;
+  const double midX = 0.5 * (from.x + to.x), midY = 0.5 * (from.y + to.y);
+  if (nx * (centre.x - midX) + ny * (centre.y - midY) < 0.0) {
+    nx = -nx;
+    ny = -ny;
+  }
+  if (samples <= 0) return 0.0;
+  int dark = 0;
+  for (int i = 0; i < samples; ++i) {
+    // Clear of the corners, where a timing edge meets a leg.
+    const double share = 0.05 + 0.9 * (i + 0.5) / samples;
+    dark += isDarkPixel(binary, from.x + share * (to.x - from.x) + inset * nx, from.y + share * (to.y - from.y) + inset * ny)
+                ? 1
+                : 0;
+  }
+  return static_cast<double>(dark) / samples;
+}
+
+// Under tilt the outline is a quadrilateral, not a rectangle: each corner of the enclosing rectangle
+// moves to the outline's point nearest it, which is the symbol's own corner.
+void snapToOutline(CvSeq* contour, CvPoint2D32f corners[4]) {
+  CvPoint2D32f nearest[4];
+  double nearestDistance[4] = {1e30, 1e30, 1e30, 1e30};
+  CvSeqReader reader;
+  cvStartReadSeq(contour, &reader, 0);
+  for (int i = 0; i < contour->total; ++i) {
+    CvPoint point;
+    CV_READ_SEQ_ELEM(point, reader);
+    const CvPoint2D32f p = cvPoint2D32f(static_cast<float>(point.x), static_cast<float>(point.y));
+    for (int c = 0; c < 4; ++c) {
+      const double d = pointDistance(p, corners[c]);
+      if (d < nearestDistance[c]) {
+        nearestDistance[c] = d;
+        nearest[c] = p;
+      }
+    }
+  }
+  for (int c = 0; c < 4; ++c) corners[c] = nearest[c];
+}
 
 std::vector<SymbolCandidate> findThinSymbolCandidates(PassLeftovers* pass) {
   std::vector<SymbolCandidate> found;

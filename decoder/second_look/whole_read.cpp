@@ -56,15 +56,6 @@ bool runPass(IplImage* grey, int p, bool readEveryCandidate, WholeRead* read, st
                     readEveryCandidate) == 0;
 }
 
-CvPoint2D32f centreOf(const DecodedSymbol& symbol) {
-  CvPoint2D32f centre = {0.0f, 0.0f};
-  for (const CvPoint& corner : symbol.corners) {
-    centre.x += 0.25f * static_cast<float>(corner.x);
-    centre.y += 0.25f * static_cast<float>(corner.y);
-  }
-  return centre;
-}
-
 // A file's whole read: a picture may hold many labels that no single step reads all of, so every step
 // runs through every candidate, and each adds the symbols that lie outside those already read (the same
 // symbol is often read by both passes, or from two outlines in one). Returns -1 when neither pass ran.
@@ -78,7 +69,7 @@ int readEveryStep(IplImage* grey, WholeRead* read) {
     anyPassRan = true;
     for (DecodedSymbol& symbol : messages) {
       if (read->messages.size() >= static_cast<size_t>(DECODE_MAX_CANDIDATES)) break;
-      if (liesInRead(centreOf(symbol), read->messages)) continue;
+      if (liesInRead(symbolCentre(symbol), read->messages)) continue;
       if (read->readBy == SCAN_NOTHING_READ) read->readBy = PASS_STEPS[p];
       read->messages.push_back(std::move(symbol));
     }
