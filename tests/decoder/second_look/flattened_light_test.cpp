@@ -137,9 +137,7 @@ std::vector<ShadowCase> shadowSet() {
     options.blurSigma = uniform(0.4, 0.9);
     options.noiseSigma = 0.0;
     options.seed = seed;
-    const double reach = 0.5 * span * options.moduleSize * 1.1 + 4.0;
-    options.centreX = uniform(reach, options.imageWidth - reach);
-    options.centreY = uniform(reach, options.imageHeight - reach);
+    placeAnywhere(&options, span, random);
     c.noiseSigma = uniform(2.0, 5.0);
     // Through the symbol: within a third of its half-extent of its centre, along any direction.
     const double halfExtent = 0.5 * std::min(size.rows, size.cols) * options.moduleSize;

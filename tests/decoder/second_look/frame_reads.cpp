@@ -1,5 +1,6 @@
 #include "tests/decoder/second_look/frame_reads.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -7,6 +8,8 @@
 
 using testsupport::EncoderLib;
 using testsupport::SymbolMatrix;
+
+void PrintTo(const SymbolKind& kind, std::ostream* out) { *out << kind.name; }
 
 std::optional<SymbolMatrix> encodeAt(const std::string& text, EncoderLib lib, int rows, int cols, bool dmre) {
   const std::vector<std::uint8_t> bytes(text.begin(), text.end());
@@ -44,6 +47,27 @@ SymbolMatrix decoyMatrix(int rows, int cols, std::mt19937& random) {
     }
   }
   return decoy;
+}
+
+testsupport::RenderOptions cameraView(double span, double rotationDeg, std::uint32_t seed, std::mt19937& random) {
+  auto uniform = [&random](double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(random);
+  };
+  testsupport::RenderOptions options;
+  options.moduleSize = std::min(uniform(4.0, 7.0), 400.0 / span);
+  options.rotationDeg = rotationDeg;
+  options.tiltXDeg = uniform(-8.0, 8.0);
+  options.tiltYDeg = uniform(-8.0, 8.0);
+  options.blurSigma = 0.6;
+  options.noiseSigma = 4.0;
+  options.seed = seed;
+  return options;
+}
+
+void placeAnywhere(testsupport::RenderOptions* options, double span, std::mt19937& random) {
+  const double reach = 0.5 * span * options->moduleSize * 1.1 + 4.0;
+  options->centreX = std::uniform_real_distribution<double>(reach, options->imageWidth - reach)(random);
+  options->centreY = std::uniform_real_distribution<double>(reach, options->imageHeight - reach)(random);
 }
 
 WholeRead readWhole(const cv::Mat& grey, int extraLookTurn) {

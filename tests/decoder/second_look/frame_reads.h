@@ -3,7 +3,9 @@
 #ifndef QUARNEL_TESTS_DECODER_SECOND_LOOK_FRAME_READS_H_
 #define QUARNEL_TESTS_DECODER_SECOND_LOOK_FRAME_READS_H_
 
+#include <cstdint>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <utility>
@@ -14,6 +16,17 @@
 #include "decoder/decoder.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
+
+// A kind of symbol a frame set draws: one encoder and the sizes it writes.
+struct SymbolKind {
+  const char* name;  // a test name's part
+  testsupport::EncoderLib lib;
+  std::vector<std::pair<int, int>> sizes;  // (rows, cols)
+  bool dmre;                               // the sizes include rectangular extensions (Zint only)
+};
+
+// Test names and failure messages show a kind by its name.
+void PrintTo(const SymbolKind& kind, std::ostream* out);
 
 // The text encoded at exactly rows x cols by the encoder named; dmre lets Zint take the rectangular
 // extension sizes. Empty when the text does not fit.
@@ -29,6 +42,15 @@ std::optional<std::pair<std::string, testsupport::SymbolMatrix>> fillSize(const 
 // Random modules framed by a solid finder L and dotted timing edges, as an upright symbol has them; each
 // module draws once from random, row by row.
 testsupport::SymbolMatrix decoyMatrix(int rows, int cols, std::mt19937& random);
+
+// A camera-like 640 x 480 frame of a symbol span modules across with its quiet zone, turned rotationDeg: 4 to
+// 7 pixels a module where that fits, tilts of up to 8 degrees, light blur and mild noise; the module size
+// and the two tilts drawn from random in that order. The symbol is still to be placed.
+testsupport::RenderOptions cameraView(double span, double rotationDeg, std::uint32_t seed, std::mt19937& random);
+
+// The symbol's centre anywhere in a camera frame that keeps the symbol, span modules across with its quiet
+// zone at options->moduleSize pixels, inside at any angle and a slight tilt; centreX drawn first.
+void placeAnywhere(testsupport::RenderOptions* options, double span, std::mt19937& random);
 
 struct WholeRead {
   std::vector<DecodedSymbol> symbols;

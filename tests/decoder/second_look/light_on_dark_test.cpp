@@ -31,13 +31,6 @@ namespace {
 using testsupport::EncoderLib;
 using testsupport::SymbolMatrix;
 
-struct SymbolKind {
-  const char* name;  // a test name's part
-  EncoderLib lib;
-  std::vector<std::pair<int, int>> sizes;  // (rows, cols)
-  bool dmre;                               // the sizes include rectangular extensions (Zint only)
-};
-
 // Squares from 10 x 10 to 64 x 64 and rectangles, from both encoders; Zint also writes the extensions.
 const std::vector<SymbolKind>& symbolKinds() {
   static const std::vector<SymbolKind> kinds = {
@@ -96,15 +89,8 @@ testsupport::RenderOptions cameraFrame(const SymbolMatrix& symbol, double rotati
   auto uniform = [&random](double low, double high) {
     return std::uniform_real_distribution<double>(low, high)(random);
   };
-  testsupport::RenderOptions options;
   const double span = std::hypot(symbol.cols + 6.0, symbol.rows + 6.0);
-  options.moduleSize = std::min(uniform(4.0, 7.0), 400.0 / span);
-  options.rotationDeg = rotationDeg;
-  options.tiltXDeg = uniform(-8.0, 8.0);
-  options.tiltYDeg = uniform(-8.0, 8.0);
-  options.blurSigma = 0.6;
-  options.noiseSigma = 4.0;
-  options.seed = seed;
+  testsupport::RenderOptions options = cameraView(span, rotationDeg, seed, random);
   options.dark = static_cast<std::uint8_t>(uniform(190.0, 230.0));  // the light modules
   options.light = static_cast<std::uint8_t>(uniform(25.0, 60.0));   // the dark ground
   if (surround == Surround::DarkPart) {
@@ -113,9 +99,7 @@ testsupport::RenderOptions cameraFrame(const SymbolMatrix& symbol, double rotati
     options.quietZone = 3;
     options.background = static_cast<std::uint8_t>(uniform(170.0, 220.0));
   }
-  const double reach = 0.5 * span * options.moduleSize * 1.1 + 4.0;
-  options.centreX = uniform(reach, options.imageWidth - reach);
-  options.centreY = uniform(reach, options.imageHeight - reach);
+  placeAnywhere(&options, span, random);
   return options;
 }
 

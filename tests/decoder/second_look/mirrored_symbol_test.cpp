@@ -34,13 +34,6 @@ using testsupport::SymbolMatrix;
 
 enum class Flip { Horizontal, Vertical };
 
-struct SymbolKind {
-  const char* name;  // a test name's suffix
-  EncoderLib lib;
-  std::vector<std::pair<int, int>> sizes;  // (rows, cols)
-  bool dmre;                               // the sizes include rectangular extensions (Zint only)
-};
-
 // Squares and rectangles from both encoders; Zint also writes the rectangular extensions.
 const std::vector<SymbolKind>& symbolKinds() {
   static const std::vector<SymbolKind> kinds = {
@@ -51,9 +44,6 @@ const std::vector<SymbolKind>& symbolKinds() {
   };
   return kinds;
 }
-
-// Test names and failure messages show a kind by its name.
-void PrintTo(const SymbolKind& kind, std::ostream* out) { *out << kind.name; }
 
 // Clockwise on screen, before the flip.
 const double ROTATIONS[] = {0.0, 27.0, 90.0, 161.0, 238.0};
@@ -75,21 +65,9 @@ std::optional<std::pair<std::string, SymbolMatrix>> textFor(const SymbolKind& ki
 // tilt, light blur and mild noise, all drawn from the case's seed.
 testsupport::RenderOptions cameraFrame(const SymbolMatrix& symbol, double rotationDeg, std::uint32_t seed) {
   std::mt19937 random(seed);
-  auto uniform = [&random](double low, double high) {
-    return std::uniform_real_distribution<double>(low, high)(random);
-  };
-  testsupport::RenderOptions options;
   const double span = std::hypot(symbol.cols + 4.0, symbol.rows + 4.0);
-  options.moduleSize = std::min(uniform(4.0, 7.0), 400.0 / span);
-  options.rotationDeg = rotationDeg;
-  options.tiltXDeg = uniform(-8.0, 8.0);
-  options.tiltYDeg = uniform(-8.0, 8.0);
-  options.blurSigma = 0.6;
-  options.noiseSigma = 4.0;
-  options.seed = seed;
-  const double reach = 0.5 * span * options.moduleSize * 1.1 + 4.0;
-  options.centreX = uniform(reach, options.imageWidth - reach);
-  options.centreY = uniform(reach, options.imageHeight - reach);
+  testsupport::RenderOptions options = cameraView(span, rotationDeg, seed, random);
+  placeAnywhere(&options, span, random);
   return options;
 }
 

@@ -86,9 +86,7 @@ std::optional<NotchedCase> notchedCase(int sizeIndex, std::uint32_t seed) {
   options.blurSigma = uniform(0.4, 0.9);
   options.noiseSigma = uniform(2.0, 5.0);
   options.seed = seed;
-  const double reach = 0.5 * span * options.moduleSize * 1.1 + 4.0;
-  options.centreX = uniform(reach, options.imageWidth - reach);
-  options.centreY = uniform(reach, options.imageHeight - reach);
+  placeAnywhere(&options, span, random);
   c.leg = random() % 2 == 0 ? Leg::Vertical : Leg::Horizontal;
   c.notchDepth = uniform(0.4, 0.6);
   c.notchLength = uniform(1.0, 3.0);
