@@ -1,5 +1,6 @@
-// Test-only: what the second look's frame-set tests share: the encoder's symbol with a full data area,
-// decoys that look like symbols, the whole read of a frame and the check of its outline.
+// Test-only: what the second look's frame-set tests share: the encoder's symbol with a full data area, the
+// camera's view and where the symbol sits in it, decoys that look like symbols, the whole read of a frame
+// and the check of its outline.
 #ifndef QUARNEL_TESTS_DECODER_SECOND_LOOK_FRAME_READS_H_
 #define QUARNEL_TESTS_DECODER_SECOND_LOOK_FRAME_READS_H_
 
