@@ -27,9 +27,13 @@
 
 #include "bench/label_condition_sets.h"
 #include "bench/readers.h"
+#include "bench/report_text.h"
 #include "decoder/decoder.h"
 
 namespace {
+
+using benchreport::printable;
+using benchreport::quantile;
 
 struct ToolOptions {
   std::vector<std::string> conditions;
@@ -123,26 +127,6 @@ FrameResult readFrame(const std::string& condition, int index, const std::string
     result.passesMillis = timed(frame, [&] { return benchreaders::readWithQuarnelPasses(frame.grey); }).millis;
   }
   return result;
-}
-
-double quantile(std::vector<double> values, double share) {
-  if (values.empty()) return 0.0;
-  std::sort(values.begin(), values.end());
-  return values[static_cast<size_t>(share * (values.size() - 1) + 0.5)];
-}
-
-std::string printable(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c >= 32 && c < 127 && c != '|') {
-      out += c;
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof(hex), "\\x%02x", static_cast<unsigned char>(c));
-      out += hex;
-    }
-  }
-  return out;
 }
 
 // "read", "-" or "WRONG"; a frame with a wrong text lists what came back.

@@ -25,9 +25,13 @@
 #endif
 
 #include "bench/frame_set.h"
+#include "bench/report_text.h"
 #include "decoder/decoder.h"
 
 namespace {
+
+using benchreport::printable;
+using benchreport::quantile;
 
 struct ReportOptions {
   int framesPerSize = 4;
@@ -81,29 +85,9 @@ FrameOutcome measureFrame(const cv::Mat& grey, int repeat, int extraLookTurn) {
   return outcome;
 }
 
-double quantile(std::vector<double> values, double share) {
-  if (values.empty()) return 0.0;
-  std::sort(values.begin(), values.end());
-  return values[static_cast<size_t>(share * (values.size() - 1) + 0.5)];
-}
-
 bool wanted(const std::string& sets, const std::string& set) {
   if (sets.empty()) return true;
   return ("," + sets + ",").find("," + set + ",") != std::string::npos;
-}
-
-std::string printable(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c >= 32 && c < 127 && c != '|') {
-      out += c;
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof(hex), "\\x%02x", static_cast<unsigned char>(c));
-      out += hex;
-    }
-  }
-  return out;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "decoder/decoder.h"
 #include "decoder/second_look/dot_symbols.h"
 #include "decoder/second_look/pass_leftovers.h"
+#include "tests/decoder/second_look/frame_reads.h"
 #include "tests/decoder/second_look/located_candidates.h"
 #include "tests/support/dot_marking.h"
 #include "tests/support/symbol_encoder.h"
@@ -85,20 +86,6 @@ std::optional<DotFrame> dotFrame(int k) {
                 lib == EncoderLib::Dmtx ? "dmtx" : "zint", options.moduleSize, options.rotationDeg, frame.dotShare);
   frame.name = name;
   return frame;
-}
-
-struct WholeRead {
-  std::vector<std::string> texts;
-  ScanStep readBy = SCAN_NOTHING_READ;
-};
-WholeRead readWhole(const cv::Mat& grey) {
-  cv::Mat copy = grey.clone();
-  IplImage ipl = cvIplImage(copy);
-  std::vector<DecodedSymbol> symbols;
-  WholeRead read;
-  EXPECT_EQ(scanImageMessages(&ipl, &symbols, &read.readBy), 0);
-  for (const DecodedSymbol& symbol : symbols) read.texts.emplace_back(symbol.message.begin(), symbol.message.end());
-  return read;
 }
 
 // Two sets of thirty frames; the second, drawn by the same rules from other seeds, checks that the first

@@ -15,6 +15,7 @@
 #include "decoder/second_look/enlarged_grey.h"
 #include "decoder/second_look/pass_leftovers.h"
 #include "decoder/decoder_internal.h"
+#include "tests/decoder/second_look/frame_reads.h"
 #include "tests/decoder/second_look/small_soft_sets.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
@@ -22,28 +23,6 @@
 namespace {
 
 using smallsoft::SoftFrame;
-
-struct WholeRead {
-  std::vector<DecodedSymbol> symbols;
-  ScanStep readBy = SCAN_NOTHING_READ;
-};
-
-WholeRead readWhole(const cv::Mat& grey) {
-  cv::Mat copy = grey.clone();
-  IplImage ipl = cvIplImage(copy);
-  WholeRead read;
-  EXPECT_EQ(scanImageMessages(&ipl, &read.symbols, &read.readBy), 0);
-  return read;
-}
-
-// The outline in DecodeResult's order as the renderer names the corners: the leg ends first and third in
-// either order (the locator's legs A and B), the timing corner second, the L vertex last.
-bool outlineFits(const CvPoint read[4], const testsupport::SymbolCorners& corners, double tolerance) {
-  auto near = [tolerance](CvPoint p, cv::Point2d q) { return std::hypot(p.x - q.x, p.y - q.y) < tolerance; };
-  const bool legsInOrder = near(read[0], corners.verticalLegEnd) && near(read[2], corners.horizontalLegEnd);
-  const bool legsExchanged = near(read[0], corners.horizontalLegEnd) && near(read[2], corners.verticalLegEnd);
-  return (legsInOrder || legsExchanged) && near(read[1], corners.timingCorner) && near(read[3], corners.finderVertex);
-}
 
 struct SoftSet {
   const char* name;
@@ -72,13 +51,8 @@ TEST_P(SmallSoftSet, FramesReadWithTheEncodersTextAtTheSymbolsCorners) {
     const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(frame.symbol, frame.options);
     ASSERT_FALSE(rendered.grey.empty()) << frame.name;
     const WholeRead read = readWhole(rendered.grey);
-    for (const DecodedSymbol& symbol : read.symbols) {
-      EXPECT_EQ(std::string(symbol.message.begin(), symbol.message.end()), frame.text) << frame.name;
-    }
-    if (read.symbols.size() != 1 ||
-        std::string(read.symbols[0].message.begin(), read.symbols[0].message.end()) != frame.text) {
-      continue;
-    }
+    for (const std::string& text : read.texts) EXPECT_EQ(text, frame.text) << frame.name;
+    if (read.texts != std::vector<std::string>{frame.text}) continue;
     ++reads;
     enlarged += read.readBy == SCAN_READ_FROM_ENLARGED_GREY ? 1 : 0;
     EXPECT_TRUE(outlineFits(read.symbols[0].corners, rendered.corners, 1.5 * frame.options.moduleSize + 2.0))
@@ -167,19 +141,7 @@ TEST(SmallSoftDecoys, GiveNoText) {
   const std::pair<int, int> SIZES[] = {{8, 32}, {8, 64}, {8, 18}, {40, 40}, {24, 24}};
   for (const auto& [rows, cols] : SIZES) {
     for (int i = 0; i < 6; ++i) {
-      testsupport::SymbolMatrix decoy;
-      decoy.rows = rows;
-      decoy.cols = cols;
-      decoy.modules.resize(static_cast<std::size_t>(rows) * cols);
-      for (int r = 0; r < rows; ++r) {
-        for (int col = 0; col < cols; ++col) {
-          std::uint8_t dark = static_cast<std::uint8_t>(random() & 1u);
-          if (col == 0 || r == rows - 1) dark = 1;                                      // finder L
-          if (r == 0) dark = col % 2 == 0 ? 1 : 0;                                      // top timing row
-          if (col == cols - 1 && r < rows - 1) dark = (rows - 1 - r) % 2 == 0 ? 1 : 0;  // right timing column
-          decoy.modules[static_cast<std::size_t>(r) * cols + col] = dark;
-        }
-      }
+      const testsupport::SymbolMatrix decoy = decoyMatrix(rows, cols, random);
       testsupport::RenderOptions options;
       options.moduleSize = 2.0 + 0.15 * i;
       options.blurSigma = rows == 8 ? 0.4 : 1.0;

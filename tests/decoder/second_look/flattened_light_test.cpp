@@ -15,6 +15,7 @@
 
 #include "decoder/decoder.h"
 #include "decoder/second_look/flattened_light.h"
+#include "tests/decoder/second_look/frame_reads.h"
 #include "tests/support/shadow_edge.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
@@ -105,24 +106,9 @@ const SizeCase SIZES[] = {
     {EncoderLib::Dmtx, 12, 36}, {EncoderLib::Zint, 44, 44},
 };
 
-std::optional<SymbolMatrix> encodeAt(const std::string& text, EncoderLib lib, int rows, int cols) {
-  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-  if (lib == EncoderLib::Dmtx) return testsupport::encodeSymbol(bytes, rows, cols);
-  return testsupport::encodeZintSymbol(bytes, rows, cols, testsupport::ZintFeatures{});
-}
-
 // A text of letters, digits and punctuation that fills most of the size, different for every case.
 std::optional<std::pair<std::string, SymbolMatrix>> textFor(EncoderLib lib, int rows, int cols, int seed) {
-  const std::string source = "Shade/Label " + std::to_string(seed * 37 + 11) + "-lamp, hand; ";
-  std::optional<std::pair<std::string, SymbolMatrix>> best;
-  for (int length = 1; length <= 200; ++length) {
-    std::string text;
-    for (int i = 0; i < length; ++i) text += source[i % source.size()];
-    std::optional<SymbolMatrix> symbol = encodeAt(text, lib, rows, cols);
-    if (!symbol) break;
-    best = std::make_pair(text, *symbol);
-  }
-  return best;
+  return fillSize("Shade/Label " + std::to_string(seed * 37 + 11) + "-lamp, hand; ", 200, lib, rows, cols);
 }
 
 // A camera-like 640 x 480 frame: a module size that fits, the symbol anywhere, any rotation, a slight
@@ -151,9 +137,7 @@ std::vector<ShadowCase> shadowSet() {
     options.blurSigma = uniform(0.4, 0.9);
     options.noiseSigma = 0.0;
     options.seed = seed;
-    const double reach = 0.5 * span * options.moduleSize * 1.1 + 4.0;
-    options.centreX = uniform(reach, options.imageWidth - reach);
-    options.centreY = uniform(reach, options.imageHeight - reach);
+    placeAnywhere(&options, span, random);
     c.noiseSigma = uniform(2.0, 5.0);
     // Through the symbol: within a third of its half-extent of its centre, along any direction.
     const double halfExtent = 0.5 * std::min(size.rows, size.cols) * options.moduleSize;
@@ -188,21 +172,6 @@ cv::Mat renderShadowed(const ShadowCase& c, bool withShadow) {
   if (withShadow) testsupport::castShadowEdge(grey, c.through, c.angleDeg, c.shade, c.softnessPx);
   addNoise(grey, c.noiseSigma, c.options.seed);
   return grey;
-}
-
-struct WholeRead {
-  std::vector<std::string> texts;
-  ScanStep readBy = SCAN_NOTHING_READ;
-};
-
-WholeRead readWhole(const cv::Mat& grey, int extraLookTurn = SCAN_EVERY_EXTRA_LOOK) {
-  cv::Mat copy = grey.clone();
-  IplImage ipl = cvIplImage(copy);
-  std::vector<DecodedSymbol> symbols;
-  WholeRead read;
-  EXPECT_EQ(scanImageMessages(&ipl, &symbols, &read.readBy, extraLookTurn), 0);
-  for (const DecodedSymbol& symbol : symbols) read.texts.emplace_back(symbol.message.begin(), symbol.message.end());
-  return read;
 }
 
 // Thirty frames with a shadow edge through the symbol: all but three at most read, with the encoder's
@@ -267,21 +236,8 @@ TEST(FlattenedLight, ShadowedDecoysAndClutterGiveNoText) {
   const std::pair<int, int> DECOY_SIZES[] = {{10, 10}, {16, 16}, {12, 26}, {22, 22}, {16, 48}, {32, 32}, {0, 0}};
   for (const auto& [rows, cols] : DECOY_SIZES) {
     for (int frame = 0; frame < 4; ++frame) {
-      SymbolMatrix decoy;
-      decoy.rows = rows > 0 ? rows : 12;
-      decoy.cols = cols > 0 ? cols : 12;
-      decoy.modules.assign(static_cast<size_t>(decoy.rows) * decoy.cols, 0);
-      if (rows > 0) {
-        for (int r = 0; r < rows; ++r) {
-          for (int col = 0; col < cols; ++col) {
-            std::uint8_t dark = static_cast<std::uint8_t>(random() & 1u);
-            if (col == 0 || r == rows - 1) dark = 1;                                      // finder L
-            if (r == 0) dark = col % 2 == 0 ? 1 : 0;                                      // top timing row
-            if (col == cols - 1 && r < rows - 1) dark = (rows - 1 - r) % 2 == 0 ? 1 : 0;  // right timing column
-            decoy.modules[static_cast<size_t>(r) * cols + col] = dark;
-          }
-        }
-      }
+      const SymbolMatrix decoy =
+          rows > 0 ? decoyMatrix(rows, cols, random) : SymbolMatrix{12, 12, std::vector<std::uint8_t>(12 * 12, 0)};
       testsupport::RenderOptions options;
       options.moduleSize = std::min(uniform(3.5, 7.0), 380.0 / std::hypot(decoy.rows + 4.0, decoy.cols + 4.0));
       options.rotationDeg = uniform(0.0, 360.0);

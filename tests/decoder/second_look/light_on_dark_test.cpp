@@ -21,6 +21,7 @@
 #include "decoder/second_look/light_on_dark.h"
 #include "decoder/second_look/pass_leftovers.h"
 #include "decoder/second_look/second_look.h"
+#include "tests/decoder/second_look/frame_reads.h"
 #include "tests/decoder/second_look/located_candidates.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
@@ -29,13 +30,6 @@ namespace {
 
 using testsupport::EncoderLib;
 using testsupport::SymbolMatrix;
-
-struct SymbolKind {
-  const char* name;  // a test name's part
-  EncoderLib lib;
-  std::vector<std::pair<int, int>> sizes;  // (rows, cols)
-  bool dmre;                               // the sizes include rectangular extensions (Zint only)
-};
 
 // Squares from 10 x 10 to 64 x 64 and rectangles, from both encoders; Zint also writes the extensions.
 const std::vector<SymbolKind>& symbolKinds() {
@@ -82,26 +76,9 @@ struct NegativeCase {
   testsupport::RenderOptions options;  // light on dark
 };
 
-std::optional<SymbolMatrix> encodeAt(const std::string& text, const SymbolKind& kind, int rows, int cols) {
-  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-  if (kind.lib == EncoderLib::Dmtx) return testsupport::encodeSymbol(bytes, rows, cols);
-  testsupport::ZintFeatures features;
-  features.dmre = kind.dmre;
-  return testsupport::encodeZintSymbol(bytes, rows, cols, features);
-}
-
 // A text of letters, digits and punctuation that fills most of the size, different for every case.
 std::optional<std::pair<std::string, SymbolMatrix>> textFor(const SymbolKind& kind, int rows, int cols, int seed) {
-  const std::string source = "Part/No 0815-" + std::to_string(seed) + " laser mark, ";
-  std::optional<std::pair<std::string, SymbolMatrix>> best;
-  for (int length = 1; length <= 120; ++length) {
-    std::string text;
-    for (int i = 0; i < length; ++i) text += source[i % source.size()];
-    std::optional<SymbolMatrix> symbol = encodeAt(text, kind, rows, cols);
-    if (!symbol) break;
-    best = std::make_pair(text, *symbol);
-  }
-  return best;
+  return fillSize("Part/No 0815-" + std::to_string(seed) + " laser mark, ", 120, kind.lib, rows, cols, kind.dmre);
 }
 
 // A camera-like 640 x 480 frame: a module size that fits, the symbol anywhere in the frame, a slight
@@ -112,15 +89,8 @@ testsupport::RenderOptions cameraFrame(const SymbolMatrix& symbol, double rotati
   auto uniform = [&random](double low, double high) {
     return std::uniform_real_distribution<double>(low, high)(random);
   };
-  testsupport::RenderOptions options;
   const double span = std::hypot(symbol.cols + 6.0, symbol.rows + 6.0);
-  options.moduleSize = std::min(uniform(4.0, 7.0), 400.0 / span);
-  options.rotationDeg = rotationDeg;
-  options.tiltXDeg = uniform(-8.0, 8.0);
-  options.tiltYDeg = uniform(-8.0, 8.0);
-  options.blurSigma = 0.6;
-  options.noiseSigma = 4.0;
-  options.seed = seed;
+  testsupport::RenderOptions options = cameraView(span, rotationDeg, seed, random);
   options.dark = static_cast<std::uint8_t>(uniform(190.0, 230.0));  // the light modules
   options.light = static_cast<std::uint8_t>(uniform(25.0, 60.0));   // the dark ground
   if (surround == Surround::DarkPart) {
@@ -129,9 +99,7 @@ testsupport::RenderOptions cameraFrame(const SymbolMatrix& symbol, double rotati
     options.quietZone = 3;
     options.background = static_cast<std::uint8_t>(uniform(170.0, 220.0));
   }
-  const double reach = 0.5 * span * options.moduleSize * 1.1 + 4.0;
-  options.centreX = uniform(reach, options.imageWidth - reach);
-  options.centreY = uniform(reach, options.imageHeight - reach);
+  placeAnywhere(&options, span, random);
   return options;
 }
 
@@ -169,53 +137,6 @@ std::vector<NegativeCase> negativeSet(const SetKind& kind) {
   return made;
 }
 
-struct Frame {
-  cv::Mat grey;
-  cv::Point2d corners[4];  // DecodeResult's order: vertical leg end, timing corner, horizontal leg end, vertex
-};
-
-Frame render(const SymbolMatrix& symbol, const testsupport::RenderOptions& options) {
-  const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(symbol, options);
-  Frame frame;
-  frame.grey = rendered.grey;
-  const testsupport::SymbolCorners& corners = rendered.corners;
-  frame.corners[0] = corners.verticalLegEnd;
-  frame.corners[1] = corners.timingCorner;
-  frame.corners[2] = corners.horizontalLegEnd;
-  frame.corners[3] = corners.finderVertex;
-  return frame;
-}
-
-double distance(CvPoint p, cv::Point2d q) { return std::hypot(p.x - q.x, p.y - q.y); }
-
-// The read outline lies on the symbol's own corners: the timing corner second and the L vertex last, the
-// two leg ends first and third in either order (DecodeResult names them by the locator's legs A and B).
-bool outlineFits(const CvPoint read[4], const cv::Point2d symbol[4], double tolerance) {
-  const bool legsInOrder = distance(read[0], symbol[0]) < tolerance && distance(read[2], symbol[2]) < tolerance;
-  const bool legsExchanged = distance(read[0], symbol[2]) < tolerance && distance(read[2], symbol[0]) < tolerance;
-  return (legsInOrder || legsExchanged) && distance(read[1], symbol[1]) < tolerance &&
-         distance(read[3], symbol[3]) < tolerance;
-}
-
-struct WholeRead {
-  std::vector<DecodedSymbol> symbols;
-  ScanStep readBy = SCAN_NOTHING_READ;
-};
-
-WholeRead readWhole(const cv::Mat& grey) {
-  cv::Mat copy = grey.clone();
-  IplImage ipl = cvIplImage(copy);
-  WholeRead read;
-  EXPECT_EQ(scanImageMessages(&ipl, &read.symbols, &read.readBy), 0);
-  return read;
-}
-
-std::vector<std::string> textsOf(const WholeRead& read) {
-  std::vector<std::string> texts;
-  for (const DecodedSymbol& symbol : read.symbols) texts.emplace_back(symbol.message.begin(), symbol.message.end());
-  return texts;
-}
-
 class LightOnDarkSet : public testing::TestWithParam<SetKind> {};
 
 // Thirty frames of a kind: all but one at most read, each with the encoder's text and at the symbol's
@@ -225,12 +146,11 @@ TEST_P(LightOnDarkSet, FramesReadWithTheEncodersTextAtTheSymbolsCorners) {
   ASSERT_EQ(cases.size(), 30u);
   int reads = 0;
   for (const NegativeCase& c : cases) {
-    const Frame frame = render(c.symbol, c.options);
+    const testsupport::RenderedSymbol frame = testsupport::renderSymbol(c.symbol, c.options);
     ASSERT_FALSE(frame.grey.empty()) << c.name;
     const WholeRead read = readWhole(frame.grey);
-    const std::vector<std::string> texts = textsOf(read);
-    for (const std::string& text : texts) EXPECT_EQ(text, c.text) << c.name;
-    if (texts != std::vector<std::string>{c.text}) {
+    for (const std::string& text : read.texts) EXPECT_EQ(text, c.text) << c.name;
+    if (read.texts != std::vector<std::string>{c.text}) {
       std::printf("  not read: %s\n", c.name.c_str());
       continue;
     }
@@ -245,10 +165,10 @@ TEST_P(LightOnDarkSet, FramesReadWithTheEncodersTextAtTheSymbolsCorners) {
 // The same symbols printed dark on light read as they always did, never by the light-on-dark step.
 TEST_P(LightOnDarkSet, TheSameSymbolsDarkOnLightReadAsBefore) {
   for (const NegativeCase& c : negativeSet(GetParam())) {
-    const Frame frame = render(c.symbol, darkOnLight(c.options));
+    const testsupport::RenderedSymbol frame = testsupport::renderSymbol(c.symbol, darkOnLight(c.options));
     ASSERT_FALSE(frame.grey.empty()) << c.name;
     const WholeRead read = readWhole(frame.grey);
-    EXPECT_EQ(textsOf(read), std::vector<std::string>{c.text}) << c.name;
+    EXPECT_EQ(read.texts, std::vector<std::string>{c.text}) << c.name;
     EXPECT_NE(read.readBy, SCAN_READ_AS_LIGHT_ON_DARK) << c.name;
   }
 }
@@ -269,7 +189,8 @@ TEST(NegatedPassLeftovers, HoldACandidateAtALightL) {
     const NegativeCase& c = cases[index];
     const double tolerance = c.options.moduleSize + 3.0;
     for (const bool negative : {true, false}) {
-      const Frame frame = render(c.symbol, negative ? c.options : darkOnLight(c.options));
+      const testsupport::RenderedSymbol frame =
+          testsupport::renderSymbol(c.symbol, negative ? c.options : darkOnLight(c.options));
       PassLeftovers pass;
       ASSERT_TRUE(globalPassLeftovers(frame.grey, &pass)) << c.name;
       PassLeftovers negated;
@@ -281,7 +202,7 @@ TEST(NegatedPassLeftovers, HoldACandidateAtALightL) {
       for (const SymbolCandidate& small : findSmallSymbolCandidates(&negated)) candidates.push_back(small);
       int atTheL = 0;
       for (const SymbolCandidate& candidate : candidates) {
-        atTheL += near(candidate.corners[0], frame.corners[3], tolerance) ? 1 : 0;
+        atTheL += near(candidate.corners[0], frame.corners.finderVertex, tolerance) ? 1 : 0;
       }
       EXPECT_EQ(atTheL > 0, negative) << c.name << (negative ? "" : ", dark on light");
     }
@@ -294,25 +215,13 @@ TEST(LightOnDarkDecoys, NegatedDecoysAndClutterGiveNoText) {
   std::mt19937 random(11);
   const std::pair<int, int> SIZES[] = {{16, 16}, {12, 26}, {22, 22}, {16, 48}, {36, 36}};
   for (const auto& [rows, cols] : SIZES) {
-    SymbolMatrix decoy;
-    decoy.rows = rows;
-    decoy.cols = cols;
-    decoy.modules.resize(static_cast<size_t>(rows) * cols);
-    for (int r = 0; r < rows; ++r) {
-      for (int c = 0; c < cols; ++c) {
-        std::uint8_t dark = static_cast<std::uint8_t>(random() & 1u);
-        if (c == 0 || r == rows - 1) dark = 1;                                      // finder L
-        if (r == 0) dark = c % 2 == 0 ? 1 : 0;                                      // top timing row
-        if (c == cols - 1 && r < rows - 1) dark = (rows - 1 - r) % 2 == 0 ? 1 : 0;  // right timing column
-        decoy.modules[static_cast<size_t>(r) * cols + c] = dark;
-      }
-    }
+    const SymbolMatrix decoy = decoyMatrix(rows, cols, random);
     for (const double rotation : ROTATIONS) {
       for (const Surround surround : {Surround::DarkPart, Surround::NegativeLabel}) {
         testsupport::RenderOptions options = cameraFrame(decoy, rotation, surround, static_cast<std::uint32_t>(random()));
         options.clutter = 16;
-        const cv::Mat negativeDecoy = render(decoy, options).grey;
-        const cv::Mat plain = render(decoy, darkOnLight(options)).grey;
+        const cv::Mat negativeDecoy = testsupport::renderSymbol(decoy, options).grey;
+        const cv::Mat plain = testsupport::renderSymbol(decoy, darkOnLight(options)).grey;
         ASSERT_FALSE(negativeDecoy.empty() || plain.empty());
         cv::Mat negatedPlain;
         cv::bitwise_not(plain, negatedPlain);

@@ -21,6 +21,7 @@
 #include "decoder/second_look/mirrored_symbols.h"
 #include "decoder/second_look/pass_leftovers.h"
 #include "decoder/second_look/second_look.h"
+#include "tests/decoder/second_look/frame_reads.h"
 #include "tests/decoder/second_look/located_candidates.h"
 #include "tests/support/ecc200_matrix.h"
 #include "tests/support/symbol_encoder.h"
@@ -33,13 +34,6 @@ using testsupport::SymbolMatrix;
 
 enum class Flip { Horizontal, Vertical };
 
-struct SymbolKind {
-  const char* name;  // a test name's suffix
-  EncoderLib lib;
-  std::vector<std::pair<int, int>> sizes;  // (rows, cols)
-  bool dmre;                               // the sizes include rectangular extensions (Zint only)
-};
-
 // Squares and rectangles from both encoders; Zint also writes the rectangular extensions.
 const std::vector<SymbolKind>& symbolKinds() {
   static const std::vector<SymbolKind> kinds = {
@@ -50,9 +44,6 @@ const std::vector<SymbolKind>& symbolKinds() {
   };
   return kinds;
 }
-
-// Test names and failure messages show a kind by its name.
-void PrintTo(const SymbolKind& kind, std::ostream* out) { *out << kind.name; }
 
 // Clockwise on screen, before the flip.
 const double ROTATIONS[] = {0.0, 27.0, 90.0, 161.0, 238.0};
@@ -65,47 +56,18 @@ struct MirroredCase {
   Flip flip = Flip::Horizontal;
 };
 
-std::optional<SymbolMatrix> encodeAt(const std::string& text, const SymbolKind& kind, int rows, int cols) {
-  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-  if (kind.lib == EncoderLib::Dmtx) return testsupport::encodeSymbol(bytes, rows, cols);
-  testsupport::ZintFeatures features;
-  features.dmre = kind.dmre;
-  return testsupport::encodeZintSymbol(bytes, rows, cols, features);
-}
-
 // A text of letters, digits and punctuation that fills most of the size, different for every case.
 std::optional<std::pair<std::string, SymbolMatrix>> textFor(const SymbolKind& kind, int rows, int cols, int seed) {
-  const std::string source = "Mirror/Label 4711-" + std::to_string(seed) + " back side, ";
-  std::optional<std::pair<std::string, SymbolMatrix>> best;
-  for (int length = 1; length <= 120; ++length) {
-    std::string text;
-    for (int i = 0; i < length; ++i) text += source[i % source.size()];
-    std::optional<SymbolMatrix> symbol = encodeAt(text, kind, rows, cols);
-    if (!symbol) break;
-    best = std::make_pair(text, *symbol);
-  }
-  return best;
+  return fillSize("Mirror/Label 4711-" + std::to_string(seed) + " back side, ", 120, kind.lib, rows, cols, kind.dmre);
 }
 
 // A camera-like 640 x 480 frame: a module size that fits, the symbol anywhere in the frame, a slight
 // tilt, light blur and mild noise, all drawn from the case's seed.
 testsupport::RenderOptions cameraFrame(const SymbolMatrix& symbol, double rotationDeg, std::uint32_t seed) {
   std::mt19937 random(seed);
-  auto uniform = [&random](double low, double high) {
-    return std::uniform_real_distribution<double>(low, high)(random);
-  };
-  testsupport::RenderOptions options;
   const double span = std::hypot(symbol.cols + 4.0, symbol.rows + 4.0);
-  options.moduleSize = std::min(uniform(4.0, 7.0), 400.0 / span);
-  options.rotationDeg = rotationDeg;
-  options.tiltXDeg = uniform(-8.0, 8.0);
-  options.tiltYDeg = uniform(-8.0, 8.0);
-  options.blurSigma = 0.6;
-  options.noiseSigma = 4.0;
-  options.seed = seed;
-  const double reach = 0.5 * span * options.moduleSize * 1.1 + 4.0;
-  options.centreX = uniform(reach, options.imageWidth - reach);
-  options.centreY = uniform(reach, options.imageHeight - reach);
+  testsupport::RenderOptions options = cameraView(span, rotationDeg, seed, random);
+  placeAnywhere(&options, span, random);
   return options;
 }
 
@@ -143,51 +105,18 @@ cv::Point2d flipped(cv::Point2d p, Flip flip, const cv::Mat& image) {
   return {p.x, image.rows - 1 - p.y};
 }
 
-struct MirroredFrame {
-  cv::Mat grey;
-  cv::Point2d corners[4];  // DecodeResult's order: vertical leg end, timing corner, horizontal leg end, vertex
-};
-
-MirroredFrame renderMirrored(const MirroredCase& c) {
+// The frame flipped, and the symbol's corners with it.
+testsupport::RenderedSymbol renderMirrored(const MirroredCase& c) {
   const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(c.symbol, c.options);
-  MirroredFrame frame;
+  testsupport::RenderedSymbol frame;
   if (rendered.grey.empty()) return frame;
   cv::flip(rendered.grey, frame.grey, c.flip == Flip::Horizontal ? 1 : 0);
-  const testsupport::SymbolCorners& corners = rendered.corners;
-  const cv::Point2d upright[4] = {corners.verticalLegEnd, corners.timingCorner, corners.horizontalLegEnd,
-                                  corners.finderVertex};
-  for (int i = 0; i < 4; ++i) frame.corners[i] = flipped(upright[i], c.flip, rendered.grey);
+  const testsupport::SymbolCorners& upright = rendered.corners;
+  frame.corners.finderVertex = flipped(upright.finderVertex, c.flip, rendered.grey);
+  frame.corners.verticalLegEnd = flipped(upright.verticalLegEnd, c.flip, rendered.grey);
+  frame.corners.horizontalLegEnd = flipped(upright.horizontalLegEnd, c.flip, rendered.grey);
+  frame.corners.timingCorner = flipped(upright.timingCorner, c.flip, rendered.grey);
   return frame;
-}
-
-double distance(CvPoint p, cv::Point2d q) { return std::hypot(p.x - q.x, p.y - q.y); }
-
-// The read outline lies on the symbol's own corners: the timing corner second and the L vertex last, the
-// two leg ends first and third in either order (DecodeResult names them by the locator's legs A and B).
-bool outlineFits(const CvPoint read[4], const cv::Point2d symbol[4], double tolerance) {
-  const bool legsInOrder = distance(read[0], symbol[0]) < tolerance && distance(read[2], symbol[2]) < tolerance;
-  const bool legsExchanged = distance(read[0], symbol[2]) < tolerance && distance(read[2], symbol[0]) < tolerance;
-  return (legsInOrder || legsExchanged) && distance(read[1], symbol[1]) < tolerance &&
-         distance(read[3], symbol[3]) < tolerance;
-}
-
-struct WholeRead {
-  std::vector<DecodedSymbol> symbols;
-  ScanStep readBy = SCAN_NOTHING_READ;
-};
-
-WholeRead readWhole(const cv::Mat& grey) {
-  cv::Mat copy = grey.clone();
-  IplImage ipl = cvIplImage(copy);
-  WholeRead read;
-  EXPECT_EQ(scanImageMessages(&ipl, &read.symbols, &read.readBy), 0);
-  return read;
-}
-
-std::vector<std::string> textsOf(const WholeRead& read) {
-  std::vector<std::string> texts;
-  for (const DecodedSymbol& symbol : read.symbols) texts.emplace_back(symbol.message.begin(), symbol.message.end());
-  return texts;
 }
 
 class MirroredKind : public testing::TestWithParam<SymbolKind> {};
@@ -199,12 +128,11 @@ TEST_P(MirroredKind, FramesReadWithTheEncodersTextAtTheSymbolsCorners) {
   ASSERT_EQ(cases.size(), 30u);
   int reads = 0;
   for (const MirroredCase& c : cases) {
-    const MirroredFrame frame = renderMirrored(c);
+    const testsupport::RenderedSymbol frame = renderMirrored(c);
     ASSERT_FALSE(frame.grey.empty()) << c.name;
     const WholeRead read = readWhole(frame.grey);
-    const std::vector<std::string> texts = textsOf(read);
-    for (const std::string& text : texts) EXPECT_EQ(text, c.text) << c.name;
-    if (texts != std::vector<std::string>{c.text}) continue;
+    for (const std::string& text : read.texts) EXPECT_EQ(text, c.text) << c.name;
+    if (read.texts != std::vector<std::string>{c.text}) continue;
     ++reads;
     EXPECT_EQ(read.readBy, SCAN_READ_BY_MIRRORED_SYMBOL) << c.name;
     EXPECT_TRUE(outlineFits(read.symbols[0].corners, frame.corners, 1.5 * c.options.moduleSize + 2.0)) << c.name;
@@ -219,7 +147,7 @@ TEST_P(MirroredKind, TheSameSymbolsUnmirroredReadAsBefore) {
     const testsupport::RenderedSymbol rendered = testsupport::renderSymbol(c.symbol, c.options);
     ASSERT_FALSE(rendered.grey.empty()) << c.name;
     const WholeRead read = readWhole(rendered.grey);
-    EXPECT_EQ(textsOf(read), std::vector<std::string>{c.text}) << c.name;
+    EXPECT_EQ(read.texts, std::vector<std::string>{c.text}) << c.name;
     EXPECT_NE(read.readBy, SCAN_READ_BY_MIRRORED_SYMBOL) << c.name;
   }
 }
@@ -239,20 +167,24 @@ TEST(MirroredFinderCandidates, FindTheLTheFinderTestMissesInAMirrorImage) {
     if (c.name == NAME) found = c;
   }
   ASSERT_TRUE(found);
-  const MirroredFrame frame = renderMirrored(*found);
+  const testsupport::RenderedSymbol frame = renderMirrored(*found);
   PassLeftovers pass;
   ASSERT_TRUE(globalPassLeftovers(frame.grey, &pass));
   const double tolerance = found->options.moduleSize + 3.0;
   auto near = [tolerance](CvPoint2D32f p, cv::Point2d q) { return std::hypot(p.x - q.x, p.y - q.y) < tolerance; };
-  for (const SymbolCandidate& located : pass.located) EXPECT_FALSE(near(located.corners[0], frame.corners[3]));
+  const testsupport::SymbolCorners& corners = frame.corners;
+  for (const SymbolCandidate& located : pass.located) EXPECT_FALSE(near(located.corners[0], corners.finderVertex));
 
   int onSymbol = 0;
   for (const SymbolCandidate& candidate : findMirroredFinderCandidates(&pass)) {
-    if (!near(candidate.corners[0], frame.corners[3])) continue;
+    if (!near(candidate.corners[0], corners.finderVertex)) continue;
     ++onSymbol;
     // The leg ends, moved in by the locator's step, lie on the symbol's leg ends.
-    EXPECT_TRUE((near(candidate.corners[1], frame.corners[0]) && near(candidate.corners[2], frame.corners[2])) ||
-                (near(candidate.corners[1], frame.corners[2]) && near(candidate.corners[2], frame.corners[0])));
+    const bool legsInOrder =
+        near(candidate.corners[1], corners.verticalLegEnd) && near(candidate.corners[2], corners.horizontalLegEnd);
+    const bool legsExchanged =
+        near(candidate.corners[1], corners.horizontalLegEnd) && near(candidate.corners[2], corners.verticalLegEnd);
+    EXPECT_TRUE(legsInOrder || legsExchanged);
     DecodedSymbol symbol;
     MatrixSide side = MatrixSide::Front;
     ASSERT_TRUE(retryCandidate(pass, candidate, &symbol, &side));
@@ -267,19 +199,7 @@ TEST(MirroredDecoys, DecoysAndClutterGiveNoText) {
   std::mt19937 random(7);
   const std::pair<int, int> SIZES[] = {{16, 16}, {12, 26}, {22, 22}, {16, 48}};
   for (const auto& [rows, cols] : SIZES) {
-    SymbolMatrix decoy;
-    decoy.rows = rows;
-    decoy.cols = cols;
-    decoy.modules.resize(static_cast<size_t>(rows) * cols);
-    for (int r = 0; r < rows; ++r) {
-      for (int c = 0; c < cols; ++c) {
-        std::uint8_t dark = static_cast<std::uint8_t>(random() & 1u);
-        if (c == 0 || r == rows - 1) dark = 1;                                      // finder L
-        if (r == 0) dark = c % 2 == 0 ? 1 : 0;                                      // top timing row
-        if (c == cols - 1 && r < rows - 1) dark = (rows - 1 - r) % 2 == 0 ? 1 : 0;  // right timing column
-        decoy.modules[static_cast<size_t>(r) * cols + c] = dark;
-      }
-    }
+    const SymbolMatrix decoy = decoyMatrix(rows, cols, random);
     for (const double rotation : ROTATIONS) {
       for (const Flip flip : {Flip::Horizontal, Flip::Vertical}) {
         testsupport::RenderOptions options = cameraFrame(decoy, rotation, static_cast<std::uint32_t>(random()));

@@ -19,6 +19,7 @@
 #include "decoder/second_look/leg_fit.h"
 #include "decoder/second_look/pass_leftovers.h"
 #include "decoder/second_look/second_look.h"
+#include "tests/decoder/second_look/frame_reads.h"
 #include "tests/decoder/second_look/located_candidates.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
@@ -56,25 +57,10 @@ struct NotchedCase {
   double notchStart = 0.0;   // modules from the leg's outer end (the top, or the left)
 };
 
-std::optional<SymbolMatrix> encodeAt(const std::string& text, const NotchedSize& size) {
-  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-  if (size.lib == EncoderLib::Dmtx) return testsupport::encodeSymbol(bytes, size.rows, size.cols);
-  return testsupport::encodeZintSymbol(bytes, size.rows, size.cols, testsupport::ZintFeatures{});
-}
-
 // The longest text of a mix of letters, digits and punctuation that fits the size, different per seed, so
 // that the data area is full rather than padded.
 std::optional<std::pair<std::string, SymbolMatrix>> textFor(const NotchedSize& size, std::uint32_t seed) {
-  const std::string source = "Lot " + std::to_string(seed) + "/B-77 notched leg; ";
-  std::optional<std::pair<std::string, SymbolMatrix>> best;
-  for (int length = 1; length <= 200; ++length) {
-    std::string text;
-    for (int i = 0; i < length; ++i) text += source[i % source.size()];
-    std::optional<SymbolMatrix> symbol = encodeAt(text, size);
-    if (!symbol) break;
-    best = std::make_pair(text, *symbol);
-  }
-  return best;
+  return fillSize("Lot " + std::to_string(seed) + "/B-77 notched leg; ", 200, size.lib, size.rows, size.cols);
 }
 
 // A camera-like 640 x 480 frame of NOTCHED_SIZES[sizeIndex]: any angle, 4 to 8 pixels a module where
@@ -100,9 +86,7 @@ std::optional<NotchedCase> notchedCase(int sizeIndex, std::uint32_t seed) {
   options.blurSigma = uniform(0.4, 0.9);
   options.noiseSigma = uniform(2.0, 5.0);
   options.seed = seed;
-  const double reach = 0.5 * span * options.moduleSize * 1.1 + 4.0;
-  options.centreX = uniform(reach, options.imageWidth - reach);
-  options.centreY = uniform(reach, options.imageHeight - reach);
+  placeAnywhere(&options, span, random);
   c.leg = random() % 2 == 0 ? Leg::Vertical : Leg::Horizontal;
   c.notchDepth = uniform(0.4, 0.6);
   c.notchLength = uniform(1.0, 3.0);
@@ -143,25 +127,6 @@ cv::Mat renderNotched(const NotchedCase& c, bool withNotch = true) {
   return grey;
 }
 
-struct WholeRead {
-  std::vector<DecodedSymbol> symbols;
-  ScanStep readBy = SCAN_NOTHING_READ;
-};
-
-WholeRead readWhole(const cv::Mat& grey) {
-  cv::Mat copy = grey.clone();
-  IplImage ipl = cvIplImage(copy);
-  WholeRead read;
-  EXPECT_EQ(scanImageMessages(&ipl, &read.symbols, &read.readBy), 0);
-  return read;
-}
-
-std::vector<std::string> textsOf(const WholeRead& read) {
-  std::vector<std::string> texts;
-  for (const DecodedSymbol& symbol : read.symbols) texts.emplace_back(symbol.message.begin(), symbol.message.end());
-  return texts;
-}
-
 // Thirty notched frames: all but three at most read, each with the encoder's text; no frame gives any
 // other text.
 TEST(NotchedFinderLeg, FramesReadWithTheEncodersText) {
@@ -171,7 +136,7 @@ TEST(NotchedFinderLeg, FramesReadWithTheEncodersText) {
   for (const NotchedCase& c : cases) {
     const cv::Mat grey = renderNotched(c);
     ASSERT_FALSE(grey.empty()) << c.name;
-    const std::vector<std::string> texts = textsOf(readWhole(grey));
+    const std::vector<std::string> texts = readWhole(grey).texts;
     for (const std::string& text : texts) EXPECT_EQ(text, c.text) << c.name;
     reads += texts == std::vector<std::string>{c.text} ? 1 : 0;
   }

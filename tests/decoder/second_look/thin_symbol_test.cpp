@@ -15,6 +15,7 @@
 #include "decoder/decoder_internal.h"
 #include "decoder/second_look/pass_leftovers.h"
 #include "decoder/second_look/second_look.h"
+#include "tests/decoder/second_look/frame_reads.h"
 #include "tests/decoder/second_look/located_candidates.h"
 #include "tests/support/symbol_encoder.h"
 #include "tests/support/symbol_renderer.h"
@@ -46,31 +47,10 @@ std::string sizeName(const ThinSize& size) {
          (size.lib == EncoderLib::Dmtx ? " dmtx" : " zint");
 }
 
-std::optional<SymbolMatrix> encodeAt(const std::string& text, const ThinSize& size) {
-  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-  if (size.lib == EncoderLib::Dmtx) return testsupport::encodeSymbol(bytes, size.rows, size.cols);
-  testsupport::ZintFeatures features;
-  features.dmre = size.dmre;
-  return testsupport::encodeZintSymbol(bytes, size.rows, size.cols, features);
-}
-
 // The longest text of a fixed mix of letters, digits and punctuation that the encoder fits in the size,
 // so that the data area is full rather than padded.
-struct EncodedText {
-  std::string text;
-  SymbolMatrix symbol;
-};
-std::optional<EncodedText> fillSize(const ThinSize& size) {
-  const std::string source = "Thin-Label 0815/qx: 8 rows, ";
-  std::optional<EncodedText> best;
-  for (int length = 1; length <= 160; ++length) {
-    std::string text;
-    for (int i = 0; i < length; ++i) text += source[i % source.size()];
-    std::optional<SymbolMatrix> symbol = encodeAt(text, size);
-    if (!symbol) break;
-    best = EncodedText{text, *symbol};
-  }
-  return best;
+std::optional<std::pair<std::string, SymbolMatrix>> textFor(const ThinSize& size) {
+  return fillSize("Thin-Label 0815/qx: 8 rows, ", 160, size.lib, size.rows, size.cols, size.dmre);
 }
 
 // A square image with room for the symbol and its quiet zone at any angle.
@@ -98,34 +78,20 @@ testsupport::RenderOptions pixelExactFrameFor(const SymbolMatrix& symbol, int mo
   return options;
 }
 
-struct WholeRead {
-  std::vector<std::string> texts;
-  ScanStep readBy = SCAN_NOTHING_READ;
-};
-WholeRead readWhole(const cv::Mat& grey) {
-  cv::Mat copy = grey.clone();
-  IplImage ipl = cvIplImage(copy);
-  std::vector<DecodedSymbol> symbols;
-  WholeRead read;
-  EXPECT_EQ(scanImageMessages(&ipl, &symbols, &read.readBy), 0);
-  for (const DecodedSymbol& symbol : symbols) read.texts.emplace_back(symbol.message.begin(), symbol.message.end());
-  return read;
-}
-
 TEST(ThinSymbolRead, EverySizeReadsAtAnyAngleFromThreePixelsPerModule) {
   const double ROTATIONS[] = {0.0, 17.0, 30.0, 90.0, 135.0, 200.0, 251.0, 315.0};
   const double MODULE_PIXELS[] = {3.0, 4.5, 6.0};
   for (const ThinSize& size : THIN_SIZES) {
-    const std::optional<EncodedText> encoded = fillSize(size);
+    const auto encoded = textFor(size);
     ASSERT_TRUE(encoded) << sizeName(size);
     for (const double modulePixels : MODULE_PIXELS) {
       for (const double rotation : ROTATIONS) {
         const testsupport::RenderedSymbol rendered =
-            testsupport::renderSymbol(encoded->symbol, frameFor(encoded->symbol, modulePixels, rotation));
+            testsupport::renderSymbol(encoded->second, frameFor(encoded->second, modulePixels, rotation));
         ASSERT_FALSE(rendered.grey.empty());
         const WholeRead read = readWhole(rendered.grey);
         // One line per failing frame, so that a fault shows which sizes and angles it costs.
-        EXPECT_EQ(read.texts, std::vector<std::string>{encoded->text})
+        EXPECT_EQ(read.texts, std::vector<std::string>{encoded->first})
             << sizeName(size) << " at " << modulePixels << " px, " << rotation << " deg";
       }
     }
@@ -134,15 +100,15 @@ TEST(ThinSymbolRead, EverySizeReadsAtAnyAngleFromThreePixelsPerModule) {
 
 TEST(ThinSymbolRead, PixelExactPicturesReadAtEveryRightAngle) {
   for (const ThinSize& size : THIN_SIZES) {
-    const std::optional<EncodedText> encoded = fillSize(size);
+    const auto encoded = textFor(size);
     ASSERT_TRUE(encoded) << sizeName(size);
     for (int modulePixels = 3; modulePixels <= 6; ++modulePixels) {
       for (int quarterTurns = 0; quarterTurns < 4; ++quarterTurns) {
         const testsupport::RenderedSymbol rendered =
-            testsupport::renderSymbol(encoded->symbol, pixelExactFrameFor(encoded->symbol, modulePixels, quarterTurns));
+            testsupport::renderSymbol(encoded->second, pixelExactFrameFor(encoded->second, modulePixels, quarterTurns));
         ASSERT_FALSE(rendered.grey.empty());
         const WholeRead read = readWhole(rendered.grey);
-        EXPECT_EQ(read.texts, std::vector<std::string>{encoded->text})
+        EXPECT_EQ(read.texts, std::vector<std::string>{encoded->first})
             << sizeName(size) << " at " << modulePixels << " px, " << 90 * quarterTurns << " deg";
       }
     }
@@ -154,14 +120,14 @@ TEST(ThinSymbolRead, OutlinesTheFinderTestDropsAreReadByTheThinStep) {
   const ThinSize CASES[] = {
       {8, 80, EncoderLib::Zint, true}, {8, 120, EncoderLib::Zint, true}, {8, 144, EncoderLib::Zint, true}};
   for (const ThinSize& size : CASES) {
-    const std::optional<EncodedText> encoded = fillSize(size);
+    const auto encoded = textFor(size);
     ASSERT_TRUE(encoded);
     for (const double rotation : {0.0, 90.0, 270.0}) {
       const testsupport::RenderedSymbol rendered =
-          testsupport::renderSymbol(encoded->symbol, frameFor(encoded->symbol, 4.0, rotation));
+          testsupport::renderSymbol(encoded->second, frameFor(encoded->second, 4.0, rotation));
       const WholeRead read = readWhole(rendered.grey);
       EXPECT_EQ(read.readBy, SCAN_READ_BY_THIN_SYMBOL) << sizeName(size) << " at " << rotation;
-      EXPECT_EQ(read.texts, std::vector<std::string>{encoded->text}) << sizeName(size) << " at " << rotation;
+      EXPECT_EQ(read.texts, std::vector<std::string>{encoded->first}) << sizeName(size) << " at " << rotation;
     }
   }
 }
@@ -184,7 +150,7 @@ TEST(ThinSymbolRead, ShortLegBesideADarkDataColumnStillGivesTheColumnCount) {
   };
   for (const TurnedCase& turned : CASES) {
     const ThinSize size = {8, turned.cols, EncoderLib::Zint, true};
-    const std::optional<SymbolMatrix> symbol = encodeAt(turned.text, size);
+    const std::optional<SymbolMatrix> symbol = encodeAt(turned.text, size.lib, size.rows, size.cols, size.dmre);
     ASSERT_TRUE(symbol && symbol->rows == 8 && symbol->cols == turned.cols) << turned.text;
     testsupport::RenderOptions options;
     options.imageWidth = 640;
@@ -204,11 +170,11 @@ TEST(ThinSymbolRead, ShortLegBesideADarkDataColumnStillGivesTheColumnCount) {
 // locator's inward step) at the finder's far corners.
 TEST(ThinSymbolCandidates, CornersLieOnTheSymbolsOuterCorners) {
   const ThinSize size = {8, 96, EncoderLib::Zint, true};
-  const std::optional<EncodedText> encoded = fillSize(size);
+  const auto encoded = textFor(size);
   ASSERT_TRUE(encoded);
   for (const double rotation : {30.0, 160.0, 290.0}) {
     const testsupport::RenderedSymbol rendered =
-        testsupport::renderSymbol(encoded->symbol, frameFor(encoded->symbol, 4.0, rotation));
+        testsupport::renderSymbol(encoded->second, frameFor(encoded->second, 4.0, rotation));
     PassLeftovers pass;
     ASSERT_TRUE(globalPassLeftovers(rendered.grey, &pass));
     const std::vector<SymbolCandidate> found = findThinSymbolCandidates(&pass);
