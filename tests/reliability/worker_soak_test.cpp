@@ -48,9 +48,11 @@ constexpr long SOAK_CYCLES = 100000;
 constexpr long SOAK_WARM_UP_CYCLES = 10000;
 constexpr long SOAK_CHECKPOINT_CYCLES = 10000;
 // Growth allowed after the warm-up. The live heap is exact: 90,000 cycles leaking 12 bytes each exceed
-// its bound. Resident memory also moves with the allocator's caches, so its bound is looser.
+// its bound. Resident memory also moves with the allocator's caches and the sanitizer's quarantine of
+// freed blocks (16 MB, filled as slowly as the blocks' sizes vary: the second look's region images vary
+// with every frame), so its bound is that quarantine.
 constexpr double SOAK_MAX_HEAP_GROWTH_MB = 1.0;
-constexpr double SOAK_MAX_RESIDENT_GROWTH_MB = 8.0;
+constexpr double SOAK_MAX_RESIDENT_GROWTH_MB = 16.0;
 constexpr int SOAK_FRAME_WIDTH = 128;
 constexpr int SOAK_FRAME_HEIGHT = 96;
 
