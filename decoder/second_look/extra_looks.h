@@ -23,8 +23,9 @@ using ExtraLook = ScanStep (*)(const IplImage* grey, PassLeftovers* passes, int 
 // The looks in the order a file takes them; the scanner's turn k takes look k modulo their count.
 const std::vector<ExtraLook>& extraLooks();
 
-// Runs the look of `turn` (any negative turn, SCAN_EVERY_EXTRA_LOOK among them: every look in order, each adding what lies outside the
-// symbols read before it). Returns the step of the first read, or SCAN_NOTHING_READ.
+// Runs the look of `turn`; any negative turn (SCAN_EVERY_EXTRA_LOOK among them) runs every look in order,
+// each adding what lies outside the symbols read before it. Returns the step of the first read, or
+// SCAN_NOTHING_READ.
 ScanStep runExtraLooks(const IplImage* grey, PassLeftovers* passes, int passCount, std::vector<DecodedSymbol>* symbols,
                        std::size_t maxSymbols, int turn);
 

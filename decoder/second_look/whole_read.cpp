@@ -94,6 +94,7 @@ int readEveryStep(IplImage* grey, WholeRead* read) {
       if (read->readBy == SCAN_NOTHING_READ) read->readBy = readBy;
       read->messages = std::move(withRescued);
     } catch (...) {
+      // This step's reads are lost; those before it stand.
     }
   }
   return 0;
